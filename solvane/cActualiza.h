@@ -1,0 +1,103 @@
+// cActualiza: the version gate, the migration chain driver, the inspection helpers and the steps.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "cBaseDatos.h"
+#include "cMensajes.h"
+
+namespace solvane {
+
+// Where the driver shows its progress: the progress window, console lines, or nothing in tests.
+class Progreso {
+ public:
+  virtual ~Progreso() = default;
+  virtual void Mostrar() = 0;                               // show without blocking, label visible
+  virtual void Etiqueta(const std::string& texto) = 0;      // caption of the step in progress
+  virtual void Descargar() = 0;                             // unload at the end of the chain
+};
+
+// "Let pending window events run": processEvents in the window, nothing in console and tests.
+using Bombeo = std::function<void()>;
+
+// The program's own version code, from the build's version numbers ("00" per part).
+std::int16_t VersionProgramaPorDefecto();
+
+class cActualiza {
+ public:
+  cActualiza(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, Bombeo bombeo,
+             std::int16_t versionPrograma = VersionProgramaPorDefecto());
+
+  bool ActualizaVersion();
+  bool VersionActual(bool& bActSistema, std::string& sVersionBD);
+  bool ActualizaBaseDatos();
+
+  std::int16_t iVersionPrograma() const { return iVersionPrograma_; }
+  std::int16_t iVersionBD() const { return iVersionBD_; }
+
+  // Tests: run this instead of the step that leaves the database at `desde`.
+  using Paso = std::function<void(bool& ok)>;
+  void ReemplazarPaso(std::int16_t desde, Paso paso) { pasosReemplazados_[desde] = std::move(paso); }
+
+ private:
+  // Inspection helpers.
+  bool ExisteCampo(const std::string& tabla, const std::string& campo, std::string& valor);
+  std::string ObtenerCollation(std::string tabla, std::string campo, bool conClausula);
+  bool ExisteTabla(const std::string& tabla);
+  bool ExisteVista(const std::string& vista);
+  bool ExisteIndice(const std::string& tabla, const std::string& indice);
+  bool EliminarTabla(const std::string& tabla);
+  bool GrabarVersion();
+
+  // CargarSQL + EjecutarSQL + pump: one statement of a step.
+  void Ejecutar(const std::string& sentencia);
+  // CargarSQL + EjecutarSQL without the pump (the few statements the steps run that way).
+  void EjecutarSinBombeo(const std::string& sentencia);
+  // The step frame of 2.5.1 to 2.5.16: own transaction, error message "ERROR de Actualización a
+  // Version <version> " CR LF number blank description, cancel, ok False.
+  void EnTransaccion(const char* version, bool& ok, const std::function<void()>& cuerpo);
+
+  // Steps, named after the version they leave behind.
+  void ActualizarA2_5_0(bool& ok);
+  void ActualizarA2_5_1(bool& ok);
+  void ActualizarA2_5_2(bool& ok);
+  void ActualizarA2_5_3(bool& ok);
+  void ActualizarA2_5_4(bool& ok);
+  void ActualizarA2_5_5(bool& ok);
+  void ActualizarA2_5_6(bool& ok);
+  void ActualizarA2_5_7(bool& ok);
+  void ActualizarA2_5_9(bool& ok);
+  void ActualizarA2_5_10(bool& ok);
+  void ActualizarA2_5_11(bool& ok);
+  void ActualizarA2_5_14(bool& ok);
+  void ActualizarA2_5_15(bool& ok);
+  void ActualizarA2_5_16(bool& ok);
+  void ActualizarA3_0_0(bool& ok);
+  void ActualizarA3_0_1(bool& ok);
+  void ActualizarA3_0_2(bool& ok);
+  void ActualizarA3_0_3(bool& ok);
+  void ActualizarA3_0_4(bool& ok);
+  void ActualizarA3_0_5(bool& ok);
+  void ActualizarA3_0_6(bool& ok);
+  void ActualizarA3_0_7(bool& ok);
+  void ActualizarA3_0_8(bool& ok);
+  void ActualizarA3_0_9(bool& ok);
+  void ActualizarA3_1_0(bool& ok);
+
+  cBaseDatos& bd_;
+  cMensajes& mensajes_;
+  Progreso& progreso_;
+  Bombeo bombeo_;
+  std::int16_t iVersionPrograma_;
+  std::int16_t iVersionBD_ = 0;
+  std::map<std::int16_t, Paso> pasosReemplazados_;
+};
+
+// The general module's helper: adds a permission row to Seguridad unless its code is there.
+void AgregarSeguridad(cBaseDatos& bd, const std::string& codigo, const std::string& descripcion,
+                      std::uint8_t nivel, bool editable);
+
+}  // namespace solvane

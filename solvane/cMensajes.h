@@ -1,0 +1,37 @@
+// cMensajes: the process-wide message object; where its boxes appear is injected.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace solvane {
+
+// Styles as the messages name them; the answer Yes is 6, OK is 1, No is 7.
+enum EstiloMensaje : int { kEstiloStop = 16, kEstiloExclamacion = 48, kEstiloPregunta = 52, kEstiloInfo = 64 };
+constexpr int kRespuestaAceptar = 1;
+constexpr int kRespuestaSi = 6;
+constexpr int kRespuestaNo = 7;
+
+// Shows one message and returns the button pressed. QMessageBox in the window, standard
+// output/input in console mode, a recorder in tests.
+class Presentador {
+ public:
+  virtual ~Presentador() = default;
+  virtual int Mostrar(const std::string& titulo, const std::string& texto, int estilo) = 0;
+};
+
+class cMensajes {
+ public:
+  void Titulo(const std::string& titulo) { titulo_ = titulo; }
+  const std::string& Titulo() const { return titulo_; }
+  int Mostrar(const std::string& texto, int estilo);  // no presenter: answers No/OK silently
+  void FijarPresentador(std::shared_ptr<Presentador> presentador) { presentador_ = std::move(presentador); }
+
+ private:
+  std::string titulo_;
+  std::shared_ptr<Presentador> presentador_;
+};
+
+cMensajes& Mensajes();
+
+}  // namespace solvane

@@ -1,0 +1,2 @@
+// Solvane entry point (being written).
+int main() { return 0; }

@@ -1,0 +1,1 @@
+// The ODBC engine (being written).

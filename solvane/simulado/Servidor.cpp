@@ -1,0 +1,1 @@
+// The simulated SQL Server (being written).
