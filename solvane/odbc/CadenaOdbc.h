@@ -1,0 +1,48 @@
+// ODBC connection strings: reading the connection file's settings, adding the credentials, masking passwords.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace solvane::odbc {
+
+// What the connection file asks for, with the credentials already resolved.
+struct AjustesOdbc {
+  std::string cadena;           // the string as the file gives it
+  std::string usuario;          // Usuario=, added as UID= unless empty
+  std::string clave;            // Clave= or PAGORA_CLAVE, added as PWD= unless empty
+  long tiempoConexion = 15;     // seconds; login time-out
+  long tiempoSentencia = 3600;  // seconds; 0 = the driver's own (none)
+};
+
+// Pairs key=value of a connection string; braces protect ';' inside a value ("{a;b}", "}}" for '}').
+std::vector<std::pair<std::string, std::string>> PartirCadena(const std::string& cadena);
+
+// The value of a key (any letter case), without its braces; empty when absent.
+std::string ValorEnCadena(const std::string& cadena, const std::string& clave);
+
+// A value ready to follow "KEY=": braced when it holds ';', '{', '}' or edge blanks.
+std::string Entrecomillar(const std::string& valor);
+
+// Reads the settings (keys already in lower case). The password comes from Clave=, else from
+// `claveEntorno` (the PAGORA_CLAVE variable, or null). Throws ErrorBD when the settings are unusable.
+AjustesOdbc LeerAjustes(const std::map<std::string, std::string>& ajustes, const std::string& archivo,
+                        const char* claveEntorno);
+
+// The string handed to the driver: the file's string plus UID= and PWD= when kept apart.
+std::string CadenaCompleta(const AjustesOdbc& ajustes);
+
+// Hides passwords in a text meant for people: the value of every PWD=, Password= and Clave=,
+// and every literal occurrence of the known secrets.
+class Mascara {
+ public:
+  void Agregar(const std::string& secreto);
+  std::string Aplicar(std::string texto) const;
+
+ private:
+  std::vector<std::string> secretos_;
+};
+
+}  // namespace solvane::odbc
