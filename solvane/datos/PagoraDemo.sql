@@ -115,6 +115,8 @@ INSERT INTO [Rangos] ([RAN_CodTarjeta],[RAN_Desde],[RAN_Hasta],[RAN_Largo]) VALU
 GO
 INSERT INTO [Rangos] ([RAN_CodTarjeta],[RAN_Desde],[RAN_Hasta],[RAN_Largo]) VALUES (4,589883,589883,16)
 GO
+INSERT INTO [Rangos] ([RAN_CodTarjeta],[RAN_Desde],[RAN_Hasta],[RAN_Largo]) VALUES (1,50,69,16)
+GO
 INSERT INTO [Cajas] ([Caj_Empresa],[Caj_Local],[Caj_Codigo],[Caj_Descri]) VALUES ('000001','000001','001','Caja 1 Centro')
 GO
 INSERT INTO [Cajas] ([Caj_Empresa],[Caj_Local],[Caj_Codigo],[Caj_Descri]) VALUES ('000001','000002','002','Caja 2 Pocitos')
