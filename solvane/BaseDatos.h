@@ -34,12 +34,12 @@ struct PrimeraFila {
 class MotorBD {
  public:
   virtual ~MotorBD() = default;
-  virtual void Conectar() = 0;                               // throws ErrorBD
-  virtual void Desconectar() noexcept = 0;                   // rolls back an open transaction first
-  virtual void Ejecutar(const std::string& sentencia) = 0;   // throws ErrorBD
+  virtual void Conectar() = 0;                                      // throws ErrorBD
+  virtual void Desconectar() noexcept = 0;                          // rolls back an open transaction first
+  virtual void Ejecutar(const std::string& sentencia) = 0;          // throws ErrorBD
   virtual PrimeraFila Consultar(const std::string& sentencia) = 0;  // throws ErrorBD
-  virtual void Comenzar() = 0;                               // throws ErrorBD
-  virtual void Confirmar() = 0;                              // throws ErrorBD
+  virtual void Comenzar() = 0;                                      // throws ErrorBD
+  virtual void Confirmar() = 0;                                     // throws ErrorBD
   virtual void Deshacer() noexcept = 0;
   // False when the server itself ended the transaction (SQL Server does so on some errors).
   virtual bool TransaccionAbierta() const = 0;

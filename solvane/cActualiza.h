@@ -15,9 +15,9 @@ namespace solvane {
 class Progreso {
  public:
   virtual ~Progreso() = default;
-  virtual void Mostrar() = 0;                               // show without blocking, label visible
-  virtual void Etiqueta(const std::string& texto) = 0;      // caption of the step in progress
-  virtual void Descargar() = 0;                             // unload at the end of the chain
+  virtual void Mostrar() = 0;                           // show without blocking, label visible
+  virtual void Etiqueta(const std::string& texto) = 0;  // caption of the step in progress
+  virtual void Descargar() = 0;                         // unload at the end of the chain
 };
 
 // "Let pending window events run": processEvents in the window, nothing in console and tests.

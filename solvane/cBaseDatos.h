@@ -50,10 +50,10 @@ class cBaseDatos {
   std::string ArchivoConexion() const;
 
   // Our own settings, outside the original contract.
-  void ArchivoExplicito(const std::string& ruta);     // front end's --conexion
-  void Registro(const std::string& ruta);             // statement record (audit trail); "" = none
-  void Mensajes(cMensajes* mensajes);                 // where connection problems are told
-  void Motor(std::unique_ptr<MotorBD> motor);         // tests: use this engine, skip the file
+  void ArchivoExplicito(const std::string& ruta);  // front end's --conexion
+  void Registro(const std::string& ruta);          // statement record (audit trail); "" = none
+  void Mensajes(cMensajes* mensajes);              // where connection problems are told
+  void Motor(std::unique_ptr<MotorBD> motor);      // tests: use this engine, skip the file
   // Tests: wrap the engine built by Conectar (for fault injection).
   void Envoltorio(std::function<std::unique_ptr<MotorBD>(std::unique_ptr<MotorBD>)> envolver);
   MotorBD* MotorActual() const;

@@ -7,7 +7,12 @@
 namespace solvane {
 
 // Styles as the messages name them; the answer Yes is 6, OK is 1, No is 7.
-enum EstiloMensaje : int { kEstiloStop = 16, kEstiloExclamacion = 48, kEstiloPregunta = 52, kEstiloInfo = 64 };
+enum EstiloMensaje : int {
+  kEstiloStop = 16,
+  kEstiloExclamacion = 48,
+  kEstiloPregunta = 52,
+  kEstiloInfo = 64
+};
 constexpr int kRespuestaAceptar = 1;
 constexpr int kRespuestaSi = 6;
 constexpr int kRespuestaNo = 7;

@@ -1,2 +1,28 @@
-// Solvane entry point (being written).
-int main() { return 0; }
+// Solvane: the window, or the console front end when asked for.
+#include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Consola.h"
+#include "PresentadorQt.h"
+#include "frmSolvane.h"
+
+int main(int argc, char* argv[]) {
+  std::vector<std::string> argumentos(argv + 1, argv + argc);
+  if (solvane::PideConsola(argumentos))
+    return solvane::PrincipalConsola(argumentos, std::cin, std::cout, std::cerr, solvane::BaseDatos(),
+                                     solvane::Mensajes());
+
+  QApplication aplicacion(argc, argv);
+  QApplication::setApplicationName("Solvane");
+  auto presentador = std::make_shared<solvane::PresentadorQt>();
+  solvane::BaseDatos().Mensajes(&solvane::Mensajes());
+  if (argumentos.size() == 2) solvane::BaseDatos().ArchivoExplicito(argumentos[1]);
+  solvane::EntornoSolvane entorno;
+  entorno.presentador = presentador;
+  solvane::frmSolvane ventana(entorno);
+  presentador->Padre(&ventana);
+  ventana.show();
+  return aplicacion.exec();
+}

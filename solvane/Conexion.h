@@ -1,0 +1,56 @@
+// The connection file PagoraCliente.conexion: where it is looked for, how it is read, and password masking.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace solvane {
+
+inline constexpr const char* kNombreArchivoConexion = "PagoraCliente.conexion";
+
+// Where BuscarConexion looks. Empty strings mean "not given".
+struct LugaresConexion {
+  std::string explicito;  // the front end's --conexion: taken as is, found or not
+  std::string variable;   // value of PAGORA_CONEXION: taken as is, found or not
+  std::string carpetaPrograma;
+  std::string carpetaTrabajo;
+  std::string xdgConfig;  // $XDG_CONFIG_HOME, or empty
+  std::string home;       // $HOME, for the default ~/.config
+  std::string etc = "/etc/pagora";
+  std::string nombre = kNombreArchivoConexion;
+  bool soloExplicito = false;  // do not search the standard places
+};
+
+// The lugares of this process: environment, program's folder, working folder.
+LugaresConexion LugaresDelProceso();
+
+// First connection file found: the explicit path, the variable, then the first existing regular file in
+// the program's folder, the working folder, the XDG config folder's "pagora" and /etc/pagora.
+// Empty when none.
+std::string BuscarConexion(const LugaresConexion& lugares);
+
+// The settings read from a connection file. Keys in lower case.
+struct AjustesConexion {
+  std::string archivo;
+  std::map<std::string, std::string> ajustes;
+  std::map<std::string, int> lineas;  // key -> line it came from, for messages
+  bool tieneClave = false;            // holds a password (Clave= or PWD inside Cadena=)
+  bool legibleOtros = false;          // readable by group or others
+};
+
+// Reads and checks a connection file. Throws ErrorBD whose description names the file and, for a
+// malformed line, the line number.
+AjustesConexion LeerConexion(const std::string& archivo);
+
+// `texto` with every password value replaced by "****" (PWD=..., Password=..., Clave=...).
+std::string OcultarClaves(const std::string& texto);
+
+// The folder holding `archivo` ("." when it has none).
+std::string CarpetaDe(const std::string& archivo);
+
+// `ruta` resolved against `carpeta` unless already absolute.
+std::string ResolverRuta(const std::string& carpeta, const std::string& ruta);
+
+}  // namespace solvane

@@ -1,0 +1,53 @@
+// The operator's whole job, shared by the window and the console front end.
+#include "Proceso.h"
+
+#include <memory>
+
+#include "Conexion.h"
+#include "version.h"
+
+namespace solvane {
+
+bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
+                     std::int16_t versionPrograma) {
+  bool finalizado = false;
+  try {
+    mensajes.Titulo(SOLVANE_NOMBRE_PRODUCTO);
+    bd.NombreAplicacion(SOLVANE_NOMBRE_PRODUCTO);
+    bd.OpcionConexion1(false);
+    bd.OpcionConexion2(true);
+    bd.TextoConexion("");
+    bd.BuscarArchivoConexion();
+    const std::string archivo = bd.ArchivoConexion();
+    if (archivo.find_first_not_of(' ') == std::string::npos) {
+      mensajes.Mostrar("No se Especifico Archivo de Conexion a Base de Datos", kEstiloExclamacion);
+    } else if (bd.Conectar()) {
+      auto actualiza = std::make_unique<cActualiza>(bd, mensajes, progreso, bombeo, versionPrograma);
+      if (actualiza->ActualizaVersion()) {
+        actualiza.reset();
+        finalizado = true;
+        mensajes.Mostrar(kTextoFinalizado, kEstiloInfo);
+      }
+    }
+  } catch (const ErrorBD& e) {
+    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.Descripcion), kEstiloStop);
+  } catch (const std::exception& e) {
+    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.what()), kEstiloStop);
+  }
+  CerrarBaseDatos(bd);
+  return finalizado;
+}
+
+void CerrarBaseDatos(cBaseDatos& bd) {
+  try {
+    bd.Desconectar();
+  } catch (...) {
+  }
+}
+
+std::string TextoVersion() {
+  return "Version " + std::to_string(SOLVANE_VERSION_MAYOR) + "." + std::to_string(SOLVANE_VERSION_MENOR) +
+         "." + std::to_string(SOLVANE_VERSION_REVISION);
+}
+
+}  // namespace solvane

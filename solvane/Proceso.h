@@ -1,0 +1,25 @@
+// The operator's whole job, shared by the window's button and the console: find, connect, gate, migrate.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cActualiza.h"
+
+namespace solvane {
+
+inline constexpr const char* kTextoFinalizado = "Proceso Pagora Vavidev Act. BD Finalizado";
+
+// Runs the sequence of one click of "Actualizar Base" (everything but the button's state) and always
+// closes the connection at the end. Returns the finished flag: True only when the driver reported success.
+// Errors raised on the way end as "Error Act BD - " + description, style 16.
+bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
+                     std::int16_t versionPrograma = VersionProgramaPorDefecto());
+
+// Closes the connection, ignoring every error.
+void CerrarBaseDatos(cBaseDatos& bd);
+
+// "Version 3.1.0": the program's version for the main window's label.
+std::string TextoVersion();
+
+}  // namespace solvane

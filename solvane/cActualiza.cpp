@@ -1,0 +1,325 @@
+// cActualiza: version code, version gate, migration chain driver, inspection helpers, statement frame.
+#include "cActualiza.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "version.h"
+
+namespace solvane {
+
+namespace {
+
+constexpr const char* kProducto = SOLVANE_NOMBRE_PRODUCTO;
+
+// VB's Trim: blanks only.
+std::string RecortarBlancos(const std::string& s) {
+  const auto ini = s.find_first_not_of(' ');
+  if (ini == std::string::npos) return "";
+  return s.substr(ini, s.find_last_not_of(' ') - ini + 1);
+}
+
+// The number a text starts with (leading blanks skipped, sign, digits, decimals), 0 when none.
+double ValorInicial(const std::string& texto) {
+  std::size_t i = texto.find_first_not_of(" \t");
+  if (i == std::string::npos) return 0;
+  std::string numero;
+  if (texto[i] == '+' || texto[i] == '-') numero += texto[i++];
+  bool digitos = false;
+  while (i < texto.size() && std::isdigit(static_cast<unsigned char>(texto[i])))
+    numero += texto[i++], digitos = true;
+  if (i < texto.size() && texto[i] == '.') {
+    numero += texto[i++];
+    while (i < texto.size() && std::isdigit(static_cast<unsigned char>(texto[i])))
+      numero += texto[i++], digitos = true;
+  }
+  if (!digitos) return 0;
+  return std::strtod(numero.c_str(), nullptr);
+}
+
+// To a 16-bit code, rounding to nearest with ties to even; out of range is an error (overflow 6).
+std::int16_t A16Bits(double valor) {
+  const double r = std::nearbyint(valor);
+  if (!(r >= -32768.0 && r <= 32767.0)) throw ErrorBD(6, "Overflow");
+  return static_cast<std::int16_t>(r);
+}
+
+std::string DescribirNumero(const std::exception& e, long& numero) {
+  if (const auto* bd = dynamic_cast<const ErrorBD*>(&e)) {
+    numero = bd->Numero;
+    return bd->Descripcion;
+  }
+  numero = 0;
+  return e.what();
+}
+
+}  // namespace
+
+std::int16_t VersionProgramaPorDefecto() {
+  char texto[32];
+  std::snprintf(texto, sizeof texto, "%02d%02d%02d", SOLVANE_VERSION_MAYOR, SOLVANE_VERSION_MENOR,
+                SOLVANE_VERSION_REVISION);
+  return A16Bits(ValorInicial(texto));
+}
+
+cActualiza::cActualiza(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, Bombeo bombeo,
+                       std::int16_t versionPrograma)
+    : bd_(bd),
+      mensajes_(mensajes),
+      progreso_(progreso),
+      bombeo_(bombeo ? std::move(bombeo) : Bombeo([] {})),
+      iVersionPrograma_(versionPrograma) {}
+
+bool cActualiza::VersionActual(bool& bActSistema, std::string& sVersionBD) {
+  bActSistema = false;
+  try {
+    std::string valor;
+    if (!ExisteCampo("Parametros", "PAR_Version", valor)) return false;
+    iVersionBD_ = A16Bits(ValorInicial(valor));
+    sVersionBD = valor;
+    if (iVersionPrograma_ == iVersionBD_) return true;
+    if (iVersionPrograma_ < iVersionBD_) bActSistema = true;
+    return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Errors are not caught here: they end the run through the caller's error path.
+bool cActualiza::ActualizaVersion() {
+  bool bActSistema = false;
+  std::string sVersionBD;
+  if (VersionActual(bActSistema, sVersionBD)) return true;
+  if (bActSistema) {
+    mensajes_.Mostrar(std::string("DEBE ACTUALIZAR ") + kProducto + " a VERSION " + sVersionBD + "\r\n" +
+                          "VERSION ACTUAL DEL SISTEMA " + std::to_string(iVersionPrograma_),
+                      kEstiloStop);
+    return false;
+  }
+  const int respuesta = mensajes_.Mostrar(
+      std::string(
+          "ATENCIÓN .- LAS BASES DE DATOS DEL SISTEMA NO ESTAN ACTUALIZADAS ACORDE A LA VERSION QUE ESTA "
+          "EJECUTANDO.") +
+          "\r\n" + "DESEA ACTUALIZAR EL SISTEMA AHORA ??",
+      kEstiloPregunta);
+  if (respuesta != kRespuestaSi) return false;
+  if (ActualizaBaseDatos()) return true;
+  mensajes_.Mostrar(std::string("LA ACTUALIZACION DE BASE DE DATOS DEL SISTEMA NO SE HA PODIDO REALIZAR. ") +
+                        "EL SISTEMA NO PUEDE EJECUTARSE",
+                    kEstiloStop);
+  return false;
+}
+
+namespace {
+
+struct Eslabon {
+  std::int16_t desde;
+  std::int16_t desdeOtro;  // the second from-code of a row, or the same code
+  const char* etiqueta;
+  void (cActualiza::*paso)(bool&);
+  std::int16_t hacia;
+};
+
+}  // namespace
+
+// The chain: from-code(s), caption, step, code left behind. No steps exist to 2.5.8, 2.5.12 or 2.5.13.
+bool cActualiza::ActualizaBaseDatos() {
+  static const Eslabon cadena[] = {
+      {0, 0, "Actualizando Version a 2.5.0", &cActualiza::ActualizarA2_5_0, 20500},
+      {20500, 20500, "Actualizando Version a 2.5.1", &cActualiza::ActualizarA2_5_1, 20501},
+      {20501, 20501, "Actualizando Version a 2.5.2", &cActualiza::ActualizarA2_5_2, 20502},
+      {20502, 20502, "Actualizando Version a 2.5.3", &cActualiza::ActualizarA2_5_3, 20503},
+      {20503, 20503, "Actualizando Version a 2.5.4", &cActualiza::ActualizarA2_5_4, 20504},
+      {20504, 20504, "Actualizando Version a 2.5.5", &cActualiza::ActualizarA2_5_5, 20505},
+      {20505, 20505, "Actualizando Version a 2.5.6", &cActualiza::ActualizarA2_5_6, 20506},
+      {20506, 20506, "Actualizando Version a 2.5.7", &cActualiza::ActualizarA2_5_7, 20507},
+      {20507, 20508, "Actualizando Version a 2.5.9", &cActualiza::ActualizarA2_5_9, 20509},
+      {20509, 20509, "Actualizando Version a 2.5.10", &cActualiza::ActualizarA2_5_10, 20510},
+      {20510, 20510, "Actualizando Version a 2.5.11", &cActualiza::ActualizarA2_5_11, 20511},
+      {20511, 20512, "Actualizando Version a 2.5.14", &cActualiza::ActualizarA2_5_14, 20514},
+      {20514, 20514, "Actualizando Version a 2.5.15", &cActualiza::ActualizarA2_5_15, 20515},
+      {20515, 20515, "Actualizando Version a 2.5.16", &cActualiza::ActualizarA2_5_16, 20516},
+      {20516, 20516, "Actualizando Version a 3.0.0", &cActualiza::ActualizarA3_0_0, 30000},
+      {30000, 30000, "Actualizando Version a 3.0.1", &cActualiza::ActualizarA3_0_1, 30001},
+      {30001, 30001, "Actualizando Version a 3.0.2", &cActualiza::ActualizarA3_0_2, 30002},
+      {30002, 30002, "Actualizando Version a 3.0.3", &cActualiza::ActualizarA3_0_3, 30003},
+      {30003, 30003, "Actualizando Version a 3.0.4", &cActualiza::ActualizarA3_0_4, 30004},
+      {30004, 30004, "Actualizando Version a 3.0.5", &cActualiza::ActualizarA3_0_5, 30005},
+      {30005, 30005, "Actualizando Version a 3.0.6", &cActualiza::ActualizarA3_0_6, 30006},
+      {30006, 30006, "Actualizando Version a 3.0.7", &cActualiza::ActualizarA3_0_7, 30007},
+      {30007, 30007, "Actualizando Version a 3.0.8", &cActualiza::ActualizarA3_0_8, 30008},
+      {30008, 30008, "Actualizando Version a 3.0.9", &cActualiza::ActualizarA3_0_9, 30009},
+      {30009, 30009, "Actualizando Version a 3.1.0", &cActualiza::ActualizarA3_1_0, 30100},
+  };
+
+  progreso_.Mostrar();
+  bd_.IniciarTransaccion();
+  std::int16_t actual = iVersionBD_;
+  bool ok = true;
+  while (actual != iVersionPrograma_ && ok) {
+    const Eslabon* eslabon = nullptr;
+    for (const auto& e : cadena)
+      if (e.desde == actual || e.desdeOtro == actual) eslabon = &e;
+    if (eslabon) {
+      progreso_.Etiqueta(eslabon->etiqueta);
+      auto reemplazo = pasosReemplazados_.find(eslabon->desde);
+      if (reemplazo == pasosReemplazados_.end()) reemplazo = pasosReemplazados_.find(eslabon->desdeOtro);
+      if (reemplazo != pasosReemplazados_.end())
+        reemplazo->second(ok);
+      else
+        (this->*(eslabon->paso))(ok);
+      actual = eslabon->hacia;
+    } else if (actual < iVersionPrograma_) {
+      // A code this program has no step from: stamping it current would hide the steps it never received.
+      mensajes_.Mostrar("VERSION DE BASE DE DATOS NO RECONOCIDA : " + std::to_string(actual), kEstiloStop);
+      ok = false;
+    } else {
+      actual = iVersionPrograma_;
+      ok = true;
+    }
+  }
+  if (ok) ok = GrabarVersion();
+  if (ok)
+    bd_.ConfirmarTransaccion();
+  else
+    bd_.CancelarTransaccion();
+  progreso_.Descargar();
+  bombeo_();
+  return ok;
+}
+
+bool cActualiza::GrabarVersion() {
+  try {
+    Ejecutar("UpDate Parametros Set PAR_Version = " + std::to_string(iVersionPrograma_));
+    return true;
+  } catch (const std::exception& e) {
+    long numero = 0;
+    const std::string descripcion = DescribirNumero(e, numero);
+    mensajes_.Mostrar("ERROR de Actualización : " + std::to_string(numero) + " " + descripcion, kEstiloStop);
+    return false;
+  }
+}
+
+void cActualiza::Ejecutar(const std::string& sentencia) {
+  EjecutarSinBombeo(sentencia);
+  bombeo_();
+}
+
+void cActualiza::EjecutarSinBombeo(const std::string& sentencia) {
+  bd_.CargarSQL(sentencia);
+  bd_.EjecutarSQL();
+}
+
+void cActualiza::EnTransaccion(const char* version, bool& ok, const std::function<void()>& cuerpo) {
+  try {
+    bd_.IniciarTransaccion();
+    cuerpo();
+    bd_.ConfirmarTransaccion();
+    ok = true;
+  } catch (const std::exception& e) {
+    long numero = 0;
+    const std::string descripcion = DescribirNumero(e, numero);
+    mensajes_.Mostrar(std::string("ERROR de Actualización a Version ") + version + " " + "\r\n" +
+                          std::to_string(numero) + " " + descripcion,
+                      kEstiloStop);
+    bd_.CancelarTransaccion();
+    ok = false;
+  }
+}
+
+// Any failure of the select (no such table or column) means "not there"; an empty table still has it.
+bool cActualiza::ExisteCampo(const std::string& tabla, const std::string& campo, std::string& valor) {
+  Recordset rs;
+  try {
+    long opciones = 0;
+    bd_.CargarSQL("Select " + campo + " From " + tabla);
+    if (bd_.AbrirConsulta(rs, opciones)) valor = rs.Campo(campo).value_or("");
+    rs.Liberar();
+    return true;
+  } catch (const std::exception&) {
+    rs.Liberar();
+    return false;
+  }
+}
+
+// No error handler: a failing query, or a Null without the clause, reaches the calling step.
+std::string cActualiza::ObtenerCollation(std::string tabla, std::string campo, bool conClausula) {
+  std::string resultado;
+  Recordset rs;
+  long opciones = 0;
+  bd_.CargarSQL("Select Collation_name from information_schema.columns where table_name = '" + tabla +
+                "' And Column_name = '" + campo + "'");
+  if (bd_.AbrirConsulta(rs, opciones)) {
+    const ValorCampo v = rs.Campo(std::size_t{0});
+    if (conClausula)
+      resultado = "COLLATE " + RecortarBlancos(v.value_or(""));
+    else if (!v)
+      throw ErrorBD(94, "Invalid use of Null");
+    else
+      resultado = RecortarBlancos(*v);
+  }
+  rs.Liberar();
+  return resultado;
+}
+
+namespace {
+
+bool HayFila(cBaseDatos& bd, const std::string& sentencia) {
+  Recordset rs;
+  try {
+    long opciones = 0;
+    bd.CargarSQL(sentencia);
+    const bool hay = bd.AbrirConsulta(rs, opciones);
+    rs.Liberar();
+    return hay;
+  } catch (const std::exception&) {
+    rs.Liberar();
+    return false;
+  }
+}
+
+}  // namespace
+
+bool cActualiza::ExisteTabla(const std::string& tabla) {
+  return HayFila(bd_, "Select Name From sysobjects  Where Xtype = 'U' And Name = '" + tabla + "'");
+}
+
+bool cActualiza::ExisteVista(const std::string& vista) {
+  return HayFila(bd_, "Select Name From sysobjects  Where Xtype = 'V' And Name = '" + vista + "'");
+}
+
+bool cActualiza::ExisteIndice(const std::string& tabla, const std::string& indice) {
+  return HayFila(bd_, "SELECT * FROM Sysindexes Where name = '" + indice + "'" +
+                          " And Id=(Select id From Sysobjects Where name='" + tabla + "')");
+}
+
+// Error 3376 counts as success; any other failure is told here.
+bool cActualiza::EliminarTabla(const std::string& tabla) {
+  try {
+    Ejecutar("DROP TABLE " + tabla);
+    return true;
+  } catch (const std::exception& e) {
+    long numero = 0;
+    const std::string descripcion = DescribirNumero(e, numero);
+    if (numero == 3376) return true;
+    mensajes_.Mostrar(" ERROR : " + std::to_string(numero) + "  " + descripcion, kEstiloStop);
+    return false;
+  }
+}
+
+// The code is quoted in the select (compared as text) and bare in the insert (the server converts it).
+void AgregarSeguridad(cBaseDatos& bd, const std::string& codigo, const std::string& descripcion,
+                      std::uint8_t nivel, bool editable) {
+  Recordset rs;
+  long opciones = 0;
+  bd.CargarSQL("Select * From Seguridad Where Seg_Codigo ='" + codigo + "'");
+  if (bd.AbrirConsulta(rs, opciones)) return;
+  bd.CargarSQL("Insert Into Seguridad (Seg_Codigo,Seg_Descri,Seg_Nivel,Seg_Edita) Values ( " + codigo +
+               ", '" + descripcion + "'," + std::to_string(static_cast<unsigned>(nivel)) + "," +
+               (editable ? "1" : "0") + ")");
+  bd.EjecutarSQL();
+}
+
+}  // namespace solvane

@@ -1,0 +1,85 @@
+// The progress window.
+#include "frmActualiza.h"
+
+#include <QFont>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "version.h"
+
+namespace solvane {
+
+frmActualiza::frmActualiza(QWidget* padre) : QWidget(padre, Qt::Dialog) {
+  setObjectName("frmActualiza");
+  setWindowTitle("Form1");
+  setFixedSize(330, 110);
+
+  for (int i = 0; i < 4; ++i)
+    imgActualiza[static_cast<std::size_t>(i)] = QPixmap(QString(":/solvane/imgActualiza%1.png").arg(i));
+
+  pctActualiza = new QLabel(this);
+  pctActualiza->setObjectName("pctActualiza");
+  pctActualiza->setFixedSize(40, 40);
+  pctActualiza->setAlignment(Qt::AlignCenter);
+
+  lblVersion = new QLabel("Actualizando Version a ", this);
+  lblVersion->setObjectName("lblVersion");
+  lblVersion->setFont(QFont("MS Sans Serif", 10));
+
+  Label1 = new QLabel("Velmoriantex", this);
+  Label1->setObjectName("Label1");
+  QFont romana("Times New Roman", 14, QFont::Bold);
+  romana.setStyleHint(QFont::Serif);
+  Label1->setFont(romana);
+
+  auto* textos = new QVBoxLayout;
+  textos->addWidget(Label1);
+  textos->addWidget(lblVersion);
+  auto* fila = new QHBoxLayout(this);
+  fila->addWidget(pctActualiza);
+  fila->addSpacing(12);
+  fila->addLayout(textos, 1);
+
+  tmeActualiza = new QTimer(this);
+  tmeActualiza->setObjectName("tmeActualiza");
+  tmeActualiza->setInterval(250);
+  connect(tmeActualiza, &QTimer::timeout, this, [this] { tmeActualiza_Timer(); });
+}
+
+void frmActualiza::Form_Load() {
+  setWindowTitle(SOLVANE_NOMBRE_PRODUCTO);
+  if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
+    const QRect g = pantalla->geometry();
+    move(g.x() + (g.width() - width()) / 2, g.y() + (g.height() - height()) / 2);
+  }
+  MostrarFotograma(vaiven_.Cargar());
+}
+
+void frmActualiza::Mostrar() {
+  Form_Load();
+  show();
+  lblVersion->setVisible(true);
+  tmeActualiza->start();
+}
+
+void frmActualiza::Etiqueta(const std::string& texto) {
+  lblVersion->setText(QString::fromStdString(texto));
+}
+
+void frmActualiza::Descargar() {
+  tmeActualiza->stop();
+  hide();
+}
+
+void frmActualiza::tmeActualiza_Timer() {
+  MostrarFotograma(vaiven_.Tick());
+}
+
+void frmActualiza::MostrarFotograma(int indice) {
+  mostrado_ = indice;
+  pctActualiza->setPixmap(imgActualiza[static_cast<std::size_t>(indice)]);
+}
+
+}  // namespace solvane

@@ -1,0 +1,43 @@
+// The progress window: step caption and the animated picture the timer sweeps.
+#pragma once
+
+#include <QLabel>
+#include <QPixmap>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+
+#include "Animacion.h"
+#include "cActualiza.h"
+
+namespace solvane {
+
+class frmActualiza : public QWidget, public Progreso {
+  Q_OBJECT
+ public:
+  explicit frmActualiza(QWidget* padre = nullptr);
+
+  // Progreso: load and show without blocking; step caption; unload.
+  void Mostrar() override;
+  void Etiqueta(const std::string& texto) override;
+  void Descargar() override;
+
+  // One tick of tmeActualiza (public so that the sweep can be driven without waiting).
+  void tmeActualiza_Timer();
+  int FotogramaMostrado() const { return mostrado_; }
+  const Vaiven& Animacion() const { return vaiven_; }
+
+ private:
+  void Form_Load();
+  void MostrarFotograma(int indice);
+
+  QLabel* pctActualiza;
+  QTimer* tmeActualiza;
+  std::array<QPixmap, 4> imgActualiza;
+  QLabel* lblVersion;
+  QLabel* Label1;
+  Vaiven vaiven_;
+  int mostrado_ = 0;
+};
+
+}  // namespace solvane
