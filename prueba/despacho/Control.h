@@ -1,0 +1,42 @@
+// Control.h: a transaction control reached by dispatch identifier only, and the error its calls raise.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "Variante.h"
+
+namespace prueba {
+
+// Error numbers beyond the control's own (pagora_control.h).
+constexpr int32_t kErrClaseNoRegistrada = static_cast<int32_t>(0x80040154);
+constexpr int32_t kErrClaseNoDisponible = static_cast<int32_t>(0x80040111);
+constexpr int32_t kErrBiblioteca = static_cast<int32_t>(0x8007007E);
+constexpr int32_t kErrPuntoEntrada = static_cast<int32_t>(0x8007007F);
+
+// A failed creation, call or conversion. `numero` is the error number; `so` the OS error code when one
+// was involved (errno), else 0.
+class ErrorControl : public std::runtime_error {
+ public:
+  ErrorControl(int32_t numero, const std::string& descripcion, int so = 0)
+      : std::runtime_error(descripcion), numero_(numero), so_(so) {}
+  int32_t Numero() const { return numero_; }
+  int So() const { return so_; }
+
+ private:
+  int32_t numero_;
+  int so_;
+};
+
+// Put a property, get a property, call a method; every failure is an ErrorControl naming the DISPID.
+class Control {
+ public:
+  virtual ~Control() = default;
+  virtual void Poner(int32_t dispid, const Variante& valor) = 0;
+  virtual Variante Obtener(int32_t dispid) = 0;
+  virtual Variante Llamar(int32_t dispid) = 0;
+};
+
+}  // namespace prueba

@@ -1,0 +1,39 @@
+// main.cpp: Prueba's start: the control registry, the form and, on request, a picture of it.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QStringList>
+#include <cstdio>
+
+#include "Registro.h"
+#include "frmPrueba2.h"
+
+namespace {
+
+// Messages of a run that only takes a picture go to standard error instead of modal boxes.
+class AvisosConsola : public prueba::Avisos {
+ public:
+  void Mostrar(const std::string& titulo, const std::string& texto, int) override {
+    std::fprintf(stderr, "%s: %s\n", titulo.c_str(), texto.c_str());
+  }
+};
+
+}  // namespace
+
+// prueba [--captura archivo.png]
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Prueba"));
+  const QStringList args = QCoreApplication::arguments();
+  const qsizetype i = args.indexOf(QStringLiteral("--captura"));
+  const QString captura = i > 0 && i + 1 < args.size() ? args[i + 1] : QString();
+
+  const prueba::Registro registro =
+      prueba::Registro::DelEntorno(QCoreApplication::applicationDirPath().toStdString());
+  AvisosConsola consola;
+  prueba::frmPrueba2 form([&registro](const std::string& progid) { return registro.Crear(progid); },
+                          captura.isEmpty() ? nullptr : &consola);
+  form.Cargar();
+  form.show();
+  if (!captura.isEmpty()) return form.grab().save(captura) ? 0 : 1;
+  return QApplication::exec();
+}
