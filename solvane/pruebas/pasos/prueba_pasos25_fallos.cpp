@@ -219,8 +219,9 @@ TEST(Paso2_5_10, TablasExistentesSeRespetan) {
   for (const char* t : {"uAcreditada", "uTransOFF", "uTransaccion", "vFreePass"})
     EXPECT_EQ(b.Columna(std::string("Select Name From sysobjects Where Xtype = 'U' And Name = '") + t + "'"),
               V{t});
-  EXPECT_TRUE(
-      b.Consultar("Select name From sysobjects Where name = 'PK_uTarjeta' Or name = 'PK_vTarjeta'").empty());
+  for (const char* clave : {"PK_uTarjeta", "PK_vTarjeta"})
+    EXPECT_TRUE(b.Consultar(std::string("Select name From sysobjects Where name = '") + clave + "'").empty())
+        << clave;
 }
 
 // A key name taken by another object makes the server refuse the key: the tables created before it
