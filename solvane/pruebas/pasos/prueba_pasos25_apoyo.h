@@ -127,14 +127,14 @@ class BaseDemo {
 
   // Changes the database behind the updater's back, as a shop's administrator would.
   void Modificar(std::initializer_list<std::string> sentencias) const {
-    simulado::Servidor s;
+    simulado::Servidor s("base");
     s.EjecutarScript(Contenido());
     for (const auto& sql : sentencias) s.Ejecutar(sql);
     Reponer(s.Script());
   }
 
   Filas Consultar(const std::string& sql) const {
-    simulado::Servidor s;
+    simulado::Servidor s("base");
     s.EjecutarScript(Contenido());
     return s.Ejecutar(sql).filas;
   }
