@@ -1,0 +1,3 @@
+/* sin_entrada.c: a loadable library that exports something, but not a control's entry point. */
+int PagoraOtraCosa(void);
+int PagoraOtraCosa(void) { return 1; }
