@@ -1,0 +1,81 @@
+// cTeclon: the PIN pad driver object, its result codes and its public operations.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "teclon/puerto.hpp"
+
+#ifndef TECLON_ENUMERACIONES
+#define TECLON_ENUMERACIONES
+// Result code of the last operation (CodError).
+enum TeclonError : std::int32_t {
+  tcError = 0,
+  tcAprobado = 1,
+  tcNOAprobado = 2,
+  tcCancel = 3,
+  tcTimeOut = 4,
+};
+
+// PIN pad models, published for callers that record one per cash desk; the driver treats both alike.
+enum TeclonModelo : std::int32_t {
+  tcModVF1000SE = 0,
+  tcModVFVX800 = 1,
+};
+#endif
+
+namespace teclon {
+class Enlace;
+}
+
+// Drives a PIN pad on a serial port. Every operation opens the port, runs one framed exchange on
+// the calling thread, closes the port and returns true on success, leaving CodError and MsgError
+// set. Nothing is thrown to the caller. While an operation waits, the pump callback runs at every
+// poll; Cancelar may be called from it, or from any other thread.
+class TECLON_API cTeclon {
+ public:
+  cTeclon();
+  // For hosts and tests that bring their own port and clock.
+  cTeclon(std::unique_ptr<teclon::PuertoSerie> puerto, std::shared_ptr<teclon::Reloj> reloj);
+  ~cTeclon();
+  cTeclon(const cTeclon&) = delete;
+  cTeclon& operator=(const cTeclon&) = delete;
+
+  void Puerto(short vPuerto);
+  short CodError() const;
+  std::string MsgError() const;
+  void Cancelar(bool vCancelar);
+  void CerrarPuerto();
+
+  bool CargarPROMPT();
+  bool LeerCHIP(std::string& Banda);
+  bool LeerBANDA(std::string& Banda);
+  bool IngresarPIN(const std::string& NroTarjeta, const std::string& ClaveTrabajo,
+                   const std::string& Mensaje1, const std::string& Mensaje2, std::string& NroPIN);
+  bool InicializarTECLON();
+  bool TransferirClaveMaestra(const std::string& ClaveMaestra);
+  bool VerificarClaveMaestra(short PosClave);
+  bool SelClaveMaestra(short PosClave);
+
+  // Lets the caller's pending events run during waits; none by default.
+  void FijarBombeo(std::function<void()> bombeo);
+
+ private:
+  bool AbrirPuerto();
+  void Entrada(TeclonError codigo);
+  void ErrorAtrapado(const char* prefijo, bool fijarCodigo, int numero, const std::string& descripcion);
+  template <class Cuerpo>
+  bool Ejecutar(const char* prefijo, bool fijarCodigo, Cuerpo&& cuerpo);
+
+  std::unique_ptr<teclon::PuertoSerie> mComm;
+  std::shared_ptr<teclon::Reloj> mReloj;
+  std::function<void()> mBombeo;
+  std::atomic<bool> mCancelar{false};
+  short mPuerto = 1;
+  std::string mMsgError;
+  TeclonError mCodError = tcError;
+  std::unique_ptr<teclon::Enlace> mEnlace;
+};

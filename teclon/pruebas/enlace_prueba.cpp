@@ -1,0 +1,393 @@
+// Tests of the link layer and the port: frames, acknowledgement and answer waits, time-outs, opening.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+
+#include "comun.hpp"
+#include "enlace.hpp"
+
+using namespace prueba;
+using namespace teclon;
+using sim::kACK;
+using sim::kEOT;
+using sim::kNAK;
+
+TEST(Trama, ByteForByte) {
+  EXPECT_EQ(CalcularLRC(""), 0);
+  EXPECT_EQ(CalcularLRC("72\x03"), 6);
+  EXPECT_EQ(ArmarTrama("72", Formato::A).Vista(), std::string_view("\x02"
+                                                                   "72\x03\x06",
+                                                                   5));
+  EXPECT_EQ(ArmarTrama("Q40", Formato::A).Vista(), "\x02Q40\x03V");
+  EXPECT_EQ(ArmarTrama("080", Formato::B).Vista(),
+            "\x0f"
+            "080\x0e"
+            "6");
+  EXPECT_EQ(ArmarTrama("040", Formato::B).Vista(),
+            "\x0f"
+            "040\x0e:");
+  EXPECT_EQ(ArmarTrama("122", Formato::B).Vista(),
+            "\x0f"
+            "122\x0e?");
+  // The simulator's frames must agree with the driver's.
+  EXPECT_EQ(A("Z8VELMORIANTEX"), std::string(ArmarTrama("Z8VELMORIANTEX", Formato::A).Vista()));
+}
+
+// The link layer on a real termios port opened on the simulator's pseudo-terminal.
+class EnlacePty : public ::testing::Test {
+ protected:
+  void Preparar(std::shared_ptr<Reloj> r) {
+    reloj = std::move(r);
+    ::setenv("TECLON_PUERTO_9", sim.Dispositivo().c_str(), 1);
+    puerto->FijarNumero(9);
+    puerto->FijarConfiguracion("1200,E,7,1");
+    puerto->FijarAbierto(true);
+    enlace = std::make_unique<Enlace>(*puerto, *reloj, bombeo, cancelar, cod);
+  }
+  void SetUp() override { Preparar(std::make_shared<RelojReal>()); }
+  void Enviar(std::string_view datos) {
+    const TextoSeguro t = ArmarTrama(datos, Formato::A);
+    enlace->EnviarTrama(t.Vista(), false);
+  }
+
+  sim::Simulador sim;
+  std::unique_ptr<PuertoSerie> puerto = CrearPuertoTermios();
+  std::shared_ptr<Reloj> reloj;
+  std::function<void()> bombeo;
+  std::atomic<bool> cancelar{false};
+  TeclonError cod = tcNOAprobado;
+  std::unique_ptr<Enlace> enlace;
+};
+
+TEST_F(EnlacePty, ConfirmationSignalsAndTheirPrecedence) {
+  struct Caso {
+    std::string respuesta;
+    bool ignorarEot;
+    Senal esperada;
+  };
+  const std::vector<Caso> casos = {
+      {kACK, false, Senal::Ack},        {kNAK, false, Senal::Nak},
+      {kEOT, false, Senal::Eot},        {kNAK + kACK, false, Senal::Ack},  // ACK is looked for first
+      {kEOT + kNAK, false, Senal::Nak},                                    // then NAK
+      {"xx" + kEOT, false, Senal::Eot},                                    // searched anywhere in the buffer
+  };
+  for (std::size_t i = 0; i < casos.size(); ++i) {
+    sim.Agregar("A:Q40", {{casos[i].respuesta}});
+    Enviar("Q40");
+    EXPECT_EQ(enlace->EsperarConfirmacion(false, casos[i].ignorarEot), casos[i].esperada) << "caso " << i;
+  }
+  // An ignored EOT does not end the wait; a later ACK still confirms.
+  sim.Agregar("A:Q40", {{kEOT}, {kACK, 120ms}});
+  Enviar("Q40");
+  bool recibio = false;
+  EXPECT_EQ(enlace->EsperarConfirmacion(false, true, &recibio), Senal::Ack);
+  EXPECT_TRUE(recibio);
+}
+
+TEST_F(EnlacePty, CancelIsSeenOnlyWhereTested) {
+  cancelar = true;
+  sim.Agregar("A:Q40", {{kACK, 150ms}});
+  Enviar("Q40");
+  EXPECT_EQ(enlace->EsperarConfirmacion(false), Senal::Ack);
+  EXPECT_EQ(cod, tcNOAprobado);
+  Enviar("Q40");
+  EXPECT_THROW(enlace->EsperarConfirmacion(true), Cancelacion);
+  EXPECT_EQ(cod, tcCancel);
+}
+
+TEST_F(EnlacePty, AnswerFramesAreCutCheckedAndAcknowledged) {
+  const std::string banda = "81.4000123412341234=2912" + sim::kFS + "B4000^X" + sim::kFS;
+  TextoSeguro trama;
+  const Lectura lectura{25, 0, kACK, false};
+
+  // Noise ahead of the STX is dropped; the frame runs from STX to the check byte.
+  sim.Enviar("\x01zz" + A(banda));
+  ASSERT_TRUE(enlace->LeerRespuesta(lectura, trama));
+  EXPECT_EQ(trama.Vista(), A(banda));
+  ASSERT_TRUE(sim.EsperarRecibidos(1, 1s));
+  EXPECT_EQ(sim.Resumenes(), std::vector<std::string>{"ACK"});
+  sim.OlvidarRecibidos();
+
+  // Two bad frames are refused with NAK; the repeat after each is accepted.
+  sim.Enviar(A(banda, true));
+  sim.Agregar("NAK", {{A(banda, true)}});
+  sim.Agregar("NAK", {{A(banda)}});
+  ASSERT_TRUE(enlace->LeerRespuesta(lectura, trama));
+  ASSERT_TRUE(sim.EsperarRecibidos(3, 1s));
+  EXPECT_EQ(sim.Resumenes(), (std::vector<std::string>{"NAK", "NAK", "ACK"}));
+  sim.OlvidarRecibidos();
+
+  // The third bad frame is answered with EOT and nothing is accepted.
+  sim.Enviar(A(banda, true));
+  sim.Agregar("NAK", {{A(banda, true)}});
+  sim.Agregar("NAK", {{A(banda, true)}});
+  EXPECT_FALSE(enlace->LeerRespuesta(lectura, trama));
+  EXPECT_EQ(cod, tcNOAprobado);
+  EXPECT_TRUE(trama.empty());
+  ASSERT_TRUE(sim.EsperarRecibidos(3, 1s));
+  EXPECT_EQ(sim.Resumenes(), (std::vector<std::string>{"NAK", "NAK", "EOT"}));
+  sim.OlvidarRecibidos();
+
+  // 25 characters with an ETX but no STX is a bad frame, not a crash.
+  sim.Enviar(std::string(30, 'x') +
+             "\x03"
+             "y");
+  sim.Agregar("NAK", {{A(banda)}});
+  ASSERT_TRUE(enlace->LeerRespuesta(lectura, trama));
+  EXPECT_EQ(trama.Vista(), A(banda));
+}
+
+TEST_F(EnlacePty, EotMeansCancelOnlyBelowTheMinimum) {
+  TextoSeguro trama;
+  sim.Enviar(kEOT);
+  EXPECT_FALSE(enlace->LeerRespuesta({25, 0, kACK, false}, trama));
+  EXPECT_EQ(cod, tcCancel);
+
+  // With 25 characters gathered an EOT is just another character; the frame still counts.
+  const std::string frame = A("81." + std::string(26, '9') + kEOT + sim::kFS + sim::kFS);
+  sim.Enviar(frame);
+  ASSERT_TRUE(enlace->LeerRespuesta({25, 0, kACK, false}, trama));
+  EXPECT_EQ(trama.Vista(), frame);
+  EXPECT_EQ(cod, tcNOAprobado);
+}
+
+TEST_F(EnlacePty, PinAnswerIsTwentySevenCharactersAckedWithAckEot) {
+  const std::string respuesta =
+      A("71.00000"
+        "0123456789ABCDEF");
+  ASSERT_EQ(respuesta.size(), 27u);
+  TextoSeguro trama;
+  // Delivered in two pieces: the frame is waited for, never read past the buffer's end.
+  sim.Enviar("~" + respuesta.substr(0, 26));
+  std::this_thread::sleep_for(80ms);
+  sim.Enviar(respuesta.substr(26));
+  ASSERT_TRUE(enlace->LeerRespuesta({27, 27, kACK + kEOT, false}, trama));
+  EXPECT_EQ(trama.Vista(), respuesta);
+  ASSERT_TRUE(sim.EsperarRecibidos(2, 1s));
+  EXPECT_EQ(sim.Resumenes(), (std::vector<std::string>{"ACK", "EOT"}));
+}
+
+TEST_F(EnlacePty, ClosingCommandsDiscardStaleInputFirst) {
+  // A stale ACK waiting in the input must not confirm the "72" that the PIN pad refuses.
+  sim.Enviar(kACK);
+  std::this_thread::sleep_for(30ms);
+  sim.Agregar("A:72", {{kNAK}});
+  EXPECT_FALSE(enlace->Enviar72());
+  sim.Agregar("A:Q3", {{kEOT}});
+  EXPECT_TRUE(enlace->EnviarQ3());
+  sim.Agregar("A:72", {{kACK}});
+  EXPECT_TRUE(enlace->Enviar72());
+  EXPECT_EQ(sim.Resumenes(), (std::vector<std::string>{"A:72", "A:Q3", "A:72"}));
+}
+
+class EnlaceTiempo : public EnlacePty {
+ protected:
+  void SetUp() override {
+    falso = std::make_shared<RelojFalso>();
+    Preparar(falso);
+  }
+  std::chrono::microseconds Transcurrido(std::chrono::steady_clock::time_point desde) const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(falso->ahora_ - desde);
+  }
+  std::shared_ptr<RelojFalso> falso;
+};
+
+TEST_F(EnlaceTiempo, WaitsEndJustAfterFifteenSecondsNotBefore) {
+  int bombeos = 0;
+  bombeo = [&] { ++bombeos; };
+  auto inicio = falso->ahora_;
+  Enviar("Q40");
+  bool recibio = true;
+  EXPECT_EQ(enlace->EsperarConfirmacion(false, false, &recibio), Senal::Tiempo);
+  EXPECT_FALSE(recibio);
+  EXPECT_GT(Transcurrido(inicio), 15s);
+  EXPECT_LE(Transcurrido(inicio), 15s + 50ms);
+  EXPECT_EQ(bombeos, 301);  // the caller's events run before every pause
+
+  inicio = falso->ahora_;
+  TextoSeguro trama;
+  EXPECT_FALSE(enlace->LeerRespuesta({25, 0, kACK, false}, trama));
+  EXPECT_EQ(cod, tcTimeOut);
+  EXPECT_GT(Transcurrido(inicio), 15s);
+  EXPECT_LE(Transcurrido(inicio), 15s + 50ms);
+}
+
+TEST_F(EnlaceTiempo, AnswerClockIsNotRestartedByANak) {
+  const std::string banda = "81." + std::string(30, '5') + sim::kFS + sim::kFS;
+  // The bad frame arrives late in the wait; the NAK it earns does not give the PIN pad 15 s more.
+  bombeo = [&, hecho = false]() mutable {
+    if (!hecho && falso->dormido_ >= 10s) {
+      sim.Enviar(A(banda, true));
+      std::this_thread::sleep_for(20ms);
+      hecho = true;
+    }
+  };
+  const auto inicio = falso->ahora_;
+  TextoSeguro trama;
+  EXPECT_FALSE(enlace->LeerRespuesta({25, 0, kACK, false}, trama));
+  EXPECT_EQ(cod, tcTimeOut);
+  EXPECT_LE(Transcurrido(inicio), 15s + 50ms);
+  EXPECT_EQ(sim.Resumenes(), std::vector<std::string>{"NAK"});
+}
+
+// The drains are bounded: a port whose output never empties is an error after 15 s, and the loop
+// yields (1 ms pauses) instead of spinning.
+TEST(Drenaje, StuckOutputTimesOutInsteadOfHanging) {
+  auto reloj = std::make_shared<RelojFalso>(0);
+  PuertoFalso puerto;
+  puerto.abierto = true;
+  puerto.salidaAtascada = true;
+  std::function<void()> bombeo;
+  int bombeos = 0;
+  bombeo = [&] { ++bombeos; };
+  std::atomic<bool> cancelar{false};
+  TeclonError cod = tcNOAprobado;
+  Enlace enlace(puerto, *reloj, bombeo, cancelar, cod);
+  const auto inicio = reloj->ahora_;
+  try {
+    enlace.EnviarTrama("x", false);
+    FAIL() << "no error";
+  } catch (const ErrorPuerto& e) {
+    EXPECT_EQ(e.Numero(), ETIMEDOUT);
+  }
+  EXPECT_GT(reloj->ahora_ - inicio, 15s);
+  EXPECT_LE(reloj->ahora_ - inicio, 15s + 2ms);
+  EXPECT_GT(bombeos, 14000);
+
+  // A cancel request is seen inside the drain of a send that tests it.
+  cancelar = true;
+  EXPECT_THROW(enlace.EnviarTrama("x", true), Cancelacion);
+  EXPECT_EQ(cod, tcCancel);
+}
+
+TEST(Drenaje, StuckOutputFailsTheOperationThroughItsErrorPath) {
+  auto puerto = std::make_unique<PuertoFalso>();
+  PuertoFalso& p = *puerto;
+  p.salidaAtascada = true;
+  cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+  EXPECT_FALSE(t.CargarPROMPT());
+  EXPECT_EQ(t.CodError(), tcError);
+  EXPECT_EQ(t.MsgError(), "ERROR al Cargar PROMPT - " + std::to_string(ETIMEDOUT) +
+                              " La trama no terminó de salir del puerto en 15 segundos");
+  EXPECT_FALSE(p.abierto);
+}
+
+TEST(Apertura, NewObjectDefaults) {
+  auto puerto = std::make_unique<PuertoFalso>();
+  PuertoFalso& p = *puerto;
+  cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+  EXPECT_EQ(t.CodError(), tcError);
+  EXPECT_EQ(t.MsgError(), "");
+  t.CerrarPuerto();  // closed: nothing happens
+  EXPECT_EQ(p.pasos, 0);
+  p.entrada.push_back(kACK);
+  EXPECT_TRUE(t.CargarPROMPT());
+  EXPECT_EQ(p.numero, 1);
+  EXPECT_EQ(p.configuracion, "1200,E,7,1");
+  EXPECT_EQ(p.escrito, A("Z8VELMORIANTEX"));
+  EXPECT_FALSE(p.abierto);
+  ::unsetenv("TECLON_PUERTO_1");
+  EXPECT_EQ(DispositivoDePuerto(1), "/dev/ttyS0");
+  EXPECT_EQ(DispositivoDePuerto(4), "/dev/ttyS3");
+}
+
+TEST(Apertura, FailuresKeepTheSystemCodeAndTheExactMessage) {
+  {
+    cTeclon t;
+    ::setenv("TECLON_PUERTO_3", "/no/existe/ttyX", 1);
+    t.Puerto(3);
+    std::string banda = "vieja";
+    EXPECT_FALSE(t.LeerBANDA(banda));
+    EXPECT_EQ(t.CodError(), tcError);
+    EXPECT_EQ(banda, "");
+    EXPECT_EQ(t.MsgError().rfind("ERROR al Abrir Puerto 3 - 2 No se puede abrir /no/existe/ttyX: ", 0), 0u)
+        << t.MsgError();
+    ::setenv("TECLON_PUERTO_3", "/dev/null", 1);
+    EXPECT_FALSE(t.CargarPROMPT());
+    EXPECT_EQ(t.MsgError(),
+              "ERROR al Abrir Puerto 3 - " + std::to_string(ENOTTY) + " /dev/null no es un puerto serie");
+    t.Puerto(0);
+    EXPECT_FALSE(t.SelClaveMaestra(0));
+    EXPECT_EQ(t.MsgError(),
+              "ERROR al Abrir Puerto 0 - " + std::to_string(EINVAL) + " Número de puerto inválido: 0");
+    t.CerrarPuerto();
+    EXPECT_EQ(t.CodError(), tcError);
+  }
+  {
+    // Another holder of the port: the open fails, naming the system's error.
+    Banco b;
+    auto otro = CrearPuertoTermios();
+    otro->FijarNumero(7);
+    otro->FijarAbierto(true);
+    EXPECT_FALSE(b.teclon.CargarPROMPT());
+    // flock refuses it (EWOULDBLOCK); without privileges the exclusive mark refuses it first (EBUSY).
+    const std::string m = b.teclon.MsgError();
+    EXPECT_TRUE(m.rfind("ERROR al Abrir Puerto 7 - " + std::to_string(EWOULDBLOCK) + " El puerto ", 0) == 0 ||
+                m.rfind("ERROR al Abrir Puerto 7 - " + std::to_string(EBUSY) + " ", 0) == 0)
+        << m;
+    EXPECT_EQ(b.teclon.CodError(), tcError);
+    otro->FijarAbierto(false);
+    b.sim.Agregar("A:Z8VELMORIANTEX", {{kACK}});
+    EXPECT_TRUE(b.teclon.CargarPROMPT());
+    // The port is closed again afterwards: a second holder gets it.
+    otro->FijarAbierto(true);
+    EXPECT_TRUE(otro->Abierto());
+  }
+  {
+    // A port that reports itself closed after opening, without an error.
+    auto puerto = std::make_unique<PuertoFalso>();
+    puerto->negarApertura = true;
+    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    t.Puerto(7);
+    EXPECT_FALSE(t.InicializarTECLON());
+    EXPECT_EQ(t.CodError(), tcError);
+    EXPECT_EQ(t.MsgError(), "ERROR al Abrir Puerto 7");
+  }
+}
+
+TEST(Apertura, SettingsStringIsParsed) {
+  auto p = CrearPuertoTermios();
+  EXPECT_NO_THROW(p->FijarConfiguracion("9600,N,8,2"));
+  EXPECT_NO_THROW(p->FijarConfiguracion("1200,e,7,1"));
+  for (const char* malo : {"1200,X,7,1", "1201,E,7,1", "1200,E,9,1", "1200,E,7", "1200,E,7,3", ",E,7,1"}) {
+    try {
+      p->FijarConfiguracion(malo);
+      ADD_FAILURE() << malo;
+    } catch (const ErrorPuerto& e) {
+      EXPECT_EQ(e.Numero(), EINVAL);
+    }
+  }
+  try {
+    TextoSeguro t;
+    p->LeerTodo(t);
+    ADD_FAILURE();
+  } catch (const ErrorPuerto& e) {
+    EXPECT_EQ(e.Numero(), EBADF);
+  }
+}
+
+// Any port operation may fail; wherever it fails inside an operation, the operation reports it
+// under its prefix (or quietly, where the link ignores errors) and leaves the port closed.
+TEST(Fallas, EveryPortFailureIsTrappedAndThePortClosed) {
+  for (long n = 1; n < 40; ++n) {
+    auto puerto = std::make_unique<PuertoFalso>();
+    PuertoFalso& p = *puerto;
+    p.entrada = {kACK, kACK, A("81.1234567890123456789012" + sim::kFS + sim::kFS), kACK, kACK};
+    long objetivo = n;
+    p.falla = [objetivo](const char* que, long paso) {
+      if (paso == objetivo && std::string(que) != "cerrar") throw ErrorPuerto(EIO, "falla inyectada");
+    };
+    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    std::string banda;
+    const bool r = t.LeerBANDA(banda);
+    EXPECT_FALSE(p.abierto) << n;
+    if (!r && t.CodError() == tcError) {
+      const std::string m = t.MsgError();
+      EXPECT_TRUE(m == "ERROR al Leer Banda - 5 falla inyectada" ||
+                  m == "ERROR al Abrir Puerto 1 - 5 falla inyectada")
+          << n << ": " << m;
+    }
+  }
+}

@@ -1,0 +1,210 @@
+// The PIN pad link: framing, check byte, acknowledgement and answer waits, closing commands.
+#include "enlace.hpp"
+
+#include <cerrno>
+
+namespace teclon {
+
+int CalcularLRC(std::string_view texto) {
+  int lrc = 0;
+  for (char c : texto) lrc ^= static_cast<unsigned char>(c);
+  return lrc;
+}
+
+TextoSeguro ArmarTrama(std::string_view datos, Formato formato) {
+  const char inicio = formato == Formato::A ? STX : SI;
+  const char fin = formato == Formato::A ? ETX : SO;
+  TextoSeguro trama;
+  trama.Cadena().reserve(datos.size() + 3);
+  trama.Agregar(inicio);
+  trama.Agregar(datos);
+  trama.Agregar(fin);
+  trama.Agregar(static_cast<char>(CalcularLRC(trama.Vista().substr(1))));
+  return trama;
+}
+
+Enlace::Enlace(PuertoSerie& puerto, Reloj& reloj, const std::function<void()>& bombeo,
+               const std::atomic<bool>& cancelar, TeclonError& codError)
+    : puerto_(puerto), reloj_(reloj), bombeo_(bombeo), cancelar_(cancelar), codError_(codError) {}
+
+Enlace::Instante Enlace::Inicio() {
+  return reloj_.Ahora();
+}
+
+void Enlace::Recibir(TextoSeguro& buffer) {
+  puerto_.LeerTodo(buffer);
+}
+
+bool Enlace::Vencida(Instante inicio) {
+  return reloj_.Ahora() - inicio > kEspera;
+}
+
+void Enlace::Pausa() {
+  if (bombeo_) bombeo_();
+  reloj_.Dormir(kPausa);
+}
+
+void Enlace::ProbarCancelar(bool probar) {
+  if (probar && cancelar_.load()) {
+    codError_ = tcCancel;
+    throw Cancelacion{};
+  }
+}
+
+// A port whose output never drains (a stuck line, a missing cable with hardware handshake in
+// the kernel) must not hold the caller forever: the drain shares the 15 s bound of every wait and
+// yields between checks instead of spinning.
+void Enlace::Drenar(bool probarCancelar) {
+  const Instante inicio = Inicio();
+  while (puerto_.BytesEnSalida() > 0) {
+    if (bombeo_) bombeo_();
+    ProbarCancelar(probarCancelar);
+    if (Vencida(inicio))
+      throw ErrorPuerto(ETIMEDOUT, "La trama no terminó de salir del puerto en 15 segundos");
+    reloj_.Dormir(kCesion);
+  }
+}
+
+void Enlace::EnviarTrama(std::string_view trama, bool probarCancelar) {
+  puerto_.Escribir(trama);
+  Drenar(probarCancelar);
+}
+
+Senal Enlace::EsperarConfirmacion(bool probarCancelar, bool ignorarEot, bool* recibioAlgo) {
+  TextoSeguro buffer;
+  const Instante inicio = Inicio();
+  Senal senal = Senal::Tiempo;
+  for (;;) {
+    Recibir(buffer);
+    const std::string_view v = buffer.Vista();
+    if (v.find(ACK) != v.npos) {
+      senal = Senal::Ack;
+      break;
+    }
+    if (v.find(NAK) != v.npos) {
+      senal = Senal::Nak;
+      break;
+    }
+    if (!ignorarEot && v.find(EOT) != v.npos) {
+      senal = Senal::Eot;
+      break;
+    }
+    ProbarCancelar(probarCancelar);
+    Pausa();
+    if (Vencida(inicio)) break;
+  }
+  if (recibioAlgo) *recibioAlgo = !buffer.empty();
+  return senal;
+}
+
+// The answer frame is cut out of the accumulated buffer: whatever precedes its STX (line noise, a
+// stray acknowledgement) is dropped, and a buffer that holds no STX before its ETX is a bad frame.
+// Nothing is ever read past the end of the buffer: a fixed-length frame that has not fully arrived
+// is waited for.
+bool Enlace::LeerRespuesta(const Lectura& lectura, TextoSeguro& trama) {
+  trama.Vaciar();
+  TextoSeguro buffer;
+  int intentos = 1;
+  codError_ = tcNOAprobado;
+  const Instante inicio = Inicio();
+  for (;;) {
+    Recibir(buffer);
+    const std::string_view v = buffer.Vista();
+    if (v.size() < lectura.minimo) {
+      if (v.find(EOT) != v.npos) {
+        buffer.Vaciar();
+        codError_ = tcCancel;
+        return false;
+      }
+    } else {
+      bool lista = false;
+      std::size_t desde = v.npos;
+      std::size_t largo = 0;
+      if (lectura.longitudFija == 0) {
+        const std::size_t etx = v.find(ETX, 1);
+        if (etx != v.npos && etx + 1 < v.size()) {
+          lista = true;
+          desde = v.rfind(STX, etx);
+          if (desde != v.npos) largo = etx + 2 - desde;
+        }
+      } else {
+        const std::size_t etx = v.find(ETX);
+        if (etx == v.npos) {
+          buffer.Vaciar();
+        } else {
+          desde = v.rfind(STX, etx);
+          if (desde == v.npos) {
+            lista = true;
+          } else if (v.size() - desde >= lectura.longitudFija) {
+            lista = true;
+            largo = lectura.longitudFija;
+          }
+        }
+      }
+      if (lista) {
+        if (desde != v.npos) {
+          const std::string_view candidata = v.substr(desde, largo);
+          const int esperado = CalcularLRC(candidata.substr(1, candidata.size() - 2));
+          if (static_cast<unsigned char>(candidata.back()) == esperado) {
+            trama = TextoSeguro(candidata);
+            EnviarCadena(lectura.respuestaOk);
+            return true;
+          }
+        }
+        buffer.Vaciar();
+        ++intentos;
+        if (intentos > 3) {
+          EnviarCadena(std::string_view(&EOT, 1));
+          return false;
+        }
+        EnviarCadena(std::string_view(&NAK, 1));
+      }
+    }
+    if (Vencida(inicio)) {
+      buffer.Vaciar();
+      codError_ = tcTimeOut;
+      return false;
+    }
+    ProbarCancelar(lectura.probarCancelar);
+    Pausa();
+  }
+}
+
+void Enlace::EnviarCadena(std::string_view texto) {
+  try {
+    puerto_.Escribir(texto);
+    Drenar(false);
+  } catch (...) {
+    // A lost acknowledgement shows up in the next wait; nothing to report here.
+  }
+}
+
+// Stale input is discarded first so that an old ACK cannot confirm the new command; the discard
+// loop is bounded like every wait, in case the PIN pad never stops talking.
+bool Enlace::EnviarCierre(std::string_view datos) {
+  try {
+    const Instante inicio = Inicio();
+    while (puerto_.BytesEnEntrada() > 0) {
+      TextoSeguro descarte;
+      puerto_.LeerTodo(descarte);
+      if (bombeo_) bombeo_();
+      if (Vencida(inicio)) return false;
+    }
+    const TextoSeguro trama = ArmarTrama(datos, Formato::A);
+    EnviarTrama(trama.Vista(), false);
+    const Senal senal = EsperarConfirmacion(false);
+    return senal == Senal::Ack || senal == Senal::Eot;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Enlace::Enviar72() {
+  return EnviarCierre("72");
+}
+
+bool Enlace::EnviarQ3() {
+  return EnviarCierre("Q3");
+}
+
+}  // namespace teclon

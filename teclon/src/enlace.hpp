@@ -1,0 +1,98 @@
+// The PIN pad link: framing, check byte, acknowledgement and answer waits, closing commands.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <string_view>
+
+#include "teclon/cTeclon.hpp"
+#include "teclon/puerto.hpp"
+#include "teclon/texto_seguro.hpp"
+
+namespace teclon {
+
+inline constexpr char STX = 0x02;
+inline constexpr char ETX = 0x03;
+inline constexpr char EOT = 0x04;
+inline constexpr char ACK = 0x06;
+inline constexpr char CR = 0x0D;
+inline constexpr char SO = 0x0E;
+inline constexpr char SI = 0x0F;
+inline constexpr char NAK = 0x15;
+inline constexpr char FS = 0x1C;
+
+enum class Formato { A, B };
+
+// XOR of the 8-bit codes of the text; 0 for an empty text.
+int CalcularLRC(std::string_view texto);
+
+// A: STX + datos + ETX + check byte; B: SI + datos + SO + check byte. The check byte covers the
+// data and the end character.
+TextoSeguro ArmarTrama(std::string_view datos, Formato formato);
+
+// What ended an acknowledgement wait. ACK is looked for first, then NAK, then EOT.
+enum class Senal { Ack, Nak, Eot, Tiempo };
+
+// Thrown by a wait that tests the cancel flag and finds it set; CodError is tcCancel by then.
+struct Cancelacion {};
+
+// How LeerRespuesta recognises and acknowledges one answer frame.
+struct Lectura {
+  std::size_t minimo;            // characters gathered before anything is examined
+  std::size_t longitudFija;      // 0: the frame ends one character after its ETX
+  std::string_view respuestaOk;  // written back when the check byte is right
+  bool probarCancelar;
+};
+
+// The link layer of one cTeclon. It borrows the object's port, clock, pump, cancel flag and
+// result code; it keeps no state of its own between calls.
+class Enlace {
+ public:
+  using Instante = std::chrono::steady_clock::time_point;
+  static constexpr std::chrono::seconds kEspera{15};
+  static constexpr std::chrono::milliseconds kPausa{50};
+  static constexpr std::chrono::milliseconds kCesion{1};
+
+  Enlace(PuertoSerie& puerto, Reloj& reloj, const std::function<void()>& bombeo,
+         const std::atomic<bool>& cancelar, TeclonError& codError);
+
+  // Writes the frame and waits until it has left the output buffer (bounded by the wait time-out).
+  void EnviarTrama(std::string_view trama, bool probarCancelar);
+
+  // Waits up to 15 s for ACK, NAK or EOT. With ignorarEot an EOT does not end the wait.
+  // recibioAlgo tells whether anything at all arrived during the wait.
+  Senal EsperarConfirmacion(bool probarCancelar, bool ignorarEot = false, bool* recibioAlgo = nullptr);
+
+  // Receives, checks and acknowledges one answer frame (see Lectura). On success the frame, from
+  // its STX to its check byte, is left in trama. Sets CodError to tcNOAprobado at the start, and to
+  // tcCancel or tcTimeOut when the PIN pad gives up or the time runs out.
+  bool LeerRespuesta(const Lectura& lectura, TextoSeguro& trama);
+
+  // Writes the text unframed and waits until it has left; errors are ignored.
+  void EnviarCadena(std::string_view texto);
+
+  // Ends the PIN pad's current operation ("72") or stripe read ("Q3"); true on ACK or EOT.
+  bool Enviar72();
+  bool EnviarQ3();
+
+  // Pieces of the poll loop, for the operations that run one of their own.
+  Instante Inicio();
+  void Recibir(TextoSeguro& buffer);
+  bool Vencida(Instante inicio);
+  void Pausa();
+  void ProbarCancelar(bool probar);
+
+ private:
+  void Drenar(bool probarCancelar);
+  bool EnviarCierre(std::string_view datos);
+
+  PuertoSerie& puerto_;
+  Reloj& reloj_;
+  const std::function<void()>& bombeo_;
+  const std::atomic<bool>& cancelar_;
+  TeclonError& codError_;
+};
+
+}  // namespace teclon

@@ -1,0 +1,89 @@
+// The PIN pad's idle prompt (CargarPROMPT) and PIN entry (IngresarPIN).
+#include <string>
+
+#include "enlace.hpp"
+#include "operacion.hpp"
+
+using namespace teclon;
+
+namespace {
+constexpr std::string_view kPrompt = "Z8VELMORIANTEX";
+}
+
+bool cTeclon::CargarPROMPT() {
+  Entrada(tcNOAprobado);
+  return Ejecutar("ERROR al Cargar PROMPT - ", true, [&] {
+    const TextoSeguro trama = ArmarTrama(kPrompt, Formato::A);
+    mEnlace->EnviarTrama(trama.Vista(), false);
+    if (mEnlace->EsperarConfirmacion(false) == Senal::Ack) mCodError = tcAprobado;
+    if (mCodError == tcAprobado) return true;
+    mMsgError = "Comando Cargar PROMPT No Procesado";
+    return false;
+  });
+}
+
+bool cTeclon::IngresarPIN(const std::string& NroTarjeta, const std::string& ClaveTrabajo,
+                          const std::string& Mensaje1, const std::string& Mensaje2, std::string& NroPIN) {
+  Entrada(tcNOAprobado);
+  Borrar(NroPIN);
+  return Ejecutar("ERROR al Ingresar PIN - ", true, [&] {
+    Enlace& e = *mEnlace;
+    const TextoSeguro seleccion = ArmarTrama("080", Formato::B);
+    e.EnviarTrama(seleccion.Vista(), false);
+    const Senal senal = e.EsperarConfirmacion(false);
+    if (senal != Senal::Ack && senal != Senal::Eot) {
+      mMsgError = "Error de Comunicacion con Teclon 1";
+      return false;
+    }
+
+    TextoSeguro datos("Z62.");
+    datos.Agregar(NroTarjeta);
+    datos.Agregar(FS);
+    datos.Agregar(ClaveTrabajo);
+    datos.Agregar("0404N");
+    datos.Agregar(Mensaje1);
+    datos.Agregar(FS);
+    datos.Agregar(Mensaje2);
+    datos.Agregar(FS);
+    const TextoSeguro pedido = ArmarTrama(datos.Vista(), Formato::A);
+
+    // An EOT counts only once the PIN pad has refused a send; a wait that timed out after other
+    // characters sends again, and that send counts as an attempt, so there are three sends at most.
+    int intentos = 1;
+    bool confirmado = false;
+    for (;;) {
+      e.EnviarTrama(pedido.Vista(), false);
+      bool recibio = false;
+      const Senal respuesta = e.EsperarConfirmacion(false, intentos == 1, &recibio);
+      if (respuesta == Senal::Ack) {
+        confirmado = true;
+        break;
+      }
+      if (respuesta == Senal::Eot || !recibio) break;
+      if (++intentos > 3) break;
+    }
+    if (!confirmado) {
+      mCodError = tcError;
+      mMsgError = "Error de Comunicacion con Teclon 2";
+      return false;
+    }
+
+    mCodError = tcNOAprobado;
+    static constexpr char kAckEot[] = {ACK, EOT};
+    TextoSeguro trama;
+    const bool aceptada = e.LeerRespuesta({27, 27, std::string_view(kAckEot, 2), false}, trama);
+    e.Enviar72();
+    if (!aceptada) {
+      mMsgError = mCodError == tcCancel ? "Operacion Ingreso PIN Cancelada" : "Error en Ingreso de PIN";
+      return false;
+    }
+    if (trama[0] != STX || trama.Vista().substr(1, 3) != "71.") {
+      mCodError = tcNOAprobado;
+      mMsgError = "Error en Ingreso de PIN";
+      return false;
+    }
+    mCodError = tcAprobado;
+    NroPIN.assign(trama.Vista().substr(9, 16));
+    return true;
+  });
+}

@@ -1,0 +1,300 @@
+// The serial port on POSIX termios: exclusive open, raw 7E1 settings, polled reads and writes.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "teclon/puerto.hpp"
+
+namespace teclon {
+
+std::string DispositivoDePuerto(short numero) {
+  const std::string variable = "TECLON_PUERTO_" + std::to_string(numero);
+  if (const char* valor = std::getenv(variable.c_str()); valor != nullptr && *valor != '\0') return valor;
+  return "/dev/ttyS" + std::to_string(numero - 1);
+}
+
+namespace {
+
+std::string TextoDeSistema(int numero) {
+  char espacio[256];
+  return strerror_r(numero, espacio, sizeof espacio);
+}
+
+// Every system call of the adapter goes through here, so the error code and the device are
+// captured at the moment of failure.
+int Comprobar(int resultado, const std::string& accion) {
+  if (resultado < 0) {
+    const int numero = errno;
+    throw ErrorPuerto(numero, accion + ": " + TextoDeSistema(numero));
+  }
+  return resultado;
+}
+
+struct Configuracion {
+  speed_t velocidad = B1200;
+  char paridad = 'E';
+  int datos = 7;
+  int parada = 1;
+};
+
+speed_t Velocidad(long baudios) {
+  switch (baudios) {
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return B0;
+  }
+}
+
+// Parses "baudios,paridad,datos,parada" as the Windows serial control wrote it ("1200,E,7,1").
+Configuracion Interpretar(const std::string& texto) {
+  std::vector<std::string> partes;
+  std::size_t desde = 0;
+  for (;;) {
+    const std::size_t coma = texto.find(',', desde);
+    partes.push_back(texto.substr(desde, coma == std::string::npos ? std::string::npos : coma - desde));
+    if (coma == std::string::npos) break;
+    desde = coma + 1;
+  }
+  const auto invalida = [&] {
+    return ErrorPuerto(EINVAL, "Configuración de puerto inválida: \"" + texto + "\"");
+  };
+  if (partes.size() != 4) throw invalida();
+  Configuracion c;
+  char* fin = nullptr;
+  const long baudios = std::strtol(partes[0].c_str(), &fin, 10);
+  c.velocidad = Velocidad(baudios);
+  if (partes[0].empty() || *fin != '\0' || c.velocidad == B0) throw invalida();
+  if (partes[1].size() != 1) throw invalida();
+  c.paridad = static_cast<char>(std::toupper(static_cast<unsigned char>(partes[1][0])));
+  if (std::string_view("NEOMS").find(c.paridad) == std::string_view::npos) throw invalida();
+  if (partes[2].size() != 1 || partes[2][0] < '5' || partes[2][0] > '8') throw invalida();
+  c.datos = partes[2][0] - '0';
+  if (partes[3] != "1" && partes[3] != "2") throw invalida();
+  c.parada = partes[3][0] - '0';
+  return c;
+}
+
+class PuertoTermios final : public PuertoSerie {
+ public:
+  ~PuertoTermios() override { Cerrar(); }
+
+  void FijarNumero(short numero) override {
+    if (fd_ >= 0) throw ErrorPuerto(EBUSY, "No se puede cambiar el número de un puerto abierto");
+    numero_ = numero;
+  }
+
+  void FijarConfiguracion(const std::string& configuracion) override {
+    config_ = Interpretar(configuracion);
+    if (fd_ >= 0) Aplicar();
+  }
+
+  void FijarLongitudLectura(int longitud) override {
+    if (longitud < 0) throw ErrorPuerto(EINVAL, "Longitud de lectura negativa");
+    longitudLectura_ = longitud;
+  }
+
+  void FijarTamanoBuffers(int entrada, int salida) override {
+    if (entrada <= 0 || salida <= 0) throw ErrorPuerto(EINVAL, "Tamaño de buffer inválido");
+  }
+
+  void FijarAbierto(bool abierto) override {
+    if (!abierto) {
+      Cerrar();
+      return;
+    }
+    if (fd_ >= 0) throw ErrorPuerto(EBUSY, "El puerto " + dispositivo_ + " ya está abierto");
+    if (numero_ < 1) throw ErrorPuerto(EINVAL, "Número de puerto inválido: " + std::to_string(numero_));
+    dispositivo_ = DispositivoDePuerto(numero_);
+    fd_ = Comprobar(::open(dispositivo_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC),
+                    "No se puede abrir " + dispositivo_);
+    try {
+      if (!::isatty(fd_)) throw ErrorPuerto(ENOTTY, dispositivo_ + " no es un puerto serie");
+      if (::flock(fd_, LOCK_EX | LOCK_NB) < 0) {
+        const int numero = errno;
+        throw ErrorPuerto(numero, "El puerto " + dispositivo_ + " está en uso por otro programa (" +
+                                      TextoDeSistema(numero) + ")");
+      }
+      Comprobar(::ioctl(fd_, TIOCEXCL), "No se puede reservar " + dispositivo_);
+      Aplicar();
+      Comprobar(::tcflush(fd_, TCIOFLUSH), "No se pueden vaciar los buffers de " + dispositivo_);
+      // The PIN pad wants DTR and RTS up; pseudo-terminals have no modem lines and say ENOTTY.
+      int lineas = TIOCM_DTR | TIOCM_RTS;
+      if (::ioctl(fd_, TIOCMBIS, &lineas) < 0 && errno != ENOTTY && errno != EINVAL)
+        Comprobar(-1, "No se pueden activar DTR y RTS en " + dispositivo_);
+    } catch (...) {
+      Cerrar();
+      throw;
+    }
+  }
+
+  bool Abierto() const override { return fd_ >= 0; }
+
+  // Writes everything; a line that accepts nothing for 15 s is an error, not a hang.
+  void Escribir(std::string_view texto) override {
+    ExigirAbierto();
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!texto.empty()) {
+      const ssize_t escritos = ::write(fd_, texto.data(), texto.size());
+      if (escritos >= 0) {
+        texto.remove_prefix(static_cast<std::size_t>(escritos));
+        continue;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) Comprobar(-1, "No se puede escribir en " + dispositivo_);
+      if (std::chrono::steady_clock::now() > limite)
+        throw ErrorPuerto(ETIMEDOUT, "El puerto " + dispositivo_ + " no acepta datos");
+      pollfd p{fd_, POLLOUT, 0};
+      ::poll(&p, 1, 100);
+    }
+  }
+
+  void LeerTodo(TextoSeguro& destino) override {
+    ExigirAbierto();
+    char espacio[256];
+    for (;;) {
+      std::size_t pedir = sizeof espacio;
+      if (longitudLectura_ > 0) pedir = std::min(pedir, static_cast<std::size_t>(longitudLectura_));
+      const ssize_t leidos = ::read(fd_, espacio, pedir);
+      if (leidos > 0) {
+        destino.Agregar(std::string_view(espacio, static_cast<std::size_t>(leidos)));
+        if (longitudLectura_ > 0) break;
+        continue;
+      }
+      if (leidos < 0 && errno == EINTR) continue;
+      if (leidos < 0 && errno != EAGAIN) {
+        const int numero = errno;
+        explicit_bzero(espacio, sizeof espacio);
+        errno = numero;
+        Comprobar(-1, "No se puede leer de " + dispositivo_);
+      }
+      break;
+    }
+    explicit_bzero(espacio, sizeof espacio);
+  }
+
+  int BytesEnEntrada() override {
+    ExigirAbierto();
+    int n = 0;
+    Comprobar(::ioctl(fd_, FIONREAD, &n), "No se puede consultar la entrada de " + dispositivo_);
+    return n;
+  }
+
+  int BytesEnSalida() override {
+    ExigirAbierto();
+    int n = 0;
+    Comprobar(::ioctl(fd_, TIOCOUTQ, &n), "No se puede consultar la salida de " + dispositivo_);
+    return n;
+  }
+
+ private:
+  void ExigirAbierto() const {
+    if (fd_ < 0) throw ErrorPuerto(EBADF, "El puerto no está abierto");
+  }
+
+  void Aplicar() {
+    termios t{};
+    Comprobar(::tcgetattr(fd_, &t), "No se puede leer la configuración de " + dispositivo_);
+    ::cfmakeraw(&t);
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD;
+    static constexpr tcflag_t tamanos[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag |= tamanos[config_.datos - 5];
+    switch (config_.paridad) {
+      case 'E':
+        t.c_cflag |= PARENB;
+        break;
+      case 'O':
+        t.c_cflag |= PARENB | PARODD;
+        break;
+      case 'M':
+        t.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+      case 'S':
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+      default:
+        break;
+    }
+    if (config_.parada == 2) t.c_cflag |= CSTOPB;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    Comprobar(::cfsetispeed(&t, config_.velocidad), "Velocidad no admitida por " + dispositivo_);
+    Comprobar(::cfsetospeed(&t, config_.velocidad), "Velocidad no admitida por " + dispositivo_);
+    if (::tcsetattr(fd_, TCSANOW, &t) == 0) return;
+    const int numero = errno;
+    // A pseudo-terminal has no character size or parity and may refuse them with EINVAL; what
+    // matters there is raw mode with non-blocking reads, checked on the settings in force.
+    termios vigente{};
+    if (numero == EINVAL && EsSeudoterminal() && ::tcgetattr(fd_, &vigente) == 0 &&
+        (vigente.c_lflag & (ICANON | ECHO | ISIG)) == 0 && vigente.c_cc[VMIN] == 0 &&
+        vigente.c_cc[VTIME] == 0)
+      return;
+    errno = numero;
+    Comprobar(-1, "No se puede configurar " + dispositivo_);
+  }
+
+  bool EsSeudoterminal() const {
+    struct stat datos {};
+    if (::fstat(fd_, &datos) != 0 || !S_ISCHR(datos.st_mode)) return false;
+    const unsigned mayor = major(datos.st_rdev);
+    return mayor >= 136 && mayor <= 143;
+  }
+
+  // Releases the exclusive mark before closing: another holder of the line (a simulator, a
+  // getty) would otherwise keep it and lock out our next opening.
+  void Cerrar() noexcept {
+    if (fd_ < 0) return;
+    ::ioctl(fd_, TIOCNXCL);
+    ::tcflush(fd_, TCIOFLUSH);
+    ::close(fd_);
+    fd_ = -1;
+  }
+
+  int fd_ = -1;
+  short numero_ = 1;
+  int longitudLectura_ = 0;
+  Configuracion config_;
+  std::string dispositivo_;
+};
+
+}  // namespace
+
+std::unique_ptr<PuertoSerie> CrearPuertoTermios() {
+  return std::make_unique<PuertoTermios>();
+}
+
+}  // namespace teclon

@@ -1,0 +1,121 @@
+// Card reading: the magnetic stripe (LeerBANDA) and the chip reader probe (LeerCHIP).
+#include <string>
+
+#include "enlace.hpp"
+#include "operacion.hpp"
+
+using namespace teclon;
+
+namespace {
+
+bool EnBlanco(std::string_view texto) {
+  return texto.find_first_not_of(' ') == texto.npos;
+}
+
+// Builds the track text from what follows "81." in the answer frame: the track 1 line (with its
+// leading "B" restored) and then the track 2 line, each ended by CR; a blank field is left out.
+void ArmarBanda(std::string_view resto, TextoSeguro& banda) {
+  banda.Vaciar();
+  std::size_t fs = resto.find(FS);
+  if (fs != resto.npos && fs >= 1 && !EnBlanco(resto.substr(0, fs))) {
+    banda.Agregar(resto.substr(0, fs));
+    banda.Agregar(CR);
+  }
+  if (fs != resto.npos) resto.remove_prefix(fs + 1);
+  fs = resto.find(FS);
+  if (fs != resto.npos && fs >= 1 && !EnBlanco(resto.substr(0, fs))) {
+    TextoSeguro linea(resto.substr(0, fs));
+    linea.Agregar(CR);
+    linea.Agregar(banda.Vista());
+    banda = linea;
+    if (std::toupper(static_cast<unsigned char>(banda[0])) != 'B') {
+      TextoSeguro conB("B");
+      conB.Agregar(banda.Vista());
+      banda = conB;
+    }
+  }
+}
+
+}  // namespace
+
+bool cTeclon::LeerBANDA(std::string& Banda) {
+  Entrada(tcNOAprobado);
+  Cancelar(false);
+  Borrar(Banda);
+  return Ejecutar("ERROR al Leer Banda - ", true, [&] {
+    Enlace& e = *mEnlace;
+    bool resultado = false;
+    const auto confirmar = [&](std::string_view datos) {
+      const TextoSeguro trama = ArmarTrama(datos, Formato::A);
+      e.EnviarTrama(trama.Vista(), true);
+      const Senal senal = e.EsperarConfirmacion(true);
+      return senal == Senal::Ack || senal == Senal::Eot;
+    };
+    try {
+      if (!confirmar("Q40") || !confirmar("Q1")) {
+        mMsgError = "Error de Comunicacion con Teclon - BANDA";
+      } else {
+        TextoSeguro trama;
+        const bool aceptada = e.LeerRespuesta({25, 0, std::string_view(&ACK, 1), true}, trama);
+        if (mCodError != tcCancel) {
+          e.EnviarQ3();
+          e.Enviar72();
+        }
+        if (!aceptada) {
+          if (mCodError != tcCancel) mMsgError = "Error al Leer BANDA";
+        } else if (trama[0] != STX || trama.Vista().substr(1, 3) != "81.") {
+          mCodError = tcNOAprobado;
+          mMsgError = "Error al Leer BANDA";
+        } else {
+          TextoSeguro banda;
+          ArmarBanda(trama.Vista().substr(4), banda);
+          Banda.assign(banda.Vista());
+          mCodError = tcAprobado;
+          resultado = true;
+        }
+      }
+    } catch (const Cancelacion&) {
+    }
+    if (mCodError == tcCancel) {
+      e.EnviarQ3();
+      e.Enviar72();
+      mMsgError = "Operacion Leer BANDA Cancelada";
+    }
+    return resultado;
+  });
+}
+
+bool cTeclon::LeerCHIP(std::string& Banda) {
+  Entrada(tcNOAprobado);
+  Cancelar(false);
+  Borrar(Banda);
+  return Ejecutar("ERROR al Leer Chip - ", true, [&] {
+    Enlace& e = *mEnlace;
+    bool resultado = false;
+    try {
+      const TextoSeguro inicio = ArmarTrama("I00", Formato::A);
+      e.EnviarTrama(inicio.Vista(), true);
+      Senal senal = e.EsperarConfirmacion(true);
+      bool confirmado = senal == Senal::Ack || senal == Senal::Eot;
+      if (confirmado) {
+        // The pair goes out back to back and is acknowledged once.
+        TextoSeguro par = ArmarTrama("I0120", Formato::A);
+        par.Agregar(ArmarTrama("I0401A0A40001029800", Formato::A).Vista());
+        e.EnviarTrama(par.Vista(), true);
+        senal = e.EsperarConfirmacion(true);
+        if (senal == Senal::Ack) e.EnviarCadena(std::string_view(&ACK, 1));
+        confirmado = senal == Senal::Ack || senal == Senal::Eot;
+      }
+      if (confirmado)
+        resultado = true;
+      else
+        mMsgError = "Error de Comunicacion con Teclon - CHIP";
+    } catch (const Cancelacion&) {
+    }
+    if (mCodError == tcCancel) {
+      e.Enviar72();
+      mMsgError = "Operacion Leer CHIP Cancelada";
+    }
+    return resultado;
+  });
+}
