@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -15,8 +17,7 @@ namespace simulado {
 // A refused statement: SQL Server's error number and message text.
 class ErrorSql : public std::runtime_error {
  public:
-  ErrorSql(int numero, std::string descripcion)
-      : std::runtime_error(descripcion), numero(numero), descripcion(std::move(descripcion)) {}
+  ErrorSql(int n, std::string texto) : std::runtime_error(texto), numero(n), descripcion(std::move(texto)) {}
   int numero;
   std::string descripcion;
 };
@@ -45,6 +46,11 @@ class Servidor {
   std::string Script() const;
   int NivelTransaccion() const;
   const std::string& NombreBase() const;
+
+  // Rows read from base tables since the server started (tests check that probes stop early).
+  std::size_t FilasVisitadas() const;
+  // Source of GETDATE(), milliseconds since 1970-01-01 (tests fix it).
+  void Reloj(std::function<std::int64_t()> reloj);
 
  private:
   struct Impl;

@@ -1,0 +1,101 @@
+// Storage of the simulated server: columns stored column-wise, tables, views and the undo log.
+#include "Almacen.h"
+
+namespace simulado {
+
+Valor Columna::Leer(std::size_t f) const {
+  if (nulo[f]) return {};
+  if (Textual()) return Valor::Texto(txt[f]);
+  switch (tipo.tipo) {
+    case Tipo::Decimal:
+      return Valor::Decimal(num[f], tipo.escala);
+    case Tipo::SmallDateTime:
+      return Valor::Fecha(num[f], 0);
+    case Tipo::DateTime:
+      return Valor::Fecha(num[f], 3);
+    default:
+      return Valor::Entero(num[f]);
+  }
+}
+
+void Columna::Poner(std::size_t f, const Valor& v) {
+  nulo[f] = v.Nulo() ? 1 : 0;
+  if (Textual())
+    txt[f] = v.Nulo() ? std::string() : v.s;
+  else
+    num[f] = v.Nulo() ? 0 : v.n;
+}
+
+void Columna::Agregar(const Valor& v) {
+  nulo.push_back(v.Nulo() ? 1 : 0);
+  if (Textual())
+    txt.push_back(v.Nulo() ? std::string() : v.s);
+  else
+    num.push_back(v.Nulo() ? 0 : v.n);
+}
+
+void Columna::AgregarDe(const Columna& otra, std::size_t f) {
+  nulo.push_back(otra.nulo[f]);
+  if (Textual())
+    txt.push_back(otra.txt[f]);
+  else
+    num.push_back(otra.num[f]);
+}
+
+void Columna::CopiarDe(std::size_t destino, const Columna& otra, std::size_t f) {
+  nulo[destino] = otra.nulo[f];
+  if (Textual())
+    txt[destino] = otra.txt[f];
+  else
+    num[destino] = otra.num[f];
+}
+
+void Columna::Truncar(std::size_t n) {
+  nulo.resize(n);
+  if (Textual())
+    txt.resize(n);
+  else
+    num.resize(n);
+}
+
+void Columna::Reservar(std::size_t n) {
+  nulo.reserve(n);
+  if (Textual())
+    txt.reserve(n);
+  else
+    num.reserve(n);
+}
+
+std::shared_ptr<Columna> Columna::Vacia() const {
+  auto c = std::make_shared<Columna>();
+  c->nombre = nombre;
+  c->tipo = tipo;
+  c->nulos = nulos;
+  c->collation = collation;
+  c->identidad = identidad;
+  c->semilla = semilla;
+  c->incremento = incremento;
+  c->actual = actual;
+  c->generado = generado;
+  return c;
+}
+
+int Tabla::Columna(std::string_view buscado) const {
+  for (std::size_t i = 0; i < e.cols.size(); ++i)
+    if (MismoNombre(e.cols[i]->nombre, buscado)) return static_cast<int>(i);
+  return -1;
+}
+
+const Restriccion* Tabla::Defecto(std::string_view columna) const {
+  for (const auto& r : e.restr)
+    if (r.tipo == DefRestriccion::T::DF && MismoNombre(r.para, columna)) return &r;
+  return nullptr;
+}
+
+const Restriccion* Tabla::ClavePrimaria() const {
+  for (const auto& r : e.restr)
+    if (r.tipo == DefRestriccion::T::PK) return &r;
+  return nullptr;
+}
+
+}  // namespace simulado

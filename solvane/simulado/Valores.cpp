@@ -1,0 +1,554 @@
+// Column types and typed values of the simulated server: conversion, comparison, arithmetic, printing.
+#include "Valores.h"
+
+#include <chrono>
+#include <cstdio>
+#include <limits>
+
+namespace simulado {
+
+namespace {
+
+__extension__ typedef __int128 i128;
+
+ErrorSql Desborde(const std::string& origen, const std::string& destino) {
+  return ErrorSql(8115, "Arithmetic overflow error converting " + origen + " to data type " + destino + ".");
+}
+
+i128 Potencia10(int e) {
+  i128 r = 1;
+  for (int i = 0; i < e; ++i) r *= 10;
+  return r;
+}
+
+// Rescales a fixed-point value, rounding half away from zero when digits are lost.
+i128 Reescalar(i128 v, int de, int a) {
+  if (a >= de) return v * Potencia10(a - de);
+  const i128 d = Potencia10(de - a);
+  const i128 q = v / d, r = v % d;
+  if (r * 2 >= d) return q + 1;
+  if (r * 2 <= -d) return q - 1;
+  return q;
+}
+
+std::string_view Recortar(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::size_t Caracteres(std::string_view s) {
+  std::size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+bool Digito(char c) {
+  return c >= '0' && c <= '9';
+}
+
+std::string TextoEntero(i128 v) {
+  if (v == 0) return "0";
+  const bool negativo = v < 0;
+  std::string r;
+  while (v != 0) {
+    const int d = static_cast<int>(v % 10);
+    r.insert(r.begin(), static_cast<char>('0' + (d < 0 ? -d : d)));
+    v /= 10;
+  }
+  if (negativo) r.insert(r.begin(), '-');
+  return r;
+}
+
+std::string TextoDecimal(std::int64_t n, int escala) {
+  if (escala <= 0) return TextoEntero(n);
+  const bool negativo = n < 0;
+  std::string digitos = TextoEntero(negativo ? -static_cast<i128>(n) : static_cast<i128>(n));
+  if (digitos.size() <= static_cast<std::size_t>(escala))
+    digitos.insert(0, static_cast<std::size_t>(escala) + 1 - digitos.size(), '0');
+  digitos.insert(digitos.size() - static_cast<std::size_t>(escala), 1, '.');
+  return negativo ? "-" + digitos : digitos;
+}
+
+// Text to integer as SQL Server converts it: blanks around, an optional sign, digits; empty is 0.
+std::int64_t TextoAEntero(const std::string& original, const std::string& tipo) {
+  std::string_view s = Recortar(original);
+  const ErrorSql fallo(245, "Conversion failed when converting the varchar value '" + original +
+                                "' to data type " + tipo + ".");
+  if (s.empty()) return 0;
+  bool negativo = false;
+  if (s.front() == '-' || s.front() == '+') {
+    negativo = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty()) throw fallo;
+  i128 v = 0;
+  for (char c : s) {
+    if (!Digito(c)) throw fallo;
+    v = v * 10 + (c - '0');
+    if (v > std::numeric_limits<std::int64_t>::max())
+      throw ErrorSql(248, "The conversion of the varchar value '" + original + "' overflowed an " + tipo +
+                              " column. Use a larger integer column.");
+  }
+  return static_cast<std::int64_t>(negativo ? -v : v);
+}
+
+// Text to a fixed-point value with the scale the text itself has.
+Valor TextoADecimal(const std::string& original) {
+  std::string_view s = Recortar(original);
+  const ErrorSql fallo(8114, "Error converting data type varchar to numeric.");
+  bool negativo = false;
+  if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+    negativo = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  i128 v = 0;
+  int escala = 0, digitos = 0;
+  bool punto = false;
+  for (char c : s) {
+    if (c == '.' && !punto) {
+      punto = true;
+      continue;
+    }
+    if (!Digito(c)) throw fallo;
+    v = v * 10 + (c - '0');
+    ++digitos;
+    if (punto) ++escala;
+    if (digitos > 38) throw fallo;
+  }
+  if (digitos == 0) throw fallo;
+  if (v > std::numeric_limits<std::int64_t>::max())
+    throw ErrorSql(8115, "Arithmetic overflow error converting varchar to data type numeric.");
+  return Valor::Decimal(static_cast<std::int64_t>(negativo ? -v : v), escala);
+}
+
+std::int64_t DiasDesdeCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+void CivilDesdeDias(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+constexpr std::int64_t kDia = 86400000;
+
+// Reads 'yyyy-mm-dd[ hh:mi[:ss[.mmm]]]' (also 'yyyymmdd' and a T separator); empty is 1900-01-01.
+std::int64_t TextoAFecha(const std::string& original) {
+  const std::string_view s = Recortar(original);
+  const ErrorSql fallo(241, "Conversion failed when converting date and/or time from character string.");
+  if (s.empty()) return DiasDesdeCivil(1900, 1, 1) * kDia;
+  std::size_t i = 0;
+  auto numero = [&](std::size_t cifras) -> int {
+    int v = 0;
+    for (std::size_t k = 0; k < cifras; ++k, ++i) {
+      if (i >= s.size() || !Digito(s[i])) throw fallo;
+      v = v * 10 + (s[i] - '0');
+    }
+    return v;
+  };
+  const int y = numero(4);
+  const bool guiones = i < s.size() && s[i] == '-';
+  if (guiones) ++i;
+  const int mo = numero(2);
+  if (guiones) {
+    if (i >= s.size() || s[i] != '-') throw fallo;
+    ++i;
+  }
+  const int d = numero(2);
+  int h = 0, mi = 0, se = 0, ms = 0;
+  if (i < s.size()) {
+    if (s[i] != ' ' && s[i] != 'T') throw fallo;
+    while (i < s.size() && (s[i] == ' ' || s[i] == 'T')) ++i;
+    h = numero(2);
+    if (i >= s.size() || s[i] != ':') throw fallo;
+    ++i;
+    mi = numero(2);
+    if (i < s.size() && s[i] == ':') {
+      ++i;
+      se = numero(2);
+      if (i < s.size() && s[i] == '.') {
+        ++i;
+        int factor = 100;
+        while (i < s.size() && Digito(s[i])) {
+          ms += (s[i] - '0') * factor;
+          factor /= 10;
+          ++i;
+        }
+      }
+    }
+    if (i != s.size()) throw fallo;
+  }
+  static const int diasMes[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool bisiesto = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (mo < 1 || mo > 12 || d < 1 || d > diasMes[mo - 1] || (mo == 2 && d == 29 && !bisiesto) || h > 23 ||
+      mi > 59 || se > 59)
+    throw ErrorSql(242,
+                   "The conversion of a varchar data type to a datetime data type resulted in an "
+                   "out-of-range value.");
+  return DiasDesdeCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kDia +
+         ((h * 60 + mi) * 60 + se) * std::int64_t{1000} + ms;
+}
+
+std::string TextoFecha(std::int64_t ms, int escala) {
+  std::int64_t dias = ms / kDia, resto = ms % kDia;
+  if (resto < 0) {
+    resto += kDia;
+    --dias;
+  }
+  std::int64_t y;
+  unsigned m, d;
+  CivilDesdeDias(dias, y, m, d);
+  const auto seg = resto / 1000;
+  char buf[48];
+  if (escala == 0)
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld", static_cast<long long>(y), m, d,
+                  static_cast<long long>(seg / 3600), static_cast<long long>(seg / 60 % 60),
+                  static_cast<long long>(seg % 60));
+  else
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%03lld", static_cast<long long>(y),
+                  m, d, static_cast<long long>(seg / 3600), static_cast<long long>(seg / 60 % 60),
+                  static_cast<long long>(seg % 60), static_cast<long long>(resto % 1000));
+  return buf;
+}
+
+i128 LimiteEntero(Tipo t, bool maximo) {
+  switch (t) {
+    case Tipo::TinyInt:
+      return maximo ? 255 : 0;
+    case Tipo::SmallInt:
+      return maximo ? 32767 : -32768;
+    default:
+      return maximo ? i128{2147483647} : -i128{2147483648};
+  }
+}
+
+Valor ADecimal(const Valor& v) {
+  if (v.clase == Valor::Clase::Decimal) return v;
+  if (v.clase == Valor::Clase::Entero) return Valor::Decimal(v.n, 0);
+  if (v.clase == Valor::Clase::Texto) return TextoADecimal(v.s);
+  throw ErrorSql(206, "Operand type clash: datetime is incompatible with numeric");
+}
+
+Valor ANumero(const Valor& texto, const Valor& otro) {
+  if (otro.clase == Valor::Clase::Decimal) return TextoADecimal(texto.s);
+  return Valor::Entero(TextoAEntero(texto.s, "int"));
+}
+
+}  // namespace
+
+bool EsTexto(Tipo t) {
+  return t == Tipo::Char || t == Tipo::VarChar;
+}
+bool EsEntero(Tipo t) {
+  return t == Tipo::Bit || t == Tipo::TinyInt || t == Tipo::SmallInt || t == Tipo::Int;
+}
+bool EsFecha(Tipo t) {
+  return t == Tipo::SmallDateTime || t == Tipo::DateTime;
+}
+
+std::string NombreTipo(Tipo t) {
+  switch (t) {
+    case Tipo::Bit:
+      return "bit";
+    case Tipo::TinyInt:
+      return "tinyint";
+    case Tipo::SmallInt:
+      return "smallint";
+    case Tipo::Int:
+      return "int";
+    case Tipo::Decimal:
+      return "decimal";
+    case Tipo::Char:
+      return "char";
+    case Tipo::VarChar:
+      return "varchar";
+    case Tipo::SmallDateTime:
+      return "smalldatetime";
+    case Tipo::DateTime:
+      return "datetime";
+  }
+  return "int";
+}
+
+std::string DeclaracionTipo(const TipoCol& t) {
+  if (EsTexto(t.tipo)) return NombreTipo(t.tipo) + "(" + std::to_string(t.largo) + ")";
+  if (t.tipo == Tipo::Decimal)
+    return "decimal(" + std::to_string(t.precision) + "," + std::to_string(t.escala) + ")";
+  return NombreTipo(t.tipo);
+}
+
+bool EsErrorConversion(int numero) {
+  return numero == 245 || numero == 248 || numero == 8114 || numero == 241 || numero == 242;
+}
+
+Valor Convertir(const Valor& v, const TipoCol& t) {
+  if (v.Nulo()) return v;
+  switch (t.tipo) {
+    case Tipo::Bit:
+    case Tipo::TinyInt:
+    case Tipo::SmallInt:
+    case Tipo::Int: {
+      i128 n;
+      std::string origen = "expression";
+      if (v.clase == Valor::Clase::Entero) {
+        n = v.n;
+      } else if (v.clase == Valor::Clase::Decimal) {
+        n = static_cast<i128>(v.n) / Potencia10(v.escala);
+        origen = "numeric";
+      } else if (v.clase == Valor::Clase::Texto) {
+        if (t.tipo == Tipo::Bit) {
+          const std::string c = ClaveTexto(v.s);
+          if (c == "true") return Valor::Entero(1);
+          if (c == "false") return Valor::Entero(0);
+        }
+        n = TextoAEntero(v.s, NombreTipo(t.tipo));
+      } else {
+        throw ErrorSql(
+            529, "Explicit conversion from data type datetime to " + NombreTipo(t.tipo) + " is not allowed.");
+      }
+      if (t.tipo == Tipo::Bit) return Valor::Entero(n != 0 ? 1 : 0);
+      if (n < LimiteEntero(t.tipo, false) || n > LimiteEntero(t.tipo, true))
+        throw Desborde(origen, NombreTipo(t.tipo));
+      return Valor::Entero(static_cast<std::int64_t>(n));
+    }
+    case Tipo::Decimal: {
+      if (v.clase == Valor::Clase::Fecha)
+        throw ErrorSql(529, "Explicit conversion from data type datetime to numeric is not allowed.");
+      const Valor d = ADecimal(v);
+      const i128 n = Reescalar(d.n, d.escala, t.escala);
+      const i128 tope = Potencia10(t.precision);
+      if (n >= tope || n <= -tope)
+        throw Desborde(v.clase == Valor::Clase::Entero  ? "int"
+                       : v.clase == Valor::Clase::Texto ? "varchar"
+                                                        : "numeric",
+                       "numeric");
+      return Valor::Decimal(static_cast<std::int64_t>(n), t.escala);
+    }
+    case Tipo::Char:
+    case Tipo::VarChar: {
+      std::string s;
+      if (v.clase == Valor::Clase::Texto) {
+        s = v.s;
+        std::size_t largo = Caracteres(s);
+        if (largo > static_cast<std::size_t>(t.largo)) {
+          // Blanks beyond the length are dropped silently; anything else is truncation.
+          std::size_t fin = s.size();
+          while (fin > 0 && s[fin - 1] == ' ' && largo > static_cast<std::size_t>(t.largo)) {
+            --fin;
+            --largo;
+          }
+          if (largo > static_cast<std::size_t>(t.largo))
+            throw ErrorSql(8152, "String or binary data would be truncated.");
+          s.resize(fin);
+        }
+      } else {
+        s = Imprimir(v);
+        if (Caracteres(s) > static_cast<std::size_t>(t.largo))
+          throw Desborde("expression", NombreTipo(t.tipo));
+      }
+      if (t.tipo == Tipo::Char) {
+        const std::size_t largo = Caracteres(s);
+        if (largo < static_cast<std::size_t>(t.largo))
+          s.append(static_cast<std::size_t>(t.largo) - largo, ' ');
+      }
+      return Valor::Texto(std::move(s));
+    }
+    case Tipo::SmallDateTime:
+    case Tipo::DateTime: {
+      std::int64_t ms;
+      if (v.clase == Valor::Clase::Fecha)
+        ms = v.n;
+      else if (v.clase == Valor::Clase::Texto)
+        ms = TextoAFecha(v.s);
+      else if (v.clase == Valor::Clase::Entero)
+        ms = (DiasDesdeCivil(1900, 1, 1) + v.n) * kDia;
+      else
+        throw ErrorSql(529, "Explicit conversion from data type numeric to datetime is not allowed.");
+      if (t.tipo == Tipo::SmallDateTime) {
+        ms = (ms + 30000) / 60000 * 60000;
+        if (ms < DiasDesdeCivil(1900, 1, 1) * kDia || ms >= DiasDesdeCivil(2079, 6, 7) * kDia)
+          throw ErrorSql(242,
+                         "The conversion of a varchar data type to a smalldatetime data type resulted in an "
+                         "out-of-range value.");
+        return Valor::Fecha(ms, 0);
+      }
+      return Valor::Fecha(ms, 3);
+    }
+  }
+  return v;
+}
+
+int Comparar(const Valor& a, const Valor& b) {
+  using C = Valor::Clase;
+  auto signo = [](i128 d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); };
+  if (a.clase == C::Texto && b.clase == C::Texto) {
+    const std::string x = ClaveTexto(a.s), y = ClaveTexto(b.s);
+    return x < y ? -1 : (x > y ? 1 : 0);
+  }
+  if (a.clase == C::Texto)
+    return Comparar(b.clase == C::Fecha ? Valor::Fecha(TextoAFecha(a.s), 3) : ANumero(a, b), b);
+  if (b.clase == C::Texto)
+    return Comparar(a, a.clase == C::Fecha ? Valor::Fecha(TextoAFecha(b.s), 3) : ANumero(b, a));
+  if (a.clase == C::Fecha || b.clase == C::Fecha) {
+    if (a.clase != b.clase) throw ErrorSql(206, "Operand type clash: datetime is incompatible with numeric");
+    return signo(static_cast<i128>(a.n) - b.n);
+  }
+  const int escala = std::max(a.escala, b.escala);
+  return signo(Reescalar(a.n, a.clase == C::Decimal ? a.escala : 0, escala) -
+               Reescalar(b.n, b.clase == C::Decimal ? b.escala : 0, escala));
+}
+
+Valor Negar(const Valor& a) {
+  if (a.clase == Valor::Clase::Entero || a.clase == Valor::Clase::Decimal) {
+    Valor r = a;
+    r.n = -a.n;
+    return r;
+  }
+  if (a.Nulo()) return a;
+  if (a.clase == Valor::Clase::Texto) return Negar(Valor::Entero(TextoAEntero(a.s, "int")));
+  throw ErrorSql(8117, "Operand data type datetime is invalid for minus operator.");
+}
+
+Valor Operar(char op, const Valor& a, const Valor& b) {
+  using C = Valor::Clase;
+  if (a.Nulo() || b.Nulo()) return Valor{};
+  if (a.clase == C::Texto && b.clase == C::Texto) {
+    if (op == '+') return Valor::Texto(a.s + b.s);
+    throw ErrorSql(402, "The data types varchar and varchar are incompatible in the operator.");
+  }
+  if (a.clase == C::Texto) return Operar(op, ANumero(a, b), b);
+  if (b.clase == C::Texto) return Operar(op, a, ANumero(b, a));
+  if (a.clase == C::Fecha || b.clase == C::Fecha)
+    throw ErrorSql(8117, "Operand data type datetime is invalid for this operator.");
+  if (a.clase == C::Entero && b.clase == C::Entero) {
+    i128 r;
+    switch (op) {
+      case '+':
+        r = static_cast<i128>(a.n) + b.n;
+        break;
+      case '-':
+        r = static_cast<i128>(a.n) - b.n;
+        break;
+      case '*':
+        r = static_cast<i128>(a.n) * b.n;
+        break;
+      default:
+        if (b.n == 0) throw ErrorSql(8134, "Divide by zero error encountered.");
+        r = a.n / b.n;
+    }
+    if (r < -i128{2147483648} || r > 2147483647) throw Desborde("expression", "int");
+    return Valor::Entero(static_cast<std::int64_t>(r));
+  }
+  const Valor x = ADecimal(a), y = ADecimal(b);
+  i128 r;
+  int escala;
+  switch (op) {
+    case '+':
+    case '-': {
+      escala = std::max(x.escala, y.escala);
+      const i128 p = Reescalar(x.n, x.escala, escala), q = Reescalar(y.n, y.escala, escala);
+      r = op == '+' ? p + q : p - q;
+      break;
+    }
+    case '*':
+      escala = x.escala + y.escala;
+      r = static_cast<i128>(x.n) * y.n;
+      if (escala > 12) {
+        r = Reescalar(r, escala, 12);
+        escala = 12;
+      }
+      break;
+    default:
+      if (y.n == 0) throw ErrorSql(8134, "Divide by zero error encountered.");
+      escala = std::max(6, x.escala);
+      r = Reescalar(x.n, x.escala, escala + y.escala) / y.n;
+  }
+  if (r > std::numeric_limits<std::int64_t>::max() || r < std::numeric_limits<std::int64_t>::min())
+    throw Desborde("expression", "numeric");
+  return Valor::Decimal(static_cast<std::int64_t>(r), escala);
+}
+
+std::string Imprimir(const Valor& v) {
+  switch (v.clase) {
+    case Valor::Clase::Nulo:
+      return "NULL";
+    case Valor::Clase::Entero:
+      return std::to_string(v.n);
+    case Valor::Clase::Decimal:
+      return TextoDecimal(v.n, v.escala);
+    case Valor::Clase::Texto:
+      return v.s;
+    case Valor::Clase::Fecha:
+      return TextoFecha(v.n, v.escala);
+  }
+  return {};
+}
+
+std::string Literal(const Valor& v) {
+  if (v.clase == Valor::Clase::Texto || v.clase == Valor::Clase::Fecha) {
+    std::string r = "'";
+    for (char c : Imprimir(v)) {
+      r += c;
+      if (c == '\'') r += '\'';
+    }
+    return r + "'";
+  }
+  return Imprimir(v);
+}
+
+std::string ClaveTexto(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  std::string r(s);
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    const auto c = static_cast<unsigned char>(r[i]);
+    if (c >= 'A' && c <= 'Z') {
+      r[i] = static_cast<char>(c + 32);
+    } else if (c == 0xC3 && i + 1 < r.size()) {
+      // Latin-1 capitals in UTF-8 (À..Þ except ×) fold to their small letters.
+      const auto d = static_cast<unsigned char>(r[i + 1]);
+      if (d >= 0x80 && d <= 0x9E && d != 0x97) r[i + 1] = static_cast<char>(d + 0x20);
+      ++i;
+    }
+  }
+  return r;
+}
+
+bool MismoNombre(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string Minusculas(std::string_view s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return r;
+}
+
+std::int64_t AhoraMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace simulado
