@@ -238,7 +238,8 @@ class Simulado {
     const double monto = *Valor(dispid::Monto).Si<double>();
     if (!(monto > 0)) return Rechazar("Monto inválido");
     if (monto > tope_) return Rechazar("Monto superior al tope autorizado (" + Importe(tope_) + ")");
-    if (tipo == 1 && Cadena(dispid::NroDocOriginal).empty()) return Rechazar("Falta el documento original");
+    if (tipo == 1 && Cadena(dispid::NroDocOriginal).find_first_not_of(" \t") == std::string::npos)
+      return Rechazar("Falta el documento original");
 
     std::array<char, 8> codigo{};
     std::snprintf(codigo.data(), codigo.size(), "%06d",
