@@ -279,7 +279,8 @@ class PuertoTermios final : public PuertoSerie {
   void Cerrar() noexcept {
     if (fd_ < 0) return;
     ::ioctl(fd_, TIOCNXCL);
-    ::tcflush(fd_, TCIOFLUSH);
+    // Only input is dropped: a last ACK or EOT still on its way out must reach the PIN pad.
+    ::tcflush(fd_, TCIFLUSH);
     ::close(fd_);
     fd_ = -1;
   }
