@@ -520,11 +520,18 @@ TEST_F(Formulario, ControlThatCannotBeCreatedLeavesOnlySalir) {
   EXPECT_TRUE(W("cmdConfigurar")->isEnabled());
 }
 
-TEST_F(Formulario, SalirClosesTheForm) {
+TEST_F(Formulario, SalirClosesTheFormReleasingTheSecondInstance) {
   form->show();
   ASSERT_TRUE(form->isVisible());
-  W<QPushButton>("cmdSalir")->click();
+  auto lineas = Pulsar("cmdSalir");
   EXPECT_FALSE(form->isVisible());
+  ASSERT_EQ(lineas.size(), 1u);
+  EXPECT_EQ(lineas[0].clase, "liberar");
+  EXPECT_EQ(lineas[0].instancia, primera + 1);
+  form.reset();
+  lineas = grabacion->Nuevas();
+  ASSERT_EQ(lineas.size(), 1u);
+  EXPECT_EQ(lineas[0].instancia, primera);
 }
 
 TEST(Formato, AmountsFollowTheLocaleAndTheDisplayFormat) {
@@ -540,6 +547,11 @@ TEST(Formato, AmountsFollowTheLocaleAndTheDisplayFormat) {
   EXPECT_EQ(FormatoMonto(-3, us), "(3.00)");
   EXPECT_EQ(FormatoMonto(-0.001, us), "0.00");
   EXPECT_EQ(FormatoMonto(0, uy), "0,00");
+  // What the field shows reads back as the same amount, whatever the locale.
+  for (const QLocale& l : {QLocale::c(), uy, us, QLocale(QLocale::German, QLocale::Germany),
+                           QLocale(QLocale::French, QLocale::France)})
+    for (double v : {0.0, 7.5, -1234.56, 9876543.21})
+      EXPECT_EQ(LeerMonto(FormatoMonto(v, l), l), v) << l.name().toStdString() << " " << v;
 }
 
 TEST(Formato, DatesTakeTheLocaleSeparator) {

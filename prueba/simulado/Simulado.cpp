@@ -122,6 +122,7 @@ class Simulado {
     Anotar("crear\t-\t-\t" + std::string(kProgIdSimulado));
   }
   ~Simulado() {
+    Anotar("liberar\t-\t-\t");
     if (fd_ >= 0) ::close(fd_);
   }
   Simulado(const Simulado&) = delete;
