@@ -398,9 +398,10 @@ class Analizador {
       t.tipo = Tipo::SmallInt;
     else if (n == "int" || n == "integer")
       t.tipo = Tipo::Int;
-    else if (n == "decimal" || n == "numeric" || n == "dec")
+    else if (n == "decimal" || n == "numeric" || n == "dec") {
       t.tipo = Tipo::Decimal;
-    else if (n == "char" || n == "character")
+      t.numeric = n == "numeric";
+    } else if (n == "char" || n == "character")
       t.tipo = Tipo::Char;
     else if (n == "varchar")
       t.tipo = Tipo::VarChar;

@@ -285,10 +285,14 @@ std::string NombreTipo(Tipo t) {
   return "int";
 }
 
+std::string NombreTipo(const TipoCol& t) {
+  return t.numeric ? "numeric" : NombreTipo(t.tipo);
+}
+
 std::string DeclaracionTipo(const TipoCol& t) {
   if (EsTexto(t.tipo)) return NombreTipo(t.tipo) + "(" + std::to_string(t.largo) + ")";
   if (t.tipo == Tipo::Decimal)
-    return "decimal(" + std::to_string(t.precision) + "," + std::to_string(t.escala) + ")";
+    return NombreTipo(t) + "(" + std::to_string(t.precision) + "," + std::to_string(t.escala) + ")";
   return NombreTipo(t.tipo);
 }
 

@@ -13,9 +13,10 @@ enum class Tipo { Bit, TinyInt, SmallInt, Int, Decimal, Char, VarChar, SmallDate
 
 struct TipoCol {
   Tipo tipo = Tipo::Int;
-  int largo = 0;      // char, varchar
-  int precision = 0;  // decimal
-  int escala = 0;     // decimal
+  int largo = 0;         // char, varchar
+  int precision = 0;     // decimal
+  int escala = 0;        // decimal
+  bool numeric = false;  // declared numeric: the same as decimal, but named so in the catalogue
   bool operator==(const TipoCol&) const = default;
 };
 
@@ -24,6 +25,7 @@ bool EsEntero(Tipo t);
 bool EsFecha(Tipo t);
 std::string NombreTipo(Tipo t);                 // "varchar"
 std::string DeclaracionTipo(const TipoCol& t);  // "varchar(30)", "decimal(8,2)"
+std::string NombreTipo(const TipoCol& t);       // "numeric" for a numeric column
 
 // A value while a statement works with it. Fecha holds milliseconds since 1970-01-01;
 // its `escala` is 0 for smalldatetime and 3 for datetime (how it prints).
