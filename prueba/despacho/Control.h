@@ -16,18 +16,16 @@ constexpr int32_t kErrClaseNoDisponible = static_cast<int32_t>(0x80040111);
 constexpr int32_t kErrBiblioteca = static_cast<int32_t>(0x8007007E);
 constexpr int32_t kErrPuntoEntrada = static_cast<int32_t>(0x8007007F);
 
-// A failed creation, call or conversion. `numero` is the error number; `so` the OS error code when one
-// was involved (errno), else 0.
+// A failed creation, call or conversion: the error number and its description (the loader's own text
+// when a library could not be loaded).
 class ErrorControl : public std::runtime_error {
  public:
-  ErrorControl(int32_t numero, const std::string& descripcion, int so = 0)
-      : std::runtime_error(descripcion), numero_(numero), so_(so) {}
+  ErrorControl(int32_t numero, const std::string& descripcion)
+      : std::runtime_error(descripcion), numero_(numero) {}
   int32_t Numero() const { return numero_; }
-  int So() const { return so_; }
 
  private:
   int32_t numero_;
-  int so_;
 };
 
 // Put a property, get a property, call a method; every failure is an ErrorControl naming the DISPID.

@@ -88,6 +88,8 @@ class Formulario : public ::testing::Test {
         &grabadora);
     grabadora.form = form.get();
     form->Cargar();
+    form->show();
+    form->activateWindow();
     const auto todo = grabacion->Todo();
     primera = todo.empty() ? 0 : todo.front().instancia;
     cargado = grabacion->Nuevas();
@@ -521,7 +523,6 @@ TEST_F(Formulario, ControlThatCannotBeCreatedLeavesOnlySalir) {
 }
 
 TEST_F(Formulario, SalirClosesTheFormReleasingTheSecondInstance) {
-  form->show();
   ASSERT_TRUE(form->isVisible());
   auto lineas = Pulsar("cmdSalir");
   EXPECT_FALSE(form->isVisible());
