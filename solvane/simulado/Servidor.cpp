@@ -384,7 +384,7 @@ struct Servidor::Impl {
                              entero(static_cast<std::int64_t>(pos)),
                              df ? texto(df->textoDefecto) : Valor{},
                              texto(nulos ? "YES" : "NO"),
-                             texto(NombreTipo(t.tipo))};
+                             texto(NombreTipo(t))};
         v.push_back(EsTexto(t.tipo) ? entero(t.largo) : Valor{});
         const int precision = t.tipo == Tipo::Decimal    ? t.precision
                               : t.tipo == Tipo::Int      ? 10
