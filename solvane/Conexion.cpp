@@ -93,6 +93,7 @@ AjustesConexion LeerConexion(const std::string& archivo) {
   int n = 0;
   while (std::getline(f, linea)) {
     ++n;
+    if (n == 1 && linea.rfind("\xEF\xBB\xBF", 0) == 0) linea.erase(0, 3);  // editors' byte-order mark
     const std::string t = Recortar(linea);
     if (t.empty() || t[0] == '#') continue;
     const auto igual = t.find('=');

@@ -9,7 +9,7 @@
 namespace solvane {
 
 bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
-                     std::int16_t versionPrograma) {
+                     std::int16_t versionPrograma, const std::function<void(cActualiza&)>& preparar) {
   bool finalizado = false;
   try {
     mensajes.Titulo(SOLVANE_NOMBRE_PRODUCTO);
@@ -23,6 +23,7 @@ bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, co
       mensajes.Mostrar("No se Especifico Archivo de Conexion a Base de Datos", kEstiloExclamacion);
     } else if (bd.Conectar()) {
       auto actualiza = std::make_unique<cActualiza>(bd, mensajes, progreso, bombeo, versionPrograma);
+      if (preparar) preparar(*actualiza);
       if (actualiza->ActualizaVersion()) {
         actualiza.reset();
         finalizado = true;

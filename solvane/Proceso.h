@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "cActualiza.h"
@@ -12,9 +13,11 @@ inline constexpr const char* kTextoFinalizado = "Proceso Pagora Vavidev Act. BD 
 
 // Runs the sequence of one click of "Actualizar Base" (everything but the button's state) and always
 // closes the connection at the end. Returns the finished flag: True only when the driver reported success.
-// Errors raised on the way end as "Error Act BD - " + description, style 16.
+// Errors raised on the way end as "Error Act BD - " + description, style 16. `preparar` sees the
+// cActualiza before it runs (tests replace steps through it).
 bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
-                     std::int16_t versionPrograma = VersionProgramaPorDefecto());
+                     std::int16_t versionPrograma = VersionProgramaPorDefecto(),
+                     const std::function<void(cActualiza&)>& preparar = {});
 
 // Closes the connection, ignoring every error.
 void CerrarBaseDatos(cBaseDatos& bd);

@@ -43,6 +43,8 @@ class cActualiza {
   void ReemplazarPaso(std::int16_t desde, Paso paso) { pasosReemplazados_[desde] = std::move(paso); }
 
  private:
+  friend struct AccesoPrueba;  // the tests reach the helpers through it
+
   // Inspection helpers.
   bool ExisteCampo(const std::string& tabla, const std::string& campo, std::string& valor);
   std::string ObtenerCollation(std::string tabla, std::string campo, bool conClausula);

@@ -138,6 +138,7 @@ bool cBaseDatos::ConfirmarTransaccion() {
     d.Motor().Confirmar();
   } catch (const ErrorBD& e) {
     d.AnotarError(e);
+    if (d.motor) d.motor->Deshacer();  // nothing may stay half-open behind a failed commit
     throw;
   }
   return true;

@@ -1,0 +1,83 @@
+// The console front end: options, exit status, what the operator reads; and the progress sweep.
+#include <sstream>
+
+#include "Animacion.h"
+#include "Apoyo.h"
+#include "Consola.h"
+
+namespace solvane::pruebas {
+namespace {
+
+struct Consola : ::testing::Test {
+  int Correr(std::vector<std::string> args, const std::string& entrada = "") {
+    std::istringstream in(entrada);
+    cBaseDatos bd;
+    cMensajes m;
+    return PrincipalConsola(args, in, salida, errores, bd, m);
+  }
+  std::ostringstream salida, errores;
+};
+
+TEST_F(Consola, ErroresDeUso) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--consola", "--si", "--no"}, {"--consola", "--conexion"}, {"--consola", "--otra"}, {"--si"}}) {
+    EXPECT_EQ(Correr(args), 2);
+  }
+  EXPECT_NE(errores.str().find("opcion desconocida: --otra"), std::string::npos);
+  EXPECT_EQ(Correr({"--help"}), 0);
+  EXPECT_NE(salida.str().find("Uso: solvane"), std::string::npos);
+  EXPECT_EQ(Correr({"--version"}), 0);
+  EXPECT_NE(salida.str().find("Pagora Vavidev Act. BD 3.1.0"), std::string::npos);
+  EXPECT_FALSE(PideConsola({}));
+  EXPECT_FALSE(PideConsola({"--conexion", "x"}));
+  EXPECT_TRUE(PideConsola({"--consola"}));
+}
+
+TEST_F(Consola, AlDiaSaleConCero) {
+  BaseSimulada base(ScriptVersion("30100"));
+  EXPECT_EQ(Correr({"--consola", "--conexion", base.Conexion(), "--registro", base.Registro()}), 0);
+  EXPECT_EQ(salida.str(), "Proceso Pagora Vavidev Act. BD Finalizado\n");
+  EXPECT_EQ(errores.str(), "");
+  EXPECT_EQ(Lineas(base.Registro()), (std::vector<std::string>{"Select PAR_Version From Parametros"}));
+}
+
+TEST_F(Consola, MasNuevaAvisaPorErrorYSaleConUno) {
+  BaseSimulada base(ScriptVersion("30200"));
+  EXPECT_EQ(Correr({"--consola", "--conexion", base.Conexion()}), 1);
+  EXPECT_EQ(errores.str(),
+            "DEBE ACTUALIZAR Pagora Vavidev Act. BD a VERSION 30200\nVERSION ACTUAL DEL SISTEMA 30100\n");
+}
+
+TEST_F(Consola, LaPreguntaSeLeeDeLaEntrada) {
+  BaseSimulada base(ScriptVersion("30008"));
+  const std::string antes = base.Script();
+  EXPECT_EQ(Correr({"--consola", "--conexion", base.Conexion()}, "quizas\n  n\n"), 1);
+  EXPECT_NE(salida.str().find("DESEA ACTUALIZAR EL SISTEMA AHORA ??\n(S/N) (S/N) "), std::string::npos);
+  EXPECT_EQ(Correr({"--consola", "--conexion", base.Conexion()}, ""), 1) << "end of input means No";
+  EXPECT_EQ(Correr({"--consola", "--no", "--conexion", base.Conexion()}, "S\n"), 1);
+  EXPECT_EQ(base.Script(), antes);
+}
+
+TEST_F(Consola, ProbarConexion) {
+  BaseSimulada base(ScriptVersion("20508"));
+  EXPECT_EQ(Correr({"--consola", "--probar-conexion", "--conexion", base.Conexion()}), 0);
+  EXPECT_NE(salida.str().find("Servidor: SQL Server simulado ("), std::string::npos);
+  EXPECT_NE(salida.str().find("PAR_Version: 20508\n"), std::string::npos);
+  EXPECT_EQ(Correr({"--consola", "--probar-conexion", "--conexion", base.Conexion() + ".no"}), 1);
+  EXPECT_NE(errores.str().find(".no"), std::string::npos);
+}
+
+TEST(Vaiven, DiezTicsYUnaSegundaCorrida) {
+  Vaiven v;
+  EXPECT_EQ(v.Cargar(), 0);
+  std::vector<int> vistos;
+  for (int i = 0; i < 10; ++i) vistos.push_back(v.Tick());
+  EXPECT_EQ(vistos, (std::vector<int>{1, 2, 3, 2, 1, 0, 1, 2, 3, 2}));
+  // A later load shows frame 0 but the index carries on from where it was, upwards.
+  EXPECT_EQ(v.Cargar(), 0);
+  EXPECT_EQ(v.Tick(), 3);
+  EXPECT_EQ(v.Tick(), 2);
+}
+
+}  // namespace
+}  // namespace solvane::pruebas
