@@ -51,9 +51,13 @@ TEST(CargarPROMPT, SilenceIsARefusalAfterFifteenSeconds) {
 }
 
 struct Pistas {
+  std::string nombre;
   std::string respuesta;  // after "81."
   std::string banda;
 };
+void PrintTo(const Pistas& p, std::ostream* os) {
+  *os << p.nombre;
+}
 
 class LeerBANDAFormas : public ::testing::TestWithParam<Pistas> {};
 
@@ -71,16 +75,18 @@ TEST_P(LeerBANDAFormas, TrackTextAndClosingCommands) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formas, LeerBANDAFormas,
-    ::testing::Values(Pistas{kPista2 + kFS + kPista1 + kFS, kPista1 + "\r" + kPista2 + "\r"},
+    ::testing::Values(Pistas{"AmbasPistas", kPista2 + kFS + kPista1 + kFS, kPista1 + "\r" + kPista2 + "\r"},
                       // Track 1 without its "B": one is added in front.
-                      Pistas{kPista2 + kFS + "4000^X/Y^29" + kFS + "resto",
+                      Pistas{"Pista1SinB", kPista2 + kFS + "4000^X/Y^29" + kFS + "resto",
                              "B4000^X/Y^29\r" + kPista2 + "\r"},
-                      Pistas{kPista2 + kFS + "   " + kFS + "..........", kPista2 + "\r"},
+                      Pistas{"Pista1EnBlanco", kPista2 + kFS + "   " + kFS + "..........", kPista2 + "\r"},
                       // Blank track 2: only track 1, blanks kept as received.
-                      Pistas{"    " + kFS + " b4000^Z " + kFS + "relleno.....", "B b4000^Z \r"},
-                      Pistas{"   " + kFS + "b4000^Q/R^2912" + kFS, "b4000^Q/R^2912\r"},
+                      Pistas{"Pista2EnBlancoConB", "    " + kFS + " b4000^Z " + kFS + "relleno.....",
+                             "B b4000^Z \r"},
+                      Pistas{"Pista2EnBlanco", "   " + kFS + "b4000^Q/R^2912" + kFS, "b4000^Q/R^2912\r"},
                       // No FS at all: success with an empty text.
-                      Pistas{std::string(30, '7'), ""}));
+                      Pistas{"SinSeparadores", std::string(30, '7'), ""}),
+    [](const ::testing::TestParamInfo<Pistas>& i) { return i.param.nombre; });
 
 TEST(LeerBANDA, UnconfirmedCommandsSendNoClosing) {
   Banco b;
@@ -545,4 +551,32 @@ TEST(Modelo, AWholeSessionAgainstTheModel) {
   EXPECT_TRUE(b.teclon.IngresarPIN("4000123412341234", "WK", "PIN", "", pin));
   EXPECT_EQ(pin, o.bloquePin);
   EXPECT_TRUE(b.teclon.LeerCHIP(banda));
+}
+
+// An answer that comes in the same poll as the acknowledgement before it is not lost; a second
+// acknowledgement in that poll does not confirm the next command.
+TEST(Respuestas, AnswerRightBehindTheAcknowledgementIsKept) {
+  Banco b;
+  b.sim.Agregar("A:Q40", {{kACK}});
+  b.sim.Agregar("A:Q1", {{kACK + "\x01" + A("81." + kPista2 + kFS + kPista1 + kFS)}});
+  b.sim.Agregar("A:Q3", {{kACK}});
+  b.sim.Agregar("A:72", {{kACK}});
+  std::string banda;
+  EXPECT_TRUE(b.teclon.LeerBANDA(banda)) << b.teclon.MsgError();
+  EXPECT_EQ(banda, kPista1 + "\r" + kPista2 + "\r");
+  EXPECT_EQ(Recibidos(b.sim, 5), (V{"A:Q40", "A:Q1", "ACK", "A:Q3", "A:72"}));
+  b.sim.OlvidarRecibidos();
+
+  b.sim.Agregar("B:080", {{kACK}});
+  b.sim.Agregar(kPedido, {{kACK + kRespuestaPin}});
+  b.sim.Agregar("A:72", {{kACK}});
+  std::string pin;
+  EXPECT_TRUE(Pin(b, pin)) << b.teclon.MsgError();
+  EXPECT_EQ(pin, "8F3A5C21D0E4B796");
+  b.sim.OlvidarRecibidos();
+
+  b.sim.Agregar("A:Q40", {{kACK + kACK}});
+  b.sim.Agregar("A:Q1", {{kNAK, std::chrono::milliseconds(100)}});
+  EXPECT_FALSE(b.teclon.LeerBANDA(banda));
+  EXPECT_EQ(b.teclon.MsgError(), "Error de Comunicacion con Teclon - BANDA");
 }

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
   try {
     teclon::sim::Simulador simulador(ritmo);
     simulador.FijarManejador(teclon::sim::CrearModelo(o));
+    simulador.FijarAnulacion(true);
     std::cout << simulador.Dispositivo() << std::endl;
     int recibida = 0;
     sigwait(&senales, &recibida);

@@ -96,6 +96,11 @@ void Simulador::Enviar(std::string_view bytes) {
   Escribir(bytes);
 }
 
+void Simulador::FijarAnulacion(bool anular) {
+  std::lock_guard<std::mutex> l(mutex_);
+  anular_ = anular;
+}
+
 std::vector<Recibido> Simulador::Recibidos() const {
   std::lock_guard<std::mutex> l(mutex_);
   return recibidos_;
@@ -151,8 +156,9 @@ void Simulador::Bucle() {
       std::lock_guard<std::mutex> l(mutex_);
       if (parar_) return;
     }
+    EnviarVencidos();
     pollfd p{maestro_, POLLIN, 0};
-    if (::poll(&p, 1, 5) <= 0) continue;
+    if (::poll(&p, 1, pendientes_.empty() ? 5 : 1) <= 0) continue;
     const ssize_t n = ::read(maestro_, espacio.data(), espacio.size());
     if (n <= 0) {
       // EIO while no slave is open; ours stays open, so this is only a brief condition.
@@ -212,9 +218,25 @@ void Simulador::Completar(Recibido r) {
   }
   cambio_.notify_all();
   if (manejador) respuesta = manejador(r);
-  for (const Envio& e : respuesta) {
-    if (e.retraso.count() > 0 && !Dormir(e.retraso)) return;
-    Escribir(e.bytes);
+  bool anular = false;
+  {
+    std::lock_guard<std::mutex> l(mutex_);
+    anular = anular_;
+  }
+  if (anular && r.tipo == Recibido::Tipo::Trama) pendientes_.clear();
+  auto cuando = std::chrono::steady_clock::now();
+  for (Envio& e : respuesta) {
+    cuando += e.retraso;
+    pendientes_.push_back({cuando, std::move(e.bytes)});
+  }
+  EnviarVencidos();
+}
+
+void Simulador::EnviarVencidos() {
+  while (!pendientes_.empty() && pendientes_.front().cuando <= std::chrono::steady_clock::now()) {
+    const std::string bytes = std::move(pendientes_.front().bytes);
+    pendientes_.pop_front();
+    Escribir(bytes);
   }
 }
 

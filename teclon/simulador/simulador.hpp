@@ -58,6 +58,9 @@ class Simulador {
   void Agregar(std::string espera, Respuesta respuesta);
   // Sends bytes now, unasked.
   void Enviar(std::string_view bytes);
+  // With anular, a new frame from the driver drops the replies still waiting to be sent, as a PIN
+  // pad drops a pending card read when told to stop.
+  void FijarAnulacion(bool anular);
 
   std::vector<Recibido> Recibidos() const;
   std::vector<std::string> Resumenes() const;
@@ -86,6 +89,13 @@ class Simulador {
   std::vector<Recibido> recibidos_;
   std::size_t enviados_ = 0;
   std::mutex escritura_;
+  struct Pendiente {
+    std::chrono::steady_clock::time_point cuando;
+    std::string bytes;
+  };
+  std::deque<Pendiente> pendientes_;  // owned by the simulator thread
+  bool anular_ = false;
+  void EnviarVencidos();
   // Frame being gathered.
   enum class Estado { Fuera, Dentro, Lrc } estado_ = Estado::Fuera;
   Recibido actual_;

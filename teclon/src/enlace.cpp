@@ -71,27 +71,34 @@ void Enlace::EnviarTrama(std::string_view trama, bool probarCancelar) {
 }
 
 Senal Enlace::EsperarConfirmacion(bool probarCancelar, bool ignorarEot, bool* recibioAlgo) {
+  sobrante_.Vaciar();
   TextoSeguro buffer;
   const Instante inicio = Inicio();
   Senal senal = Senal::Tiempo;
+  std::size_t donde = 0;
   for (;;) {
     Recibir(buffer);
     const std::string_view v = buffer.Vista();
-    if (v.find(ACK) != v.npos) {
+    if ((donde = v.find(ACK)) != v.npos) {
       senal = Senal::Ack;
       break;
     }
-    if (v.find(NAK) != v.npos) {
+    if ((donde = v.find(NAK)) != v.npos) {
       senal = Senal::Nak;
       break;
     }
-    if (!ignorarEot && v.find(EOT) != v.npos) {
+    if (!ignorarEot && (donde = v.find(EOT)) != v.npos) {
       senal = Senal::Eot;
       break;
     }
     ProbarCancelar(probarCancelar);
     Pausa();
     if (Vencida(inicio)) break;
+  }
+  if (senal != Senal::Tiempo) {
+    // An answer that starts right behind the acknowledgement is kept, never a second ACK or NAK.
+    const std::size_t stx = buffer.Vista().find(STX, donde + 1);
+    if (stx != std::string_view::npos) sobrante_.Agregar(buffer.Vista().substr(stx));
   }
   if (recibioAlgo) *recibioAlgo = !buffer.empty();
   return senal;
@@ -103,7 +110,8 @@ Senal Enlace::EsperarConfirmacion(bool probarCancelar, bool ignorarEot, bool* re
 // is waited for.
 bool Enlace::LeerRespuesta(const Lectura& lectura, TextoSeguro& trama) {
   trama.Vaciar();
-  TextoSeguro buffer;
+  TextoSeguro buffer(sobrante_.Vista());
+  sobrante_.Vaciar();
   int intentos = 1;
   codError_ = tcNOAprobado;
   const Instante inicio = Inicio();

@@ -62,7 +62,8 @@ class Enlace {
   void EnviarTrama(std::string_view trama, bool probarCancelar);
 
   // Waits up to 15 s for ACK, NAK or EOT. With ignorarEot an EOT does not end the wait.
-  // recibioAlgo tells whether anything at all arrived during the wait.
+  // recibioAlgo tells whether anything at all arrived during the wait. Whatever follows the
+  // acknowledgement from an STX on is handed to the LeerRespuesta that comes next.
   Senal EsperarConfirmacion(bool probarCancelar, bool ignorarEot = false, bool* recibioAlgo = nullptr);
 
   // Receives, checks and acknowledges one answer frame (see Lectura). On success the frame, from
@@ -88,6 +89,9 @@ class Enlace {
   void Drenar(bool probarCancelar);
   bool EnviarCierre(std::string_view datos);
 
+  // The start of an answer frame that came in the same poll as the acknowledgement before it;
+  // the answer wait that follows begins with it instead of losing it.
+  TextoSeguro sobrante_;
   PuertoSerie& puerto_;
   Reloj& reloj_;
   const std::function<void()>& bombeo_;
