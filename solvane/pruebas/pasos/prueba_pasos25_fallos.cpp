@@ -168,6 +168,11 @@ TEST(Paso2_5_6, SinUsuarioFallaConSuMensajeYDeshaceSegEdita) {
   EsFallo(b, c, antes, "ERROR de Actualización : Campo Usu_Contra no Existe");
   EXPECT_EQ(c.mensajes[1].texto, "ERROR de Actualización : Campo Usu_Contra no Existe");
   EXPECT_EQ(c.Ejecutadas(), V{"ALTER TABLE Seguridad ADD Seg_Edita Bit NOT NULL DEFAULT 1"});
+  // The step cancels its own transaction rather than leaving that to the driver.
+  ASSERT_GE(c.registro.size(), 4u);
+  EXPECT_EQ(V(c.registro.end() - 4, c.registro.end()),
+            (V{"Select Usu_Contra From Usuario", "-- ERROR 208 Invalid object name 'Usuario'.",
+               "ROLLBACK TRANSACTION", "ROLLBACK TRANSACTION"}));
   EXPECT_EQ(b.Valor("Select PAR_Version From Parametros"), "20505");
 }
 
