@@ -9,9 +9,15 @@
 
 #include "version.h"
 
+// The frames live in a static library: their resource must be registered by hand.
+static void CargarRecursos() {
+  Q_INIT_RESOURCE(solvane);
+}
+
 namespace solvane {
 
 frmActualiza::frmActualiza(QWidget* padre) : QWidget(padre, Qt::Dialog) {
+  CargarRecursos();
   setObjectName("frmActualiza");
   setWindowTitle("Form1");
   setFixedSize(330, 110);
