@@ -461,6 +461,18 @@ TEST_F(Cadena25, DatosSembradosYValoresPorDefecto) {
     EXPECT_TRUE(base_->Consultar(std::string("Select * From ") + vacia).empty()) << vacia;
 }
 
+// The demo database is kept in the shape the engine writes, so that a run that changes nothing leaves
+// it byte for byte the same and a diff of two runs shows only what changed.
+TEST(Demo25, GuardadaComoLaEscribeElMotor) {
+  const std::string demo = LeerArchivo(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql");
+  simulado::Servidor s("PagoraDemo");
+  s.EjecutarScript(demo);
+  EXPECT_EQ(s.Script(), demo);
+  BaseDemo b;
+  EXPECT_EQ(b.Valor("Select PAR_Version From Parametros"), "0");
+  EXPECT_EQ(b.Columna("Select TAR_Cod From Tarjeta"), (std::vector<std::string>{"1", "2", "4"}));
+}
+
 // Each step run a second time on what it left: only the unguarded statements do anything: the amount
 // update, the password widening, and the column drops of 2.5.1, which fail once the columns are gone.
 TEST(SegundaPasada25, CadaPasoRepetidoSobreSuResultado) {
