@@ -104,6 +104,13 @@ std::string Base(std::size_t n) {
   return s;
 }
 
+double Cpu() {
+  rusage uso{};
+  getrusage(RUSAGE_SELF, &uso);
+  return static_cast<double>(uso.ru_utime.tv_sec + uso.ru_stime.tv_sec) +
+         static_cast<double>(uso.ru_utime.tv_usec + uso.ru_stime.tv_usec) / 1e6;
+}
+
 long PicoKb() {
   rusage uso{};
   getrusage(RUSAGE_SELF, &uso);
@@ -127,6 +134,7 @@ int Correr(std::size_t n) {
   bd.Mensajes(&solvane::Mensajes());
   bd.Motor(std::make_unique<solvane::MotorSimulado>(archivo));
 
+  const double cpu0 = Cpu();
   const auto t0 = Reloj::now();
   if (!bd.Conectar()) {
     std::printf("N=%zu: no conecta: %s\n", n, respondedor->ultimo.c_str());
@@ -153,7 +161,7 @@ int Correr(std::size_t n) {
   std::printf(
       "N=%zu  resultado=%s  carga=%.2f s  cadena+grabacion=%.2f s  total=%.2f s  pico=%.1f MB "
       "(tras la carga %.1f MB)  archivo %.1f MB -> %.1f MB\n",
-      n, ok ? "actualizada" : ("fallo: " + respondedor->ultimo).c_str(), carga, cadena, carga + cadena,
+      n, ok ? "actualizada" : ("fallo: " + respondedor->ultimo).c_str(), carga, cadena, carga + cadena, cpu,
       static_cast<double>(PicoKb()) / 1024.0, static_cast<double>(picoCarga) / 1024.0,
       static_cast<double>(tamInicial) / 1048576.0, static_cast<double>(tamFinal) / 1048576.0);
   std::fflush(stdout);

@@ -1611,19 +1611,24 @@ struct Servidor::Impl {
       std::string cabeza = "INSERT INTO " + Corchetes(t->nombre) + " (";
       for (std::size_t i = 0; i < t->e.cols.size(); ++i)
         cabeza += (i ? ", " : "") + Corchetes(t->e.cols[i]->nombre);
-      cabeza += ") VALUES (";
+      cabeza += ") VALUES\n";
       if (identidad && t->filas) r += "SET IDENTITY_INSERT " + Corchetes(t->nombre) + " ON\n";
+      // One statement per 500 rows, one row per line.
       for (std::size_t f = 0; f < t->filas; ++f) {
-        r += cabeza;
+        if (f % 500 == 0) {
+          if (f) r += "GO\n";
+          r += cabeza;
+        }
+        r += '(';
         for (std::size_t i = 0; i < t->e.cols.size(); ++i) {
           const Columna& c = *t->e.cols[i];
           Valor v = c.Leer(f);
           if (c.tipo.tipo == Tipo::Char && !v.Nulo())
             while (!v.s.empty() && v.s.back() == ' ') v.s.pop_back();
-          r += (i ? ", " : "") + Literal(v);
+          if (i) r += ", ";
+          r += Literal(v);
         }
-        r += ")\n";
-        if (f % 500 == 499 && f + 1 < t->filas) r += "GO\n";
+        r += (f % 500 == 499 || f + 1 == t->filas) ? ")\n" : "),\n";
       }
       if (identidad) {
         if (t->filas) r += "SET IDENTITY_INSERT " + Corchetes(t->nombre) + " OFF\n";

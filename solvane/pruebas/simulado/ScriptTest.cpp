@@ -55,7 +55,9 @@ TEST(Script, VolcadoLegibleQueSeRecargaIgual) {
                 "CREATE UNIQUE NONCLUSTERED INDEX [IX_Tipo] ON [TarjetaTipo] ([TAT_Desc], [TAT_Fecha]) WITH "
                 "FILLFACTOR = 80\nGO\n"),
             std::string::npos);
-  EXPECT_NE(volcado.find("VALUES (1, 'O''Neill', 'ab', -0.50, '2026-02-28 23:59:59.997', 0, -1)\n"),
+  EXPECT_NE(volcado.find(") VALUES\n(1, 'O''Neill', 'ab', -0.50, '2026-02-28 23:59:59.997', 0, -1),\n(2, "
+                         "'Año  ', NULL, NULL, "
+                         "NULL, NULL, -1)\nSET IDENTITY_INSERT [TarjetaTipo] OFF\n"),
             std::string::npos)
       << volcado;
   EXPECT_NE(volcado.find("DBCC CHECKIDENT ('TarjetaTipo', RESEED, 3)"), std::string::npos);
