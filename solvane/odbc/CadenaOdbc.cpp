@@ -149,10 +149,9 @@ std::string CadenaCompleta(const AjustesOdbc& ajustes) {
 
 void Mascara::Agregar(const std::string& secreto) {
   if (secreto.empty()) return;
-  if (std::find(secretos_.begin(), secretos_.end(), secreto) == secretos_.end()) secretos_.push_back(secreto);
   // The braced form may be what a driver echoes back.
-  const std::string entre = Entrecomillar(secreto);
-  if (entre != secreto) Agregar(entre);
+  for (const std::string& forma : {secreto, Entrecomillar(secreto)})
+    if (std::find(secretos_.begin(), secretos_.end(), forma) == secretos_.end()) secretos_.push_back(forma);
 }
 
 // Key-value masking first (it also covers passwords nobody told us about), then the literal secrets,

@@ -80,7 +80,10 @@ void MotorOdbc::Conectar() {
                          static_cast<SQLSMALLINT>(salida.size()), &largo, SQL_DRIVER_NOPROMPT);
     std::fill(cadena.begin(), cadena.end(), '\0');
     std::fill(salida.begin(), salida.end(), SQLCHAR{0});
-    Comprobar(rc, conexion_, "SQLDriverConnect", mascara_);
+    // Some drivers' reasons ("connect failed") do not say what was tried: the string, masked, does.
+    if (auto error = odbc::Diagnosticar(rc, conexion_.tipo(), conexion_.get(), "SQLDriverConnect", mascara_))
+      throw ErrorBD(error->Numero, error->Descripcion +
+                                       " (cadena: " + mascara_.Aplicar(odbc::CadenaCompleta(ajustes_)) + ")");
     conectado_ = true;
 
     const std::string dbms = Info(SQL_DBMS_NAME);

@@ -1,0 +1,77 @@
+// Connection strings of the ODBC engine: credentials kept apart, quoting, and password masking.
+#include <gtest/gtest.h>
+
+#include "BaseDatos.h"
+#include "odbc/CadenaOdbc.h"
+
+namespace solvane::odbc {
+namespace {
+
+TEST(CadenaOdbc, PartirRespetaLasLlavesYElCasoDeLasClaves) {
+  const auto pares =
+      PartirCadena("Driver={ODBC Driver 18};Server=srv,1433; PWD={a;b}}c} ;Database=Pagora;suelto;");
+  ASSERT_EQ(pares.size(), 4u);
+  EXPECT_EQ(pares[0].second, "ODBC Driver 18");
+  EXPECT_EQ(pares[2].first, "PWD");
+  EXPECT_EQ(pares[2].second, "a;b}c");
+  EXPECT_EQ(ValorEnCadena("driver=FreeTDS;SERVER=x", "Server"), "x");
+  EXPECT_EQ(ValorEnCadena("driver=FreeTDS", "pwd"), "");
+  // What Entrecomillar writes, PartirCadena reads back unchanged.
+  for (const std::string v : {"simple", "a;b", "{x}", " borde ", "}}"})
+    EXPECT_EQ(ValorEnCadena("PWD=" + Entrecomillar(v) + ";UID=u", "pwd"), v) << v;
+}
+
+TEST(CadenaOdbc, UsuarioYClaveAparteSeAgreganALaCadena) {
+  const auto a = LeerAjustes({{"cadena", "Driver=FreeTDS;Server=s"}, {"usuario", "pagora"}, {"clave", "x;y"}},
+                             "f", nullptr);
+  EXPECT_EQ(CadenaCompleta(a), "Driver=FreeTDS;Server=s;UID=pagora;PWD={x;y}");
+  EXPECT_EQ(a.tiempoConexion, 15);
+
+  // PAGORA_CLAVE stands in only when the file gives no password.
+  EXPECT_EQ(LeerAjustes({{"cadena", "Driver=X;"}, {"usuario", "u"}}, "f", "deEntorno").clave, "deEntorno");
+  EXPECT_EQ(LeerAjustes({{"cadena", "Driver=X"}, {"clave", "delArchivo"}}, "f", "deEntorno").clave,
+            "delArchivo");
+  const auto enCadena = LeerAjustes({{"cadena", "Driver=X;PWD=p"}}, "f", "deEntorno");
+  EXPECT_EQ(CadenaCompleta(enCadena), "Driver=X;PWD=p");
+
+  const auto t =
+      LeerAjustes({{"cadena", "Driver=X"}, {"tiempoconexion", "5"}, {"tiemposentencia", "0"}}, "f", nullptr);
+  EXPECT_EQ(t.tiempoConexion, 5);
+  EXPECT_EQ(t.tiempoSentencia, 0);
+}
+
+TEST(CadenaOdbc, AjustesInutilizablesSeRechazanNombrandoElArchivo) {
+  const std::map<std::string, std::string> malos[] = {
+      {{"cadena", "  "}},
+      {{"cadena", "Driver=X;UID=a"}, {"usuario", "b"}},
+      {{"cadena", "Driver=X;Pwd=a"}, {"clave", "b"}},
+      {{"cadena", "Driver=X"}, {"tiemposentencia", "diez"}},
+  };
+  for (const auto& ajustes : malos) {
+    try {
+      LeerAjustes(ajustes, "/srv/PagoraCliente.conexion", nullptr);
+      ADD_FAILURE() << "debió rechazarse";
+    } catch (const ErrorBD& e) {
+      EXPECT_NE(e.Descripcion.find("/srv/PagoraCliente.conexion"), std::string::npos) << e.Descripcion;
+      EXPECT_EQ(e.Descripcion.find("Pwd=a"), std::string::npos);
+    }
+  }
+}
+
+TEST(CadenaOdbc, LaMascaraOcultaClavesPorNombreYPorValor) {
+  Mascara m;
+  m.Agregar("Tr0ub4dor");
+  m.Agregar("a;b");
+  EXPECT_EQ(m.Aplicar("Driver=FreeTDS;UID=sa;PWD=otra;Server=s"), "Driver=FreeTDS;UID=sa;PWD=****;Server=s");
+  EXPECT_EQ(m.Aplicar("Password = {x;y}}z};Database=d"), "Password = ****;Database=d");
+  EXPECT_EQ(m.Aplicar("Clave=abc"), "Clave=****");
+  // A driver that echoes the password on its own, or quoted, or braced.
+  EXPECT_EQ(m.Aplicar("Login failed: 'Tr0ub4dor' rejected"), "Login failed: '****' rejected");
+  EXPECT_EQ(m.Aplicar("got {a;b} and a;b"), "got **** and ****");
+  // Words that merely contain the key names are left alone.
+  EXPECT_EQ(m.Aplicar("Autoclave=1;NoPwd=2"), "Autoclave=1;NoPwd=2");
+  EXPECT_EQ(Mascara().Aplicar("sin claves"), "sin claves");
+}
+
+}  // namespace
+}  // namespace solvane::odbc
