@@ -107,6 +107,31 @@ TEST(Script, UnLoteConErrorNoSeCorreYElScriptSeDetiene) {
   EXPECT_EQ(s.Ejecutar("SELECT COUNT(*) FROM A").filas[0][0].value(), "2");
 }
 
+TEST(Script, UnaVistaQuePerdioUnaColumnaNoImpideAbrirLaBase) {
+  Servidor s;
+  s.Ejecutar("CREATE TABLE T (a int NULL, b int NULL)");
+  s.Ejecutar("CREATE VIEW V AS SELECT a, b FROM T");
+  s.Ejecutar("ALTER TABLE T DROP COLUMN b");
+  EXPECT_THROW(s.Ejecutar("SELECT * FROM V"), ErrorSql);
+  Servidor otro;
+  otro.EjecutarScript(s.Script());
+  EXPECT_EQ(otro.Script(), s.Script());
+  try {
+    otro.Ejecutar("SELECT * FROM V");
+    FAIL();
+  } catch (const ErrorSql& e) {
+    EXPECT_EQ(e.numero, 207);
+  }
+  // Made by a statement, the same view is refused.
+  EXPECT_EQ(otro.Ejecutar("SELECT COUNT(*) FROM sysobjects WHERE xtype = 'V'").filas[0][0].value(), "1");
+  try {
+    otro.Ejecutar("CREATE VIEW W AS SELECT b FROM T");
+    FAIL();
+  } catch (const ErrorSql& e) {
+    EXPECT_EQ(e.numero, 207);
+  }
+}
+
 TEST(Catalogo, ConsultasDeLosAyudantesTalComoSeEscriben) {
   Servidor s;
   s.EjecutarScript(kBase);
