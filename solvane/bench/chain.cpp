@@ -158,8 +158,9 @@ int Correr(std::size_t n) {
   const auto tamFinal = std::filesystem::file_size(archivo);
   std::filesystem::remove_all(carpeta);
 
+  const double cpu = Cpu() - cpu0;
   std::printf(
-      "N=%zu  resultado=%s  carga=%.2f s  cadena+grabacion=%.2f s  total=%.2f s  pico=%.1f MB "
+      "N=%zu  resultado=%s  carga=%.2f s  cadena+grabacion=%.2f s  total=%.2f s (cpu %.2f s)  pico=%.1f MB "
       "(tras la carga %.1f MB)  archivo %.1f MB -> %.1f MB\n",
       n, ok ? "actualizada" : ("fallo: " + respondedor->ultimo).c_str(), carga, cadena, carga + cadena, cpu,
       static_cast<double>(PicoKb()) / 1024.0, static_cast<double>(picoCarga) / 1024.0,
