@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "BaseDatos.h"
+#include "Conexion.h"
 #include "odbc/CadenaOdbc.h"
 
 namespace solvane::odbc {
@@ -71,6 +72,16 @@ TEST(CadenaOdbc, LaMascaraOcultaClavesPorNombreYPorValor) {
   // Words that merely contain the key names are left alone.
   EXPECT_EQ(m.Aplicar("Autoclave=1;NoPwd=2"), "Autoclave=1;NoPwd=2");
   EXPECT_EQ(Mascara().Aplicar("sin claves"), "sin claves");
+}
+
+// The example shipped for FreeTDS must read as a usable engine setting without a password in it.
+TEST(CadenaOdbc, ElEjemploParaFreeTdsSeLeeSinClave) {
+  const auto leidos = LeerConexion(std::string(DIR_FUENTES) + "/solvane/datos/ejemplo-freetds.conexion");
+  EXPECT_EQ(leidos.ajustes.at("motor"), "odbc");
+  EXPECT_FALSE(leidos.tieneClave);
+  const auto a = LeerAjustes(leidos.ajustes, leidos.archivo, "desdeEntorno");
+  EXPECT_EQ(ValorEnCadena(a.cadena, "driver"), "FreeTDS");
+  EXPECT_EQ(CadenaCompleta(a).substr(a.cadena.size()), ";UID=pagora_admin;PWD=desdeEntorno");
 }
 
 }  // namespace
