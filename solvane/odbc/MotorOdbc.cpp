@@ -82,8 +82,8 @@ void MotorOdbc::Conectar() {
     std::fill(salida.begin(), salida.end(), SQLCHAR{0});
     // Some drivers' reasons ("connect failed") do not say what was tried: the string, masked, does.
     if (auto error = odbc::Diagnosticar(rc, conexion_.tipo(), conexion_.get(), "SQLDriverConnect", mascara_))
-      throw ErrorBD(error->Numero, error->Descripcion +
-                                       " (cadena: " + mascara_.Aplicar(odbc::CadenaCompleta(ajustes_)) + ")");
+      throw ErrorBD(error->Numero,
+                    error->Descripcion + " - Cadena: " + mascara_.Aplicar(odbc::CadenaCompleta(ajustes_)));
     conectado_ = true;
 
     const std::string dbms = Info(SQL_DBMS_NAME);
