@@ -15,6 +15,10 @@ void RelojReal::Dormir(std::chrono::microseconds duracion) {
   std::this_thread::sleep_for(duracion);
 }
 
+void RelojReal::DormirSalvoEntrada(std::chrono::microseconds duracion, AvisoDeEntrada& esperar) {
+  esperar.EsperarEntrada(duracion);
+}
+
 }  // namespace teclon
 
 cTeclon::cTeclon() : cTeclon(teclon::CrearPuertoTermios(), std::make_shared<teclon::RelojReal>()) {}

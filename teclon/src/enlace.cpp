@@ -39,9 +39,14 @@ bool Enlace::Vencida(Instante inicio) {
   return reloj_.Ahora() - inicio > kEspera;
 }
 
+// The pause between polls lasts 50 ms at most; on a port that can tell, it ends as soon as the
+// PIN pad's bytes arrive, which keeps every acknowledgement from costing up to a poll period.
 void Enlace::Pausa() {
   if (bombeo_) bombeo_();
-  reloj_.Dormir(kPausa);
+  if (auto* aviso = dynamic_cast<AvisoDeEntrada*>(&puerto_))
+    reloj_.DormirSalvoEntrada(kPausa, *aviso);
+  else
+    reloj_.Dormir(kPausa);
 }
 
 void Enlace::ProbarCancelar(bool probar) {

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "teclon/puerto.hpp"
@@ -107,7 +108,7 @@ Configuracion Interpretar(const std::string& texto) {
   return c;
 }
 
-class PuertoTermios final : public PuertoSerie {
+class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
  public:
   ~PuertoTermios() override { Cerrar(); }
 
@@ -203,6 +204,21 @@ class PuertoTermios final : public PuertoSerie {
       break;
     }
     explicit_bzero(espacio, sizeof espacio);
+  }
+
+  // Returns when input is waiting or the time is up. A line that reports ready with nothing to
+  // read (a hang-up) must not turn the caller's poll loop into a spin: the rest is slept.
+  void EsperarEntrada(std::chrono::microseconds limite) override {
+    const auto fin = std::chrono::steady_clock::now() + limite;
+    if (fd_ >= 0) {
+      pollfd p{fd_, POLLIN, 0};
+      const int ms = static_cast<int>((limite.count() + 999) / 1000);
+      int n = 0;
+      if (::poll(&p, 1, ms) > 0 && (p.revents & POLLIN) != 0 && ::ioctl(fd_, FIONREAD, &n) == 0 && n > 0)
+        return;
+    }
+    const auto resto = fin - std::chrono::steady_clock::now();
+    if (resto > std::chrono::steady_clock::duration::zero()) std::this_thread::sleep_for(resto);
   }
 
   int BytesEnEntrada() override {

@@ -47,19 +47,34 @@ class TECLON_API PuertoSerie {
   virtual int BytesEnSalida() = 0;
 };
 
+// Optional extra of a port, outside the serial control's operation list: blocks until input
+// arrives or the time is up, so a poll pause can end as soon as the PIN pad answers.
+class TECLON_API AvisoDeEntrada {
+ public:
+  virtual ~AvisoDeEntrada() = default;
+  virtual void EsperarEntrada(std::chrono::microseconds limite) = 0;
+};
+
 // Elapsed time and the thread's pause, injected so that tests can run a 15 s wait at once.
 class TECLON_API Reloj {
  public:
   virtual ~Reloj() = default;
   virtual std::chrono::steady_clock::time_point Ahora() = 0;
   virtual void Dormir(std::chrono::microseconds duracion) = 0;
+  // A pause that may end early through esperar (the port's wait for input); by default, and for
+  // clocks that only count time, a plain Dormir.
+  virtual void DormirSalvoEntrada(std::chrono::microseconds duracion, AvisoDeEntrada& esperar) {
+    (void)esperar;
+    Dormir(duracion);
+  }
 };
 
-// The monotonic clock and a plain sleep of the calling thread.
+// The monotonic clock and a sleep of the calling thread that ends early when input arrives.
 class TECLON_API RelojReal : public Reloj {
  public:
   std::chrono::steady_clock::time_point Ahora() override;
   void Dormir(std::chrono::microseconds duracion) override;
+  void DormirSalvoEntrada(std::chrono::microseconds duracion, AvisoDeEntrada& esperar) override;
 };
 
 // The POSIX termios port. Port number N opens the device named by TECLON_PUERTO_<N>, else /dev/ttyS<N-1>.
