@@ -82,28 +82,35 @@ CREATE TABLE [Acreditada] (
 	CONSTRAINT [PK_Acreditada] PRIMARY KEY CLUSTERED ([ACR_Empresa], [ACR_CodTarjeta], [ACR_IDAcredita])
 )
 GO
-INSERT INTO [Parametros] ([PAR_Version], [PAR_LA], [PAR_Admin], [PAR_Frecuencia]) VALUES (0, 'LA-MVD-01', 'admin', 15)
+INSERT INTO [Parametros] ([PAR_Version], [PAR_LA], [PAR_Admin], [PAR_Frecuencia]) VALUES
+(0, 'LA-MVD-01', 'admin', 15)
 GO
-INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], [TRA_Operacion], [TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], [TRA_Titular], [TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES ('000001', 1, '000001', '001', 'C', 1250.50, 'P', 12, 1, '4509790112684851', '2811', 'MARTINEZ LUCIA', '2026-11-02 10:15:00', '10:15:32', 31, 1045)
-INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], [TRA_Operacion], [TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], [TRA_Titular], [TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES ('000001', 2, '000001', '001', 'A', 1250.50, 'P', 12, 1, '4509790112684851', '2811', 'MARTINEZ LUCIA', '2026-11-02 10:17:00', '10:17:05', 31, 1046)
-INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], [TRA_Operacion], [TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], [TRA_Titular], [TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES ('000001', 3, '000002', '002', 'C', 89.90, 'D', 0, 2, '5399830012345678', '2705', 'PEREIRA JUAN', '2026-11-02 16:40:00', '16:40:11', 12, 2210)
-INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], [TRA_Operacion], [TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], [TRA_Titular], [TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES ('000001', 4, '000002', '002', 'D', 430.00, 'P', 4, 4, '5898830098761234', '2903', 'RODRIGUEZ ANA', '2026-11-03 09:05:00', '09:05:48', 12, 2231)
-INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], [TRA_Operacion], [TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], [TRA_Titular], [TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES ('000001', 5, '000001', '001', 'C', 3120.00, 'P', 31, 4, '5898830011112222', '3001', 'SILVA MARIO', '2026-11-03 12:22:00', '12:22:40', 32, 1101)
+INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], [TRA_Operacion], [TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], [TRA_Titular], [TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES
+('000001', 1, '000001', '001', 'C', 1250.50, 'P', 12, 1, '4509790112684851', '2811', 'MARTINEZ LUCIA', '2026-11-02 10:15:00', '10:15:32', 31, 1045),
+('000001', 2, '000001', '001', 'A', 1250.50, 'P', 12, 1, '4509790112684851', '2811', 'MARTINEZ LUCIA', '2026-11-02 10:17:00', '10:17:05', 31, 1046),
+('000001', 3, '000002', '002', 'C', 89.90, 'D', 0, 2, '5399830012345678', '2705', 'PEREIRA JUAN', '2026-11-02 16:40:00', '16:40:11', 12, 2210),
+('000001', 4, '000002', '002', 'D', 430.00, 'P', 4, 4, '5898830098761234', '2903', 'RODRIGUEZ ANA', '2026-11-03 09:05:00', '09:05:48', 12, 2231),
+('000001', 5, '000001', '001', 'C', 3120.00, 'P', 31, 4, '5898830011112222', '3001', 'SILVA MARIO', '2026-11-03 12:22:00', '12:22:40', 32, 1101)
 GO
-INSERT INTO [TransOFF] ([OFF_Empresa], [OFF_Transaccion], [OFF_Local], [OFF_Caja], [OFF_Operacion], [OFF_Monto], [OFF_Moneda], [OFF_CodTarjeta], [OFF_NroTarjeta], [OFF_TrackII], [OFF_Venc], [OFF_Titular], [OFF_CVC], [OFF_Fecha], [OFF_Hora], [OFF_Ticket]) VALUES ('000001', 1, '000001', '001', 'C', 540.00, 'P', 1, '4509790155550001', '4509790155550001=2811101', '2811', 'GOMEZ PABLO', NULL, '2026-11-02 21:10:00', '21:10:02', 1090)
-INSERT INTO [TransOFF] ([OFF_Empresa], [OFF_Transaccion], [OFF_Local], [OFF_Caja], [OFF_Operacion], [OFF_Monto], [OFF_Moneda], [OFF_CodTarjeta], [OFF_NroTarjeta], [OFF_TrackII], [OFF_Venc], [OFF_Titular], [OFF_CVC], [OFF_Fecha], [OFF_Hora], [OFF_Ticket]) VALUES ('000001', 2, '000002', '002', 'A', 75.25, 'D', 2, '5399830076543210', NULL, '2612', 'FERREIRA ROSA', '123', '2026-11-03 20:45:00', '20:45:19', 2250)
+INSERT INTO [TransOFF] ([OFF_Empresa], [OFF_Transaccion], [OFF_Local], [OFF_Caja], [OFF_Operacion], [OFF_Monto], [OFF_Moneda], [OFF_CodTarjeta], [OFF_NroTarjeta], [OFF_TrackII], [OFF_Venc], [OFF_Titular], [OFF_CVC], [OFF_Fecha], [OFF_Hora], [OFF_Ticket]) VALUES
+('000001', 1, '000001', '001', 'C', 540.00, 'P', 1, '4509790155550001', '4509790155550001=2811101', '2811', 'GOMEZ PABLO', NULL, '2026-11-02 21:10:00', '21:10:02', 1090),
+('000001', 2, '000002', '002', 'A', 75.25, 'D', 2, '5399830076543210', NULL, '2612', 'FERREIRA ROSA', '123', '2026-11-03 20:45:00', '20:45:19', 2250)
 GO
-INSERT INTO [Tarjeta] ([TAR_Cod], [TAR_Desc], [TAR_Orden], [TAR_Control], [TAR_CI], [TAR_CVC]) VALUES (1, 'VISA', 'Tra_FechaCierre,', 1, 0, 1)
-INSERT INTO [Tarjeta] ([TAR_Cod], [TAR_Desc], [TAR_Orden], [TAR_Control], [TAR_CI], [TAR_CVC]) VALUES (2, 'MasterCard', 'Tra_FechaCierre,', 1, 0, 1)
-INSERT INTO [Tarjeta] ([TAR_Cod], [TAR_Desc], [TAR_Orden], [TAR_Control], [TAR_CI], [TAR_CVC]) VALUES (4, 'OCA', 'Tra_FechaCierre,', 0, 1, 0)
+INSERT INTO [Tarjeta] ([TAR_Cod], [TAR_Desc], [TAR_Orden], [TAR_Control], [TAR_CI], [TAR_CVC]) VALUES
+(1, 'VISA', 'Tra_FechaCierre,', 1, 0, 1),
+(2, 'MasterCard', 'Tra_FechaCierre,', 1, 0, 1),
+(4, 'OCA', 'Tra_FechaCierre,', 0, 1, 0)
 GO
-INSERT INTO [Rangos] ([RAN_CodTarjeta], [RAN_Desde], [RAN_Hasta], [RAN_Largo]) VALUES (1, 4, 4, 16)
-INSERT INTO [Rangos] ([RAN_CodTarjeta], [RAN_Desde], [RAN_Hasta], [RAN_Largo]) VALUES (2, 51, 55, 16)
-INSERT INTO [Rangos] ([RAN_CodTarjeta], [RAN_Desde], [RAN_Hasta], [RAN_Largo]) VALUES (4, 589883, 589883, 16)
-INSERT INTO [Rangos] ([RAN_CodTarjeta], [RAN_Desde], [RAN_Hasta], [RAN_Largo]) VALUES (1, 50, 69, 16)
+INSERT INTO [Rangos] ([RAN_CodTarjeta], [RAN_Desde], [RAN_Hasta], [RAN_Largo]) VALUES
+(1, 4, 4, 16),
+(2, 51, 55, 16),
+(4, 589883, 589883, 16),
+(1, 50, 69, 16)
 GO
-INSERT INTO [Cajas] ([Caj_Empresa], [Caj_Local], [Caj_Codigo], [Caj_Descri]) VALUES ('000001', '000001', '001', 'Caja 1 Centro')
-INSERT INTO [Cajas] ([Caj_Empresa], [Caj_Local], [Caj_Codigo], [Caj_Descri]) VALUES ('000001', '000002', '002', 'Caja 2 Pocitos')
+INSERT INTO [Cajas] ([Caj_Empresa], [Caj_Local], [Caj_Codigo], [Caj_Descri]) VALUES
+('000001', '000001', '001', 'Caja 1 Centro'),
+('000001', '000002', '002', 'Caja 2 Pocitos')
 GO
-INSERT INTO [Acreditada] ([ACR_Empresa], [ACR_CodTarjeta], [ACR_IDAcredita], [ACR_Puntos], [ACR_Factura], [ACR_FecCobro], [ACR_Hora]) VALUES ('000001', 4, 1, 120, 'A0012345', '2026-10-30 00:00:00', '18:00:00')
+INSERT INTO [Acreditada] ([ACR_Empresa], [ACR_CodTarjeta], [ACR_IDAcredita], [ACR_Puntos], [ACR_Factura], [ACR_FecCobro], [ACR_Hora]) VALUES
+('000001', 4, 1, 120, 'A0012345', '2026-10-30 00:00:00', '18:00:00')
 GO
