@@ -371,6 +371,8 @@ TEST(Apertura, SettingsStringIsParsed) {
 // Any port operation may fail; wherever it fails inside an operation, the operation reports it
 // under its prefix (or quietly, where the link ignores errors) and leaves the port closed.
 TEST(Fallas, EveryPortFailureIsTrappedAndThePortClosed) {
+  int exitos = 0;
+  int atrapados = 0;
   for (long n = 1; n < 40; ++n) {
     auto puerto = std::make_unique<PuertoFalso>();
     PuertoFalso& p = *puerto;
@@ -383,11 +385,58 @@ TEST(Fallas, EveryPortFailureIsTrappedAndThePortClosed) {
     std::string banda;
     const bool r = t.LeerBANDA(banda);
     EXPECT_FALSE(p.abierto) << n;
+    if (r) ++exitos;
     if (!r && t.CodError() == tcError) {
+      ++atrapados;
       const std::string m = t.MsgError();
       EXPECT_TRUE(m == "ERROR al Leer Banda - 5 falla inyectada" ||
                   m == "ERROR al Abrir Puerto 1 - 5 falla inyectada")
           << n << ": " << m;
     }
+  }
+  // Failures in the closing commands or the lone acknowledgements are ignored, the others trapped.
+  EXPECT_GT(exitos, 0);
+  EXPECT_GT(atrapados, 10);
+}
+
+// A port error raised in the middle of each operation: its prefix, the system's number, and the
+// result code as each family of operations leaves it (the key operations do not touch it).
+TEST(Fallas, ErrorRowsOfEveryOperation) {
+  struct Caso {
+    const char* marca;  // the read fails once this text has been written
+    std::function<bool(cTeclon&)> operacion;
+    short codigo;
+    std::string mensaje;
+  };
+  std::string texto;
+  const std::vector<Caso> casos = {
+      {"Z8", [](cTeclon& t) { return t.CargarPROMPT(); }, tcError, "ERROR al Cargar PROMPT - "},
+      {"I00", [&](cTeclon& t) { return t.LeerCHIP(texto); }, tcError, "ERROR al Leer Chip - "},
+      {"Q1", [&](cTeclon& t) { return t.LeerBANDA(texto); }, tcError, "ERROR al Leer Banda - "},
+      {"Z62", [&](cTeclon& t) { return t.IngresarPIN("1", "2", "3", "4", texto); }, tcError,
+       "ERROR al Ingresar PIN - "},
+      {"Z8", [](cTeclon& t) { return t.InicializarTECLON(); }, tcNOAprobado,
+       "ERROR al Inicializar Teclon - "},
+      {"020", [](cTeclon& t) { return t.TransferirClaveMaestra("K"); }, tcNOAprobado,
+       "ERROR TransferirClaveMaestra - "},
+      {"04", [](cTeclon& t) { return t.VerificarClaveMaestra(1); }, tcError,
+       "ERROR VerificarClaveMaestra - "},
+      {"08", [](cTeclon& t) { return t.SelClaveMaestra(1); }, tcNOAprobado,
+       "ERROR Comando SelClaveMaestra - "},
+  };
+  for (const Caso& c : casos) {
+    auto puerto = std::make_unique<PuertoFalso>();
+    PuertoFalso& p = *puerto;
+    p.alEscribir = [&p](const std::string&) { p.entrada.push_back(kACK); };
+    const std::string marca = c.marca;
+    p.falla = [&p, marca](const char* que, long) {
+      if (std::string(que) == "leer" && p.escrito.find(marca) != std::string::npos)
+        throw ErrorPuerto(EIO, "falla inyectada");
+    };
+    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    EXPECT_FALSE(c.operacion(t)) << c.mensaje;
+    EXPECT_EQ(t.CodError(), c.codigo) << c.mensaje;
+    EXPECT_EQ(t.MsgError(), c.mensaje + std::to_string(EIO) + " falla inyectada");
+    EXPECT_FALSE(p.abierto) << c.mensaje;
   }
 }

@@ -21,8 +21,28 @@ libdir=$(pkg-config --variable=libdir teclon)
 # shellcheck disable=SC2086
 "$compilador" -std=c11 -Wall -Wextra -Werror $banderas "$fuentes/c_abi_prueba.c" -o "$tmp/c_abi_prueba" \
   $(pkg-config --cflags --libs teclon) -Wl,-rpath,"$libdir"
-[ -e "$tmp/prefijo/lib/cmake/Teclon/TeclonConfig.cmake" ] || [ -n "$(find "$tmp/prefijo" -name TeclonConfig.cmake)" ] ||
-  falla "no se instaló el paquete CMake"
+
+# The CMake package: a C++ program finds Teclon::teclon in the same prefix.
+mkdir "$tmp/consumidor"
+cat >"$tmp/consumidor/CMakeLists.txt" <<'FIN'
+cmake_minimum_required(VERSION 3.25)
+project(Consumidor CXX)
+set(CMAKE_CXX_STANDARD 20)
+find_package(Teclon 1 REQUIRED)
+add_executable(consumidor main.cpp)
+target_link_libraries(consumidor PRIVATE Teclon::teclon)
+FIN
+cat >"$tmp/consumidor/main.cpp" <<'FIN'
+#include <teclon/cTeclon.hpp>
+int main() {
+  cTeclon t;
+  return t.CodError() == tcError && t.MsgError().empty() ? 0 : 1;
+}
+FIN
+cmake -S "$tmp/consumidor" -B "$tmp/consumidor/build" -DCMAKE_PREFIX_PATH="$tmp/prefijo" \
+  -DCMAKE_CXX_FLAGS="$banderas" -DCMAKE_EXE_LINKER_FLAGS="$banderas" >/dev/null || falla "find_package(Teclon)"
+cmake --build "$tmp/consumidor/build" >/dev/null || falla "programa con Teclon::teclon"
+"$tmp/consumidor/build/consumidor" || falla "consumidor"
 
 # Starts a simulator with the given options; its device path goes to the named variable.
 arrancar() {
