@@ -1685,6 +1685,11 @@ void Servidor::EjecutarScript(std::string_view script) {
     pos = fin + 1;
   }
   if (inicio < script.size()) correr(script.size());
+  // The key sets built while loading are dropped: most tables are only read afterwards.
+  for (auto& t : impl_->tablas) {
+    t->claves.clear();
+    t->clavesValidas = false;
+  }
 }
 
 std::string Servidor::Script() const {

@@ -63,6 +63,13 @@ TEST_F(Alterar, AgregarColumnaConDefectoRellenaSoloSiNoAdmiteNulos) {
           .numero,
       2714);
   EXPECT_EQ(Error(s, "ALTER TABLE Transaccion ADD TRA_Mal int NOT NULL DEFAULT TRA_Tipo").numero, 128);
+  // A refused constraint takes the column added before it in the same statement with it.
+  EXPECT_EQ(Error(s,
+                  "ALTER TABLE Transaccion ADD TRA_Nueva int NULL, CONSTRAINT DF_Transaccion_TRA_Banco "
+                  "DEFAULT 1 FOR TRA_Nueva")
+                .numero,
+            2714);
+  EXPECT_EQ(Error(s, "SELECT TRA_Nueva FROM Transaccion").numero, 207);
 }
 
 TEST_F(Alterar, RestriccionesConSusErrores) {

@@ -385,6 +385,29 @@ TEST_F(Cadena, TodasLasSentenciasSeAceptanYElVolcadoSeRecarga) {
   EXPECT_EQ(otro.Script(), volcado);
 }
 
+// Every statement run a second time: when the server refuses it, nothing of it may stay behind
+// (a refused ALTER may already have added a column before its constraint failed). At the end one
+// rollback must give back the database exactly as it was loaded.
+TEST_F(Cadena, CadaSentenciaRepetidaYRechazadaNoDejaRastroYElRollbackDevuelveLaBase) {
+  const std::string original = s.Script();
+  s.Ejecutar("BEGIN TRANSACTION");
+  int rechazadas = 0;
+  for (const auto& sql : Sentencias()) {
+    s.Ejecutar(sql);
+    const std::string despues = s.Script();
+    try {
+      s.Ejecutar(sql);
+    } catch (const ErrorSql& e) {
+      ++rechazadas;
+      ASSERT_EQ(s.NivelTransaccion(), 1) << sql << " -> " << e.numero;
+      ASSERT_EQ(s.Script(), despues) << sql << " -> " << e.numero;
+    }
+  }
+  EXPECT_GT(rechazadas, 100);
+  s.Ejecutar("ROLLBACK TRANSACTION");
+  EXPECT_EQ(s.Script(), original);
+}
+
 TEST_F(Cadena, LoQueLaCadenaDejaEnLaBase) {
   const std::size_t filasOff = std::stoul(Uno("SELECT COUNT(*) FROM TransOFF"));
   for (const auto& sql : Sentencias()) s.Ejecutar(sql);

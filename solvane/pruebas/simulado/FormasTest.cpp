@@ -1,0 +1,113 @@
+// Less frequent forms: INSERT ... SELECT, sub-selects, DROP, inline keys, COLLATE, and their errors.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "simulado/Servidor.h"
+
+using simulado::ErrorSql;
+using simulado::Servidor;
+
+namespace {
+
+int NumeroDe(Servidor& s, const std::string& sql) {
+  try {
+    s.Ejecutar(sql);
+  } catch (const ErrorSql& e) {
+    return e.numero;
+  }
+  return 0;
+}
+
+class Formas : public ::testing::Test {
+ protected:
+  Servidor s;
+  void SetUp() override {
+    s.EjecutarScript(
+        "CREATE TABLE TarjetaCaja (TRC_Empresa varchar(6) NOT NULL, TRC_Caja char(3) NOT NULL, "
+        "TRC_CodTarjeta "
+        "smallint NOT NULL, TRC_IdTerminal varchar(8) NULL)\nGO\n"
+        "INSERT INTO TarjetaCaja VALUES ('1', '001', 7, 'T1'), ('1', '002', 12, NULL), ('2', '001', 7, "
+        "'T3')\nGO\n"
+        "CREATE TABLE Plan2 (P_Empresa varchar(6) NOT NULL PRIMARY KEY, P_Conc smallint NOT NULL, P_Term "
+        "varchar(8) COLLATE Latin1_General_CI_AS NULL, P_Cero int NOT NULL, P_Fecha smalldatetime NOT NULL "
+        "DEFAULT (GETDATE()))\nGO\n");
+    s.Reloj([] { return std::int64_t{1764931230000}; });  // 2025-12-05 10:40:30 UTC
+  }
+};
+
+TEST_F(Formas, InsertSelectConConstantesYFiltro) {
+  auto r = s.Ejecutar(
+      "INSERT INTO Plan2 (P_Empresa, P_Conc, P_Term, P_Cero) SELECT TRC_Caja, TRC_CodTarjeta, "
+      "TRC_IDTerminal, 0 FROM TarjetaCaja WHERE TRC_Empresa = '1'");
+  EXPECT_EQ(r.filasAfectadas, 2);
+  r = s.Ejecutar("SELECT P_Conc, P_Term, P_Cero, P_Fecha FROM Plan2 WHERE P_Empresa = '002'");
+  ASSERT_EQ(r.filas.size(), 1u);
+  EXPECT_EQ(r.filas[0][0].value(), "12");
+  EXPECT_FALSE(r.filas[0][1].has_value());
+  EXPECT_EQ(r.filas[0][3].value(), "2025-12-05 10:41:00");  // smalldatetime rounds to the minute
+  EXPECT_EQ(NumeroDe(s, "INSERT INTO Plan2 (P_Empresa, P_Conc) SELECT TRC_Caja FROM TarjetaCaja"), 120);
+  EXPECT_EQ(NumeroDe(s, "INSERT INTO Plan2 (P_Empresa) SELECT TRC_Caja, 1 FROM TarjetaCaja"), 121);
+  // The inline key of CREATE TABLE is enforced, and its column became NOT NULL.
+  EXPECT_EQ(
+      NumeroDe(s, "INSERT INTO Plan2 (P_Empresa, P_Conc, P_Cero) SELECT TRC_Caja, 1, 0 FROM TarjetaCaja"),
+      2627);
+  EXPECT_EQ(NumeroDe(s, "INSERT INTO Plan2 (P_Empresa, P_Conc, P_Cero) VALUES (NULL, 1, 0)"), 515);
+  EXPECT_EQ(s.Ejecutar("SELECT COUNT(*) FROM Plan2").filas[0][0].value(), "2");
+}
+
+TEST_F(Formas, SubconsultasYCondiciones) {
+  EXPECT_EQ(s.Ejecutar("SELECT TRC_Caja FROM TarjetaCaja WHERE TRC_CodTarjeta = (SELECT TRC_CodTarjeta FROM "
+                       "TarjetaCaja WHERE TRC_Caja = '002')")
+                .filas[0][0]
+                .value(),
+            "002");
+  EXPECT_EQ(NumeroDe(s,
+                     "SELECT TRC_Caja FROM TarjetaCaja WHERE TRC_CodTarjeta = (SELECT TRC_CodTarjeta FROM "
+                     "TarjetaCaja)"),
+            512);
+  EXPECT_EQ(s.Ejecutar("SELECT TRC_Caja FROM TarjetaCaja WHERE TRC_CodTarjeta In (SELECT TRC_CodTarjeta FROM "
+                       "TarjetaCaja WHERE TRC_Empresa = '2') And Not TRC_Empresa = '2'")
+                .filas.size(),
+            1u);
+  EXPECT_EQ(s.Ejecutar("SELECT * FROM TarjetaCaja WHERE TRC_IdTerminal Not In ('T1', 'x')").filas.size(), 1u);
+  // NOT IN over a list holding NULL is never true.
+  EXPECT_EQ(s.Ejecutar("SELECT * FROM TarjetaCaja WHERE TRC_CodTarjeta Not In (1, NULL)").filas.size(), 0u);
+  EXPECT_EQ(s.Ejecutar("SELECT * FROM TarjetaCaja WHERE (TRC_Empresa = '2' Or TRC_Caja = '002') And "
+                       "TRC_CodTarjeta >= 7")
+                .filas.size(),
+            2u);
+  EXPECT_EQ(s.Ejecutar("SELECT TRC_CodTarjeta * 2 + 1 AS x, 'k' FROM TarjetaCaja WHERE TRC_Caja = '002'")
+                .filas[0][0]
+                .value(),
+            "25");
+  EXPECT_EQ(NumeroDe(s, "SELECT x.TRC_Caja FROM TarjetaCaja"), 4104);
+  EXPECT_EQ(NumeroDe(s, "SELECT TRC_IdTerminal / 0 FROM TarjetaCaja"), 245);
+  EXPECT_EQ(NumeroDe(s, "SELECT TRC_CodTarjeta / 0 FROM TarjetaCaja"), 8134);
+  EXPECT_EQ(NumeroDe(s, "SELECT NOW() FROM TarjetaCaja"), 195);
+}
+
+TEST_F(Formas, BorrarObjetosYCollate) {
+  EXPECT_EQ(NumeroDe(s, "DROP TABLE NoHay"), 3701);
+  EXPECT_EQ(NumeroDe(s, "DROP VIEW NoHay"), 3701);
+  s.Ejecutar("CREATE VIEW V AS SELECT TRC_Caja AS Caja FROM TarjetaCaja");
+  s.Ejecutar("DROP VIEW V");
+  s.Ejecutar("DROP TABLE Plan2");
+  EXPECT_EQ(NumeroDe(s, "SELECT * FROM Plan2"), 208);
+  // Its constraint names are free again.
+  s.Ejecutar(
+      "CREATE TABLE Otra (a int NOT NULL CONSTRAINT PK_Otra PRIMARY KEY, b char(2) COLLATE "
+      "Latin1_General_CI_AS NULL)");
+  EXPECT_EQ(s.Ejecutar("Select Collation_name from information_schema.columns where table_name = 'Otra' And "
+                       "Column_name = 'b'")
+                .filas[0][0]
+                .value(),
+            "Latin1_General_CI_AS");
+  EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int COLLATE Latin1_General_CI_AS)"), 447);
+  EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int NOT NULL CONSTRAINT PK_Otra PRIMARY KEY)"), 2714);
+  EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int NULL, CONSTRAINT PK_Mal PRIMARY KEY (a))"), 8111);
+  EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int IDENTITY (1, 1), b smallint IDENTITY (1, 1))"), 2744);
+  EXPECT_EQ(NumeroDe(s, "SELECT * FROM Mal"), 208);
+}
+
+}  // namespace
