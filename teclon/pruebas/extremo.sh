@@ -87,7 +87,7 @@ grep -q '^MsgError: Comando Cargar PROMPT No Procesado$' <<<"$salida" || falla "
 arrancar lento --demora-pasada 60000
 "$herramienta" --dispositivo "$lento" banda >"$tmp/cancelada" &
 cli=$!
-sleep 0.5
+sleep 2  # the tool is waiting for the card by then (the simulator holds it back a minute)
 kill -INT "$cli"
 set +e
 wait "$cli"; estado=$?

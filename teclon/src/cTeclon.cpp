@@ -24,7 +24,8 @@ void RelojReal::DormirSalvoEntrada(std::chrono::microseconds duracion, AvisoDeEn
 cTeclon::cTeclon() : cTeclon(teclon::CrearPuertoTermios(), std::make_shared<teclon::RelojReal>()) {}
 
 cTeclon::cTeclon(std::unique_ptr<teclon::PuertoSerie> puerto, std::shared_ptr<teclon::Reloj> reloj)
-    : mComm(std::move(puerto)), mReloj(std::move(reloj)) {
+    : mComm(puerto ? std::move(puerto) : teclon::CrearPuertoTermios()),
+      mReloj(reloj ? std::move(reloj) : std::make_shared<teclon::RelojReal>()) {
   mEnlace = std::make_unique<teclon::Enlace>(*mComm, *mReloj, mBombeo, mCancelar, mCodError);
 }
 

@@ -38,7 +38,7 @@ class Enlace;
 class TECLON_API cTeclon {
  public:
   cTeclon();
-  // For hosts and tests that bring their own port and clock.
+  // For hosts and tests that bring their own port and clock (a null one gets the default).
   cTeclon(std::unique_ptr<teclon::PuertoSerie> puerto, std::shared_ptr<teclon::Reloj> reloj);
   ~cTeclon();
   cTeclon(const cTeclon&) = delete;
