@@ -849,10 +849,11 @@ struct Servidor::Impl {
         filas.push_back(std::move(v));
       }
     }
-    // Defaults are worked out once per statement.
+    // Defaults are worked out once per statement, only for the columns it leaves out.
     std::vector<std::optional<Valor>> defectos(t->e.cols.size());
     for (std::size_t i = 0; i < t->e.cols.size(); ++i)
-      if (const Restriccion* d = t->Defecto(t->e.cols[i]->nombre)) {
+      if (const Restriccion* d = t->Defecto(t->e.cols[i]->nombre);
+          d && std::find(destino.begin(), destino.end(), static_cast<int>(i)) == destino.end()) {
         auto e = AnalizarExpresion(d->textoDefecto);
         defectos[i] = Convertir(Evaluar(*e, FilaVacia()), t->e.cols[i]->tipo);
       }
@@ -1162,7 +1163,9 @@ struct Servidor::Impl {
                   "Defaults cannot be created on columns with an IDENTITY attribute. Table '" + t.nombre +
                       "', column '" + c.nombre + "'.",
                   kNoRestriccion);
-    ValorDefecto(d.textoDefecto, c.tipo);
+    // The value is converted where it is used, as the server does: a default that does not fit its
+    // column is accepted here and refused by the insert that needs it.
+    SinColumnas(*AnalizarExpresion(d.textoDefecto));
     Restriccion r;
     r.tipo = TR::DF;
     r.nombre = std::move(nombre);

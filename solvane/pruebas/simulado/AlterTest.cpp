@@ -92,6 +92,14 @@ TEST_F(Alterar, RestriccionesConSusErrores) {
   EXPECT_EQ(Error(s, "CREATE TABLE UQ_T (a int)").numero, 2714);
   EXPECT_EQ(Error(s, "INSERT INTO Transaccion VALUES ('9', '009', 10, 1, NULL)").numero, 2627);
   EXPECT_EQ(Error(s, "ALTER TABLE Transaccion ADD CONSTRAINT DF_X DEFAULT (0) FOR [Nada]").numero, 1752);
+  // A default that does not convert is only refused when an insert needs it.
+  s.Ejecutar("ALTER TABLE Transaccion ADD CONSTRAINT DF_Mal DEFAULT ('abc') FOR [TRA_Texto]");
+  s.Ejecutar("ALTER TABLE Transaccion ALTER COLUMN TRA_Texto varchar(2)");
+  EXPECT_EQ(
+      Error(s, "INSERT INTO Transaccion (TRA_Empresa, TRA_Caja, TRA_Monto) VALUES ('8', '8', 1)").numero,
+      8152);
+  s.Ejecutar(
+      "INSERT INTO Transaccion (TRA_Empresa, TRA_Caja, TRA_Monto, TRA_Texto) VALUES ('8', '8', 1, 'ok')");
   s.Ejecutar("ALTER TABLE Transaccion ADD CONSTRAINT DF_X DEFAULT (0) FOR [TRA_Tipo]");
   EXPECT_EQ(Error(s, "ALTER TABLE Transaccion ADD CONSTRAINT DF_Y DEFAULT (1) FOR [TRA_Tipo]").numero, 1781);
   const ErrorSql nada = Error(s, "ALTER TABLE Transaccion DROP CONSTRAINT PK_Nada");
