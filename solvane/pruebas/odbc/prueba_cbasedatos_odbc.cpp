@@ -20,6 +20,29 @@ class Anotador : public Presentador {
   std::vector<std::pair<std::string, int>> vistos;
 };
 
+// Lets the real engine work and refuses the Nth statement (counting from 1), as a server would.
+class MotorQueFalla : public MotorBD {
+ public:
+  MotorQueFalla(std::unique_ptr<MotorBD> real, int fallar) : real_(std::move(real)), fallar_(fallar) {}
+  void Conectar() override { real_->Conectar(); }
+  void Desconectar() noexcept override { real_->Desconectar(); }
+  void Ejecutar(const std::string& sentencia) override {
+    if (++cuenta_ == fallar_) throw ErrorBD(8152, "String or binary data would be truncated.");
+    real_->Ejecutar(sentencia);
+  }
+  PrimeraFila Consultar(const std::string& sentencia) override { return real_->Consultar(sentencia); }
+  void Comenzar() override { real_->Comenzar(); }
+  void Confirmar() override { real_->Confirmar(); }
+  void Deshacer() noexcept override { real_->Deshacer(); }
+  bool TransaccionAbierta() const override { return real_->TransaccionAbierta(); }
+  std::string NombreServidor() const override { return real_->NombreServidor(); }
+
+ private:
+  std::unique_ptr<MotorBD> real_;
+  int fallar_;
+  int cuenta_ = 0;
+};
+
 class BaseOdbc : public ConBanco {
  protected:
   void SetUp() override {
@@ -116,6 +139,40 @@ TEST_P(BaseOdbc, UnaSentenciaRechazadaLlegaAlLlamadorConSuNumero) {
   } catch (const ErrorBD& e) {
     EXPECT_EQ(e.Numero, banco->dialecto.tablaInexistente);
     EXPECT_EQ(e.Descripcion, banco->dialecto.textoTablaInexistente);
+  }
+}
+
+// The shape of a migration run: one outer transaction, steps with their own inner ones. Whichever statement
+// fails, the caller's cancel leaves the database as it was; with no failure, everything is there.
+TEST_P(BaseOdbc, UnaFallaEnCualquierSentenciaNoDejaNadaAMedias) {
+  {
+    auto m = banco->Conectado();
+    banco->CrearTabla(*m);
+  }
+  constexpr int kPasos = 3, kPorPaso = 2;
+  for (int fallar = 1; fallar <= kPasos * kPorPaso + 1; ++fallar) {
+    bd.Envoltorio([fallar](std::unique_ptr<MotorBD> real) -> std::unique_ptr<MotorBD> {
+      return std::make_unique<MotorQueFalla>(std::move(real), fallar);
+    });
+    ASSERT_TRUE(bd.Conectar());
+    bool fallo = false;
+    bd.IniciarTransaccion();
+    try {
+      for (int paso = 0; paso < kPasos; ++paso) {
+        bd.IniciarTransaccion();
+        for (int i = 0; i < kPorPaso; ++i) Insertar(100 * fallar + 10 * paso + i);
+        bd.ConfirmarTransaccion();
+      }
+      bd.ConfirmarTransaccion();
+    } catch (const ErrorBD& e) {
+      EXPECT_EQ(e.Numero, 8152);
+      fallo = true;
+      bd.CancelarTransaccion();
+    }
+    bd.Desconectar();
+    const long esperadas = fallar > kPasos * kPorPaso ? kPasos * kPorPaso : 0;
+    EXPECT_EQ(fallo, esperadas == 0) << "falla en la sentencia " << fallar;
+    EXPECT_EQ(Guardadas(), esperadas) << "falla en la sentencia " << fallar;
   }
 }
 
