@@ -577,7 +577,7 @@ struct Servidor::Impl {
       case Expr::K::Getdate:
         return Valor::Fecha(reloj(), 3);
       case Expr::K::Subconsulta: {
-        std::vector<Valor> valores = ValoresSubconsulta(e);
+        const std::vector<Valor>& valores = ValoresSubconsulta(e);
         if (valores.size() > 1)
           throw ErrorSql(
               512,
@@ -592,17 +592,19 @@ struct Servidor::Impl {
   }
 
   // An uncorrelated subquery: run once, its first column.
-  std::vector<Valor> ValoresSubconsulta(const Expr& e) {
-    std::vector<Valor> r;
+  const std::vector<Valor>& ValoresSubconsulta(const Expr& e) {
+    if (e.resultado) return *e.resultado;
+    auto r = std::make_shared<std::vector<Valor>>();
     Consultar(*e.sub, std::numeric_limits<std::size_t>::max(), nullptr, [&](std::vector<Valor>& fila) {
       if (fila.size() != 1)
         throw ErrorSql(116,
                        "Only one expression can be specified in the select list when the subquery is not "
                        "introduced with EXISTS.");
-      r.push_back(std::move(fila[0]));
+      r->push_back(std::move(fila[0]));
       return true;
     });
-    return r;
+    e.resultado = r;
+    return *r;
   }
 
   // Three-valued: 1 true, 0 false, -1 unknown.

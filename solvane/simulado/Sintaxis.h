@@ -24,6 +24,9 @@ struct Expr {
   std::shared_ptr<Consulta> sub;  // Subconsulta
   bool negado = false;            // NOT IN, IS NOT NULL
   int indice = -1;                // Columna, once bound to a source
+  // Subconsulta, En: the values of the sub-select. It cannot see the outer row, so one run serves
+  // the whole statement.
+  mutable std::shared_ptr<std::vector<Valor>> resultado;
 };
 using PExpr = std::unique_ptr<Expr>;
 

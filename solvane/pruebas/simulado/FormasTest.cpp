@@ -111,3 +111,25 @@ TEST_F(Formas, BorrarObjetosYCollate) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sub-select cannot see the outer row: it runs once per statement, not once per row.
+TEST(Subconsulta, SeEjecutaUnaSolaVezPorSentencia) {
+  Servidor s;
+  s.Ejecutar("CREATE TABLE G (n int NOT NULL)");
+  std::string valores;
+  for (int i = 0; i < 300; ++i) valores += (i ? ", (" : "(") + std::to_string(i) + ")";
+  s.Ejecutar("INSERT INTO G VALUES " + valores);
+  const std::size_t antes = s.FilasVisitadas();
+  EXPECT_EQ(s.Ejecutar("SELECT COUNT(*) FROM G WHERE n In (SELECT n FROM G WHERE n < 3)").filas[0][0].value(),
+            "3");
+  EXPECT_EQ(s.Ejecutar("UPDATE G SET n = n + 1000 WHERE n = (SELECT n FROM G WHERE n = 299)").filasAfectadas,
+            1);
+  EXPECT_LE(s.FilasVisitadas() - antes, 4 * 300u);
+  // The update saw the table as it was before it began.
+  EXPECT_EQ(s.Ejecutar("UPDATE G SET n = n + 1 WHERE n In (SELECT n FROM G WHERE n < 2)").filasAfectadas, 2);
+  EXPECT_EQ(s.Ejecutar("SELECT COUNT(*) FROM G WHERE n = 2").filas[0][0].value(), "2");
+}
+
+}  // namespace
