@@ -279,20 +279,52 @@ struct Servidor::Impl {
     t.clavesValidas = true;
   }
 
-  // Checks a new row against every unique key and records its keys.
-  void AnotarClaves(Tabla& t, const std::vector<Valor>& fila) {
+  // The unique keys of a table ready for one statement's inserts: the key sets are built first and
+  // stay put while the statement runs.
+  struct Grupo {
+    std::string nombre;
+    std::vector<std::string> columnas;
+    std::vector<int> indices;
+    std::unordered_set<std::string>* conjunto = nullptr;
+  };
+  std::vector<Grupo> Grupos(Tabla& t) {
     AsegurarClaves(t);
     std::vector<std::string> nombres;
-    const auto grupos = ColumnasUnicas(t, &nombres);
-    auto leer = [&](int i) { return fila[static_cast<std::size_t>(i)]; };
-    std::vector<std::string> claves;
-    for (std::size_t g = 0; g < grupos.size(); ++g) {
-      claves.push_back(Clave(t, *grupos[g], leer));
-      if (t.claves[Minusculas(nombres[g])].count(claves.back()) != 0)
-        throw ErrorSql(NumeroDuplicado(t, nombres[g]),
-                       MensajeDuplicado(t, nombres[g], ValoresClave(t, *grupos[g], leer)));
+    const auto cols = ColumnasUnicas(t, &nombres);
+    std::vector<Grupo> r(cols.size());
+    for (std::size_t g = 0; g < cols.size(); ++g) {
+      r[g].nombre = nombres[g];
+      r[g].columnas = *cols[g];
+      for (const auto& c : *cols[g]) r[g].indices.push_back(t.Columna(c));
+      r[g].conjunto = &t.claves[Minusculas(nombres[g])];
     }
-    for (std::size_t g = 0; g < grupos.size(); ++g) t.claves[Minusculas(nombres[g])].insert(claves[g]);
+    return r;
+  }
+
+  // Checks a new row against every unique key and records its keys.
+  void AnotarClaves(Tabla& t, std::vector<Grupo>& grupos, const std::vector<Valor>& fila,
+                    std::vector<std::string>& claves) {
+    claves.resize(grupos.size());
+    for (std::size_t g = 0; g < grupos.size(); ++g) {
+      std::string& k = claves[g];
+      k.clear();
+      for (int i : grupos[g].indices) {
+        const Valor& v = fila[static_cast<std::size_t>(i)];
+        if (v.Nulo())
+          k += '\x01';
+        else if (v.clase == Valor::Clase::Texto)
+          k += ClaveTexto(v.s);
+        else
+          k += Imprimir(v);
+        k += '\0';
+      }
+      if (grupos[g].conjunto->count(k) != 0) {
+        auto leer = [&](int i) { return fila[static_cast<std::size_t>(i)]; };
+        throw ErrorSql(NumeroDuplicado(t, grupos[g].nombre),
+                       MensajeDuplicado(t, grupos[g].nombre, ValoresClave(t, grupos[g].columnas, leer)));
+      }
+    }
+    for (std::size_t g = 0; g < grupos.size(); ++g) grupos[g].conjunto->insert(claves[g]);
   }
 
   // Creating a unique index over the existing rows: 1505 on a duplicate.
@@ -860,6 +892,8 @@ struct Servidor::Impl {
         defectos[i] = Convertir(Evaluar(*e, FilaVacia()), t->e.cols[i]->tipo);
       }
     AnotarFilas(t);
+    auto grupos = Grupos(*t);
+    std::vector<std::string> claves;
     for (auto& origen : filas) {
       std::vector<Valor> fila(t->e.cols.size());
       std::vector<bool> dado(t->e.cols.size(), false);
@@ -885,7 +919,7 @@ struct Servidor::Impl {
           throw ErrorSql(515, "Cannot insert the value NULL into column '" + c.nombre + "', table '" +
                                   NombreCompleto(*t) + "'; column does not allow nulls. INSERT fails.");
       }
-      AnotarClaves(*t, fila);
+      AnotarClaves(*t, grupos, fila, claves);
       for (std::size_t i = 0; i < fila.size(); ++i) t->e.cols[i]->Agregar(fila[i]);
       ++t->filas;
     }
