@@ -67,6 +67,30 @@ TEST_F(Consola, ProbarConexion) {
   EXPECT_NE(errores.str().find(".no"), std::string::npos);
 }
 
+// The probe is the same over ODBC: here the SQLite driver stands in for the server.
+TEST_F(Consola, ProbarConexionPorOdbc) {
+  Carpeta c;
+  const auto conexion = (c / "PagoraCliente.conexion").string();
+  Escribir(conexion, "Motor=odbc\nCadena=Driver=SQLite3;Database=" + (c / "p.db").string() + "\n");
+  {
+    cBaseDatos bd;
+    cMensajes m;
+    bd.Mensajes(&m);
+    bd.ArchivoExplicito(conexion);
+    bd.BuscarArchivoConexion();
+    if (!bd.Conectar()) GTEST_SKIP() << "SQLite ODBC driver not installed";
+    bd.IniciarTransaccion();
+    for (const char* s : {"CREATE TABLE Parametros (PAR_Version smallint NULL)",
+                          "INSERT INTO Parametros (PAR_Version) VALUES (30004)"}) {
+      bd.CargarSQL(s);
+      bd.EjecutarSQL();
+    }
+    bd.ConfirmarTransaccion();
+  }
+  EXPECT_EQ(Correr({"--consola", "--probar-conexion", "--conexion", conexion}), 0) << errores.str();
+  EXPECT_NE(salida.str().find("PAR_Version: 30004\n"), std::string::npos) << salida.str();
+}
+
 TEST(Vaiven, DiezTicsYUnaSegundaCorrida) {
   Vaiven v;
   EXPECT_EQ(v.Cargar(), 0);
