@@ -1,4 +1,5 @@
 // Migration step to 3.1.0: concentrators, payment plans, TarjetaCaja re-keyed, terminal columns.
+#include <exception>
 #include <string>
 
 #include "cActualiza.h"
@@ -146,9 +147,13 @@ void cActualiza::ActualizarA3_1_0(bool& ok) {
       Ejecutar(std::string("Insert Into Rangos (RAN_CodTarjeta,RAN_Desde,RAN_Hasta,RAN_Largo,RAN_Debito) ") +
                "Values(15,50109,50110,16,0)");
     ok = true;
-  } catch (const ErrorBD& e) {
+  } catch (const std::exception& e) {
+    // Any error ends the step, as the 2.5 steps' handler does: a database error carries its own number.
+    const auto* bd = dynamic_cast<const ErrorBD*>(&e);
+    const long numero = bd ? bd->Numero : 0;
+    const std::string descripcion = bd ? bd->Descripcion : e.what();
     mensajes_.Mostrar(
-        "ERROR de Actualización a Version 3.1.0 \r\n" + std::to_string(e.Numero) + " " + e.Descripcion,
+        "ERROR de Actualización a Version 3.1.0 \r\n" + std::to_string(numero) + " " + descripcion,
         kEstiloStop);
   }
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,7 @@ struct OpcionesCorrida {
   std::size_t fallarEn = 0;
   Falla tipo = Falla::Simple;
   bool fallarConfirmar = false;
+  std::size_t fallarBombeoEn = 0;  // the Nth pump throws, as an event handler of the window might
   std::vector<std::pair<std::string, std::vector<std::string>>> despues;
 };
 
@@ -155,8 +157,12 @@ class BaseDePrueba {
     bd.Mensajes(&mensajes);
     ProgresoGrabado progreso(traza);
     Corrida c;
-    c.finalizado = EjecutarProceso(
-        bd, mensajes, progreso, [traza] { traza->Anotar("-- bombeo"); }, op.version);
+    std::size_t bombeos = 0;
+    auto bombeo = [&] {
+      traza->Anotar("-- bombeo");
+      if (++bombeos == op.fallarBombeoEn) throw std::runtime_error("Falla del bombeo");
+    };
+    c.finalizado = EjecutarProceso(bd, mensajes, progreso, bombeo, op.version);
     c.contadas = traza->contadas;
     c.refusada = traza->refusada;
     c.mensajes = grabador->mensajes;

@@ -307,5 +307,26 @@ TEST(Paso3_1_0, SinTarjetaCajaLaClausulaQuedaVaciaYElPasoFalla) {
   EXPECT_EQ(c.descargado, 1);
 }
 
+// Something other than the database failing inside a step (here the pump): 3.1.0 reports it with
+// number 0 and the chain is cancelled; a 3.0 step lets it through. Nothing is saved either way.
+TEST(Paso3_1_0, ErrorAjenoALaBaseTambienSeInforma) {
+  for (const int desde : {30008, 30009}) {
+    const std::string original = DemoCacheada(static_cast<std::int16_t>(desde));
+    BaseDePrueba b(original);
+    OpcionesCorrida op;
+    op.fallarBombeoEn = 1;
+    const Corrida c = b.Correr(op);
+    EXPECT_FALSE(c.finalizado);
+    EXPECT_TRUE(c.archivoDespues == original);
+    if (desde == 30009)
+      EXPECT_EQ(
+          c.Errores(),
+          "ERROR de Actualización a Version 3.1.0 \r\n0 Falla del bombeo | LA ACTUALIZACION DE BASE DE DATOS "
+          "DEL SISTEMA NO SE HA PODIDO REALIZAR. EL SISTEMA NO PUEDE EJECUTARSE");
+    else
+      EXPECT_EQ(c.Errores(), "Error Act BD - Falla del bombeo");
+  }
+}
+
 }  // namespace
 }  // namespace solvane::pruebas
