@@ -255,7 +255,9 @@ TEST_F(Ventanas, Capturas) {
 }  // namespace solvane
 
 // The application object must outlive every widget and go before the statics Qt keeps.
+// The build lists the tests without a display, so offscreen is the default here too.
 int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication aplicacion(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
