@@ -47,11 +47,15 @@ class Etiquetas : public solvane::Progreso {
 };
 
 // Traces what reaches the engine ("E " executed, "Q " queried, "~" the pump) and can refuse the
-// Nth executed statement, as a server would on a lock time-out.
+// Nth executed statement, or every query with a given text, as a server would on a lock time-out.
 class Espia : public solvane::MotorBD {
  public:
-  Espia(std::unique_ptr<solvane::MotorBD> interior, std::vector<std::string>& traza, int fallarEn)
-      : interior_(std::move(interior)), traza_(traza), fallarEn_(fallarEn) {}
+  Espia(std::unique_ptr<solvane::MotorBD> interior, std::vector<std::string>& traza, int fallarEn,
+        std::string fallarConsulta)
+      : interior_(std::move(interior)),
+        traza_(traza),
+        fallarEn_(fallarEn),
+        fallarConsulta_(std::move(fallarConsulta)) {}
   void Conectar() override { interior_->Conectar(); }
   void Desconectar() noexcept override { interior_->Desconectar(); }
   void Ejecutar(const std::string& s) override {
@@ -61,6 +65,7 @@ class Espia : public solvane::MotorBD {
   }
   solvane::PrimeraFila Consultar(const std::string& s) override {
     traza_.push_back("Q " + s);
+    if (s == fallarConsulta_) throw solvane::ErrorBD(1222, "Lock request time out period exceeded.");
     return interior_->Consultar(s);
   }
   void Comenzar() override { interior_->Comenzar(); }
@@ -73,6 +78,7 @@ class Espia : public solvane::MotorBD {
   std::unique_ptr<solvane::MotorBD> interior_;
   std::vector<std::string>& traza_;
   int fallarEn_;
+  std::string fallarConsulta_;
   int ejecutadas_ = 0;
 };
 
@@ -151,8 +157,8 @@ class BaseDemo {
   }
 
   // One run of the updater built as `versionPrograma`, the operator answering Yes; `fallarEn`
-  // refuses that executed statement (0: none).
-  Corrida Actualizar(std::int16_t versionPrograma, int fallarEn = 0) {
+  // refuses that executed statement (0: none), `fallarConsulta` every query with that text.
+  Corrida Actualizar(std::int16_t versionPrograma, int fallarEn = 0, const std::string& fallarConsulta = "") {
     Corrida c;
     const std::string registro = carpeta_ + "/registro" + std::to_string(++corridas_) + ".txt";
     auto grabadora = std::make_shared<Grabadora>();
@@ -163,8 +169,8 @@ class BaseDemo {
       solvane::cBaseDatos bd;
       bd.Mensajes(&mensajes);
       bd.Registro(registro);
-      bd.Motor(
-          std::make_unique<Espia>(std::make_unique<solvane::MotorSimulado>(Archivo()), c.traza, fallarEn));
+      bd.Motor(std::make_unique<Espia>(std::make_unique<solvane::MotorSimulado>(Archivo()), c.traza, fallarEn,
+                                       fallarConsulta));
       if (bd.Conectar()) {
         solvane::cActualiza act(
             bd, mensajes, progreso, [&c] { c.traza.push_back("~"); }, versionPrograma);

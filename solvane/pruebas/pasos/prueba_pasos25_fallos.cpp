@@ -253,6 +253,19 @@ TEST(Paso2_5_11, VistaConColumnaFaltanteFalla) {
           "ERROR de Actualización a Version 2.5.11 \r\n207 Invalid column name 'OFF_Moneda'.");
 }
 
+// A probe that fails counts as "not there": the view is created again and the server's refusal is
+// reported as the step's failure.
+TEST(Paso2_5_11, SondaFallidaHaceIntentarCrearLaVistaExistente) {
+  BaseDemo b;
+  Llevar(b, 20511);
+  b.Modificar({"UPDATE Parametros SET PAR_Version = 20510"});
+  const std::string antes = b.Contenido();
+  EsFallo(b, b.Actualizar(20511, 0, Vista("TransTransOFF")), antes,
+          "ERROR de Actualización a Version 2.5.11 \r\n2714 There is already an object named 'TransTransOFF' "
+          "in the "
+          "database.");
+}
+
 // An existing TarjetaTipo is taken as complete: no key, no default is added to it. The permission row
 // is added once; one already there keeps its own description.
 TEST(Paso2_5_14, TarjetaTipoSinClaveYPermisoExistente) {
