@@ -5,7 +5,7 @@ namespace simulado {
 
 Valor Columna::Leer(std::size_t f) const {
   if (nulo[f]) return {};
-  if (Textual()) return Valor::Texto(txt[f]);
+  if (Textual()) return Valor::Texto(std::string(Texto(f)));
   switch (tipo.tipo) {
     case Tipo::Decimal:
       return Valor::Decimal(num[f], tipo.escala);
@@ -18,10 +18,40 @@ Valor Columna::Leer(std::size_t f) const {
   }
 }
 
+namespace {
+
+std::pair<std::uint32_t, std::uint32_t> Anexar(std::string& datos, std::string_view s) {
+  const auto r =
+      std::make_pair(static_cast<std::uint32_t>(datos.size()), static_cast<std::uint32_t>(s.size()));
+  datos.append(s);
+  return r;
+}
+
+}  // namespace
+
+void Columna::PonerTexto(std::size_t f, std::string_view s) {
+  auto& r = ref[f];
+  if (s.size() <= r.second) {
+    datos.replace(r.first, s.size(), s);
+    basura += r.second - s.size();
+    r.second = static_cast<std::uint32_t>(s.size());
+    return;
+  }
+  basura += r.second;
+  r = Anexar(datos, s);
+  if (basura > 4096 && basura > datos.size() / 2) {
+    std::string nuevos;
+    nuevos.reserve(datos.size() - basura);
+    for (auto& x : ref) x = Anexar(nuevos, std::string_view(datos).substr(x.first, x.second));
+    datos.swap(nuevos);
+    basura = 0;
+  }
+}
+
 void Columna::Poner(std::size_t f, const Valor& v) {
   nulo[f] = v.Nulo() ? 1 : 0;
   if (Textual())
-    txt[f] = v.Nulo() ? std::string() : v.s;
+    PonerTexto(f, v.Nulo() ? std::string_view() : std::string_view(v.s));
   else
     num[f] = v.Nulo() ? 0 : v.n;
 }
@@ -29,7 +59,7 @@ void Columna::Poner(std::size_t f, const Valor& v) {
 void Columna::Agregar(const Valor& v) {
   nulo.push_back(v.Nulo() ? 1 : 0);
   if (Textual())
-    txt.push_back(v.Nulo() ? std::string() : v.s);
+    ref.push_back(Anexar(datos, v.Nulo() ? std::string_view() : std::string_view(v.s)));
   else
     num.push_back(v.Nulo() ? 0 : v.n);
 }
@@ -37,7 +67,7 @@ void Columna::Agregar(const Valor& v) {
 void Columna::AgregarDe(const Columna& otra, std::size_t f) {
   nulo.push_back(otra.nulo[f]);
   if (Textual())
-    txt.push_back(otra.txt[f]);
+    ref.push_back(Anexar(datos, otra.Texto(f)));
   else
     num.push_back(otra.num[f]);
 }
@@ -45,7 +75,7 @@ void Columna::AgregarDe(const Columna& otra, std::size_t f) {
 void Columna::CopiarDe(std::size_t destino, const Columna& otra, std::size_t f) {
   nulo[destino] = otra.nulo[f];
   if (Textual())
-    txt[destino] = otra.txt[f];
+    PonerTexto(destino, otra.Texto(f));
   else
     num[destino] = otra.num[f];
 }
@@ -53,7 +83,7 @@ void Columna::CopiarDe(std::size_t destino, const Columna& otra, std::size_t f) 
 void Columna::Truncar(std::size_t n) {
   nulo.resize(n);
   if (Textual())
-    txt.resize(n);
+    ref.resize(n);
   else
     num.resize(n);
 }
@@ -61,9 +91,17 @@ void Columna::Truncar(std::size_t n) {
 void Columna::Reservar(std::size_t n) {
   nulo.reserve(n);
   if (Textual())
-    txt.reserve(n);
+    ref.reserve(n);
   else
     num.reserve(n);
+}
+
+void Columna::Intercambiar(Columna& otra) {
+  num.swap(otra.num);
+  ref.swap(otra.ref);
+  datos.swap(otra.datos);
+  std::swap(basura, otra.basura);
+  nulo.swap(otra.nulo);
 }
 
 std::shared_ptr<Columna> Columna::Vacia() const {

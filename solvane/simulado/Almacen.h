@@ -24,13 +24,21 @@ struct Columna {
   std::int64_t semilla = 1, incremento = 1, actual = 0;
   bool generado = false;  // the identity has handed out a value since its seed
 
+  // Numbers, dates and bits in `num`; texts as (start, length) into one buffer per column, which
+  // keeps a table of short or empty texts small. A text that grows is appended; `basura` counts
+  // the bytes left behind, and the buffer is rewritten when they pass half of it.
   std::vector<std::int64_t> num;
-  std::vector<std::string> txt;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ref;
+  std::string datos;
+  std::size_t basura = 0;
   std::vector<std::uint8_t> nulo;
 
   bool Textual() const { return EsTexto(tipo.tipo); }
   std::size_t Filas() const { return nulo.size(); }
   Valor Leer(std::size_t f) const;
+  std::string_view Texto(std::size_t f) const {
+    return std::string_view(datos).substr(ref[f].first, ref[f].second);
+  }
   // `v` must already be converted to the column's type.
   void Poner(std::size_t f, const Valor& v);
   void Agregar(const Valor& v);
@@ -38,6 +46,8 @@ struct Columna {
   void CopiarDe(std::size_t destino, const Columna& otra, std::size_t f);
   void Truncar(std::size_t n);
   void Reservar(std::size_t n);
+  void Intercambiar(Columna& otra);  // values only
+  void PonerTexto(std::size_t f, std::string_view s);
   // An empty column with the same definition.
   std::shared_ptr<Columna> Vacia() const;
 };

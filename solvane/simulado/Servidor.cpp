@@ -186,9 +186,7 @@ struct Servidor::Impl {
               else
                 nueva->AgregarDe(*col, j++);
             }
-            col->num.swap(nueva->num);
-            col->txt.swap(nueva->txt);
-            col->nulo.swap(nueva->nulo);
+            col->Intercambiar(*nueva);
           }
           d.tabla->filas = total;
           d.tabla->clavesValidas = false;
@@ -1040,9 +1038,7 @@ struct Servidor::Impl {
           quedan->AgregarDe(*c, i);
         }
       }
-      c->num.swap(quedan->num);
-      c->txt.swap(quedan->txt);
-      c->nulo.swap(quedan->nulo);
+      c->Intercambiar(*quedan);
       d.borrados.emplace_back(c, std::move(quitados));
     }
     t->filas -= quitar.size();

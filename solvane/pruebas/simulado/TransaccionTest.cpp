@@ -126,6 +126,29 @@ TEST_F(Transacciones, FuncionaDeNuevoTrasDeshacerUnBorradoEnMedio) {
   EXPECT_EQ(s.Script(), antes);  // rows back in their stored order
 }
 
+// Texts that grow are stored again; the space they leave is reclaimed now and then, which must not
+// disturb any value nor the undo of the transaction.
+TEST_F(Transacciones, TextosQueCrecenYSeDeshacen) {
+  s.Ejecutar("CREATE TABLE Txt (n int NOT NULL, t varchar(200) NULL, c char(3) NULL)");
+  std::string valores;
+  for (int i = 0; i < 100; ++i) valores += (i ? ", (" : "(") + std::to_string(i) + ", 'x', 'a')";
+  s.Ejecutar("INSERT INTO Txt VALUES " + valores);
+  s.Ejecutar("UPDATE Txt SET t = NULL WHERE n = 7");
+  const std::string antes = s.Script();
+  s.Ejecutar("BEGIN TRANSACTION");
+  for (int k = 0; k < 7; ++k) s.Ejecutar("UPDATE Txt SET t = t + t, c = 'b'");
+  for (int k = 0; k < 3; ++k) s.Ejecutar("UPDATE Txt SET t = t + 'y'");
+  s.Ejecutar("UPDATE Txt SET t = 'corto' WHERE n < 10");
+  const std::string largo = std::string(128, 'x') + "yyy";
+  EXPECT_EQ(s.Ejecutar("SELECT COUNT(*) FROM Txt WHERE t = '" + largo + "' And c = 'B'").filas[0][0].value(),
+            "90");
+  EXPECT_EQ(s.Ejecutar("SELECT t FROM Txt WHERE n = 3").filas[0][0].value(), "corto");
+  EXPECT_FALSE(s.Ejecutar("SELECT t FROM Txt WHERE n = 70").filas[0][0].value().empty());
+  s.Ejecutar("ROLLBACK TRANSACTION");
+  EXPECT_EQ(s.Script(), antes);
+  EXPECT_FALSE(s.Ejecutar("SELECT t FROM Txt WHERE n = 7").filas[0][0].has_value());
+}
+
 TEST_F(Transacciones, UnaSondaNoRecorreLaTabla) {
   s.Ejecutar("CREATE TABLE Grande (n int NOT NULL, t varchar(5) NULL)");
   s.Ejecutar("BEGIN TRANSACTION");
