@@ -103,6 +103,15 @@ TEST_F(Formas, BorrarObjetosYCollate) {
                 .filas[0][0]
                 .value(),
             "Latin1_General_CI_AS");
+  s.Ejecutar("INSERT INTO Otra VALUES (1, 'x')");
+  s.Ejecutar("CREATE UNIQUE INDEX IX_B ON Otra (b)");
+  EXPECT_EQ(NumeroDe(s, "INSERT INTO Otra VALUES (2, 'X ')"), 2601);
+  EXPECT_EQ(NumeroDe(s, "CREATE CLUSTERED INDEX IX_C ON Otra (b)"), 1902);
+  s.Ejecutar("CREATE TABLE Fechas (f datetime NULL)");
+  EXPECT_EQ(NumeroDe(s, "INSERT INTO Fechas VALUES ('mañana')"), 241);
+  s.Ejecutar("INSERT INTO Fechas VALUES ('20260102'), ('2026-01-02T03:04:05.5')");
+  EXPECT_EQ(s.Ejecutar("SELECT f FROM Fechas WHERE f > '2026-01-02'").filas[0][0].value(),
+            "2026-01-02 03:04:05.500");
   EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int COLLATE Latin1_General_CI_AS)"), 447);
   EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int NOT NULL CONSTRAINT PK_Otra PRIMARY KEY)"), 2714);
   EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int NULL, CONSTRAINT PK_Mal PRIMARY KEY (a))"), 8111);
