@@ -21,18 +21,8 @@ std::string SinRetornos(std::string texto) {
 }
 
 int ProbarConexion(cBaseDatos& bd, cMensajes& mensajes, std::ostream& salida) {
-  mensajes.Titulo(SOLVANE_NOMBRE_PRODUCTO);
-  bd.NombreAplicacion(SOLVANE_NOMBRE_PRODUCTO);
-  bd.OpcionConexion1(false);
-  bd.OpcionConexion2(true);
-  bd.TextoConexion("");
-  bd.BuscarArchivoConexion();
-  const std::string archivo = bd.ArchivoConexion();
-  if (archivo.find_first_not_of(' ') == std::string::npos) {
-    mensajes.Mostrar("No se Especifico Archivo de Conexion a Base de Datos", kEstiloExclamacion);
-    return 1;
-  }
-  if (!bd.Conectar()) return 1;
+  const std::string archivo = LocalizarConexion(bd, mensajes);
+  if (archivo.empty() || !bd.Conectar()) return 1;
   salida << "Archivo de conexion: " << archivo << "\n";
   salida << "Servidor: " << OcultarClaves(bd.MotorActual()->NombreServidor()) << "\n";
   try {

@@ -8,20 +8,24 @@
 
 namespace solvane {
 
+std::string LocalizarConexion(cBaseDatos& bd, cMensajes& mensajes) {
+  mensajes.Titulo(SOLVANE_NOMBRE_PRODUCTO);
+  bd.NombreAplicacion(SOLVANE_NOMBRE_PRODUCTO);
+  bd.OpcionConexion1(false);
+  bd.OpcionConexion2(true);
+  bd.TextoConexion("");
+  bd.BuscarArchivoConexion();
+  const std::string archivo = bd.ArchivoConexion();
+  if (archivo.find_first_not_of(' ') != std::string::npos) return archivo;
+  mensajes.Mostrar("No se Especifico Archivo de Conexion a Base de Datos", kEstiloExclamacion);
+  return {};
+}
+
 bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
                      std::int16_t versionPrograma, const std::function<void(cActualiza&)>& preparar) {
   bool finalizado = false;
   try {
-    mensajes.Titulo(SOLVANE_NOMBRE_PRODUCTO);
-    bd.NombreAplicacion(SOLVANE_NOMBRE_PRODUCTO);
-    bd.OpcionConexion1(false);
-    bd.OpcionConexion2(true);
-    bd.TextoConexion("");
-    bd.BuscarArchivoConexion();
-    const std::string archivo = bd.ArchivoConexion();
-    if (archivo.find_first_not_of(' ') == std::string::npos) {
-      mensajes.Mostrar("No se Especifico Archivo de Conexion a Base de Datos", kEstiloExclamacion);
-    } else if (bd.Conectar()) {
+    if (!LocalizarConexion(bd, mensajes).empty() && bd.Conectar()) {
       auto actualiza = std::make_unique<cActualiza>(bd, mensajes, progreso, bombeo, versionPrograma);
       if (preparar) preparar(*actualiza);
       if (actualiza->ActualizaVersion()) {

@@ -11,6 +11,10 @@ namespace solvane {
 
 inline constexpr const char* kTextoFinalizado = "Proceso Pagora Vavidev Act. BD Finalizado";
 
+// Steps 2 to 5 of a click: titles, connection settings and the lookup of the connection file. Returns
+// the file found, or "" after telling the operator that none was (a name of blanks counts as none).
+std::string LocalizarConexion(cBaseDatos& bd, cMensajes& mensajes);
+
 // Runs the sequence of one click of "Actualizar Base" (everything but the button's state) and always
 // closes the connection at the end. Returns the finished flag: True only when the driver reported success.
 // Errors raised on the way end as "Error Act BD - " + description, style 16. `preparar` sees the
