@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
+#include <string>
 
 #include "Registro.h"
 #include "frmPrueba2.h"
@@ -27,8 +28,11 @@ int main(int argc, char** argv) {
   const qsizetype i = args.indexOf(QStringLiteral("--captura"));
   const QString captura = i > 0 && i + 1 < args.size() ? args[i + 1] : QString();
 
-  const prueba::Registro registro =
-      prueba::Registro::DelEntorno(QCoreApplication::applicationDirPath().toStdString());
+  // Installed, the registration lives in /etc/pagora (the administrator's) and in share/pagora (the
+  // package's, found from the program's folder so that a moved installation still finds it).
+  const std::string carpeta = QCoreApplication::applicationDirPath().toStdString();
+  const prueba::Registro registro = prueba::Registro::DelEntorno(
+      carpeta, {std::string(PRUEBA_REGISTRO_SISTEMA), carpeta + "/" PRUEBA_REGISTRO_INSTALADO});
   AvisosConsola consola;
   prueba::frmPrueba2 form([&registro](const std::string& progid) { return registro.Crear(progid); },
                           captura.isEmpty() ? nullptr : &consola);

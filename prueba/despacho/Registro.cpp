@@ -91,10 +91,11 @@ class ControlBiblioteca final : public Control {
 
 }  // namespace
 
-Registro Registro::DelEntorno(const std::string& carpeta) {
+Registro Registro::DelEntorno(const std::string& carpeta, const std::vector<std::string>& otros) {
   Registro r;
   if (const char* v = std::getenv(kVariableRegistro)) r.Agregar(v);
   r.AgregarArchivo((std::filesystem::path(carpeta) / kArchivoRegistro).string());
+  for (const std::string& archivo : otros) r.AgregarArchivo(archivo);
   return r;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Control.h"
 
@@ -18,8 +19,9 @@ inline constexpr const char* kVariableRegistro = "PAGORA_CONTROLES";
 // first entry for a ProgID wins, so the environment variable overrides the file.
 class Registro {
  public:
-  // The environment variable (entries separated by ';'), then `carpeta`/prueba.controles.
-  static Registro DelEntorno(const std::string& carpeta);
+  // The environment variable (entries separated by ';'), then `carpeta`/prueba.controles, then the
+  // files of `otros` in order (an installed program keeps its registration under share/, not bin/).
+  static Registro DelEntorno(const std::string& carpeta, const std::vector<std::string>& otros = {});
 
   // Adds the entries of a list separated by ';' or newlines. Blank entries and lines starting with '#'
   // are skipped; relative paths are taken relative to `base` when it is not empty.

@@ -23,7 +23,7 @@ std::optional<double> LeerMonto(const QString& texto, const QLocale& locale) {
 QString FormatoMonto(double monto, const QLocale& locale) {
   QLocale l = locale;
   l.setNumberOptions(l.numberOptions() & ~QLocale::OmitGroupSeparator);
-  const QString cifras = l.toString(std::fabs(monto), 'f', 2);
+  QString cifras = l.toString(std::fabs(monto), 'f', 2);
   // A negative that rounds to zero shows as zero, as the format's first section would.
   if (monto < 0 && cifras != l.toString(0.0, 'f', 2)) return u'(' + cifras + u')';
   return cifras;

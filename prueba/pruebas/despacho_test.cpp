@@ -71,6 +71,30 @@ TEST(Registro, EnvironmentComesFirstThenTheFileWithPathsFromItsFolder) {
   std::filesystem::remove_all(carpeta);
 }
 
+// Installed layout: bin/prueba with share/pagora/prueba.controles pointing into lib/; a file next to the
+// program and the administrator's file come first, a missing file is skipped.
+TEST(Registro, InstalledRegistrationsAfterTheProgramFolderInOrder) {
+  const auto raiz = std::filesystem::temp_directory_path() / ("prueba_inst_" + std::to_string(getpid()));
+  std::filesystem::create_directories(raiz / "bin");
+  std::filesystem::create_directories(raiz / "etc");
+  std::filesystem::create_directories(raiz / "share/pagora");
+  std::ofstream(raiz / "share/pagora" / kArchivoRegistro)
+      << "Pagora.ISOPagora=../../lib/pagora/libisopagora_simulado.so\nOtra.Clase=libotra.so\n";
+  std::ofstream(raiz / "etc" / kArchivoRegistro) << "otra.clase=/opt/otra.so\n";
+  const std::string bin = (raiz / "bin").string();
+  const std::vector<std::string> otros = {(raiz / "sin-archivo" / kArchivoRegistro).string(),
+                                          (raiz / "etc" / kArchivoRegistro).string(),
+                                          bin + "/../share/pagora/" + kArchivoRegistro};
+  const Registro r = Registro::DelEntorno(bin, otros);
+  EXPECT_EQ(std::filesystem::weakly_canonical(r.Buscar("Pagora.ISOPagora").value_or("")),
+            raiz / "lib/pagora/libisopagora_simulado.so");
+  EXPECT_EQ(r.Buscar("Otra.Clase"), "/opt/otra.so");
+
+  std::ofstream(raiz / "bin" / kArchivoRegistro) << "Pagora.ISOPagora=local.so\n";
+  EXPECT_EQ(Registro::DelEntorno(bin, otros).Buscar("Pagora.ISOPagora"), (raiz / "bin/local.so").string());
+  std::filesystem::remove_all(raiz);
+}
+
 TEST(Registro, CreationFailuresNameWhatIsMissing) {
   Registro r;
   r.Agregar(std::string("Sin.Entrada=") + BIBLIOTECA_SIN_ENTRADA +

@@ -76,7 +76,7 @@ class Formulario : public ::testing::Test {
     QLocale::setDefault(QLocale::c());
   }
 
-  void Crear(Registro registro = RegistroSimulado()) {
+  void Crear(const Registro& registro = RegistroSimulado()) {
     form.reset();
     grabacion.reset();  // its destructor clears the variable the new one sets
     grabacion = std::make_unique<Grabacion>();

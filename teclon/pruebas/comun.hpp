@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "simulador.hpp"
@@ -99,7 +100,7 @@ class PuertoFalso : public teclon::PuertoSerie {
 struct Banco {
   explicit Banco(std::shared_ptr<teclon::Reloj> reloj = std::make_shared<teclon::RelojReal>(),
                  bool ritmo = false)
-      : sim(ritmo), teclon(teclon::CrearPuertoTermios(), reloj) {
+      : sim(ritmo), teclon(teclon::CrearPuertoTermios(), std::move(reloj)) {
     ::setenv("TECLON_PUERTO_7", sim.Dispositivo().c_str(), 1);
     teclon.Puerto(7);
   }

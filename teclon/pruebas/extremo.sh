@@ -13,7 +13,9 @@ limpiar() {
 trap limpiar EXIT
 falla() { echo "FALLA: $*" >&2; exit 1; }
 
-cmake --install "$build" --component teclon --prefix "$tmp/prefijo" >/dev/null
+for componente in libteclon libteclon-dev teclon; do
+  cmake --install "$build" --component "$componente" --prefix "$tmp/prefijo" >/dev/null
+done
 pc=$(find "$tmp/prefijo" -name teclon.pc)
 [ -n "$pc" ] || falla "no se instaló teclon.pc"
 export PKG_CONFIG_PATH=$(dirname "$pc")
