@@ -14,6 +14,10 @@ namespace {
 
 constexpr const char* kProducto = SOLVANE_NOMBRE_PRODUCTO;
 
+// The server's answers that mean "no such thing" to a select.
+constexpr long kColumnaInexistente = 207;
+constexpr long kObjetoInexistente = 208;
+
 // VB's Trim: blanks only.
 std::string RecortarBlancos(const std::string& s) {
   const auto ini = s.find_first_not_of(' ');
@@ -72,19 +76,23 @@ cActualiza::cActualiza(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, 
       bombeo_(bombeo ? std::move(bombeo) : Bombeo([] {})),
       iVersionPrograma_(versionPrograma) {}
 
+// A missing table or column, or a value out of range, counts as an older database: the operator is
+// asked and the chain starts from iVersionBD. A query that failed for any other reason (connection lost,
+// timeout, permission) is raised instead: treating it as older would offer to run the whole chain on a
+// database that may well be newer.
 bool cActualiza::VersionActual(bool& bActSistema, std::string& sVersionBD) {
   bActSistema = false;
+  std::string valor;
+  if (!ExisteCampo("Parametros", "PAR_Version", valor)) return false;
   try {
-    std::string valor;
-    if (!ExisteCampo("Parametros", "PAR_Version", valor)) return false;
     iVersionBD_ = A16Bits(ValorInicial(valor));
-    sVersionBD = valor;
-    if (iVersionPrograma_ == iVersionBD_) return true;
-    if (iVersionPrograma_ < iVersionBD_) bActSistema = true;
-    return false;
   } catch (const std::exception&) {
     return false;
   }
+  sVersionBD = valor;
+  if (iVersionPrograma_ == iVersionBD_) return true;
+  if (iVersionPrograma_ < iVersionBD_) bActSistema = true;
+  return false;
 }
 
 // Errors are not caught here: they end the run through the caller's error path.
@@ -229,18 +237,22 @@ void cActualiza::EnTransaccion(const char* version, bool& ok, const std::functio
   }
 }
 
-// Any failure of the select (no such table or column) means "not there"; an empty table still has it.
+// The existence tests answer "not there" only when the server says so: for ExisteCampo errors 207 (no
+// such column) and 208 (no such table), for the others a catalogue query with no row. Any other failure
+// (connection lost, timeout, deadlock, permission, a malformed name) is raised to the calling step: read
+// as "not there", it would make the step skip its change silently and the run end as if complete.
+
+// An empty table still has the column; the value is left alone then, and a Null reads as empty text.
 bool cActualiza::ExisteCampo(const std::string& tabla, const std::string& campo, std::string& valor) {
   Recordset rs;
   try {
     long opciones = 0;
     bd_.CargarSQL("Select " + campo + " From " + tabla);
     if (bd_.AbrirConsulta(rs, opciones)) valor = rs.Campo(campo).value_or("");
-    rs.Liberar();
     return true;
-  } catch (const std::exception&) {
-    rs.Liberar();
-    return false;
+  } catch (const ErrorBD& e) {
+    if (e.Numero == kColumnaInexistente || e.Numero == kObjetoInexistente) return false;
+    throw;
   }
 }
 
@@ -266,18 +278,12 @@ std::string cActualiza::ObtenerCollation(std::string tabla, std::string campo, b
 
 namespace {
 
+// The catalogue always exists: an error here is never an answer about the object.
 bool HayFila(cBaseDatos& bd, const std::string& sentencia) {
   Recordset rs;
-  try {
-    long opciones = 0;
-    bd.CargarSQL(sentencia);
-    const bool hay = bd.AbrirConsulta(rs, opciones);
-    rs.Liberar();
-    return hay;
-  } catch (const std::exception&) {
-    rs.Liberar();
-    return false;
-  }
+  long opciones = 0;
+  bd.CargarSQL(sentencia);
+  return bd.AbrirConsulta(rs, opciones);
 }
 
 }  // namespace

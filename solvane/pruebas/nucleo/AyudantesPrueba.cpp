@@ -62,8 +62,8 @@ TEST_F(Ayudantes, TablasYVistasNoSeConfunden) {
   EXPECT_TRUE(AccesoPrueba::ExisteVista(act, "vTarjeta"));
   EXPECT_EQ(UltimaSentencia(), "Select Name From sysobjects  Where Xtype = 'V' And Name = 'vTarjeta'");
   EXPECT_FALSE(AccesoPrueba::ExisteVista(act, "TarjetaCaja"));
-  EXPECT_FALSE(AccesoPrueba::ExisteTabla(act, "O'Brien"))
-      << "a stray apostrophe is an error, and errors mean no";
+  EXPECT_THROW(AccesoPrueba::ExisteTabla(act, "O'Brien"), ErrorBD)
+      << "a stray apostrophe breaks the query: that says nothing about the table";
 }
 
 TEST_F(Ayudantes, IndicePorNombreYTabla) {
