@@ -1,6 +1,8 @@
 // cTeclon: creation, properties, result bookkeeping and the opening and closing of the port.
 #include "teclon/cTeclon.hpp"
 
+#include <cerrno>
+#include <new>
 #include <thread>
 
 #include "enlace.hpp"
@@ -65,10 +67,35 @@ void cTeclon::Entrada(TeclonError codigo) {
   mCodError = codigo;
 }
 
+// Out of memory, the full message may not be buildable; the prefix alone (which usually fits in
+// the capacity the message already has) or an empty message is still better than an exception.
 void cTeclon::ErrorAtrapado(const char* prefijo, bool fijarCodigo, int numero,
-                            const std::string& descripcion) {
+                            const char* descripcion) noexcept {
   if (fijarCodigo) mCodError = tcError;
-  mMsgError = prefijo + std::to_string(numero) + " " + descripcion;
+  try {
+    mMsgError = prefijo + std::to_string(numero) + " " + descripcion;
+  } catch (...) {
+    try {
+      mMsgError.assign(prefijo);
+    } catch (...) {
+      mMsgError.clear();
+    }
+  }
+}
+
+// numero is null when the port simply did not open, without an error of its own.
+void cTeclon::ErrorApertura(const int* numero, const char* descripcion) noexcept {
+  mCodError = tcError;
+  try {
+    mMsgError = "ERROR al Abrir Puerto " + std::to_string(mPuerto);
+    if (numero != nullptr) mMsgError += " - " + std::to_string(*numero) + " " + descripcion;
+  } catch (...) {
+    try {
+      mMsgError.assign("ERROR al Abrir Puerto ");
+    } catch (...) {
+      mMsgError.clear();
+    }
+  }
 }
 
 bool cTeclon::AbrirPuerto() {
@@ -80,15 +107,19 @@ bool cTeclon::AbrirPuerto() {
     mComm->FijarTamanoBuffers(1024, 1024);
     mComm->FijarAbierto(true);
     if (mComm->Abierto()) return true;
-    mCodError = tcError;
-    mMsgError = "ERROR al Abrir Puerto " + std::to_string(mPuerto);
+    ErrorApertura(nullptr, nullptr);
   } catch (const teclon::ErrorPuerto& e) {
-    mCodError = tcError;
-    mMsgError = "ERROR al Abrir Puerto " + std::to_string(mPuerto) + " - " + std::to_string(e.Numero()) +
-                " " + e.what();
+    const int numero = e.Numero();
+    ErrorApertura(&numero, e.what());
+  } catch (const std::bad_alloc&) {
+    const int numero = ENOMEM;
+    ErrorApertura(&numero, "Memoria insuficiente");
   } catch (const std::exception& e) {
-    mCodError = tcError;
-    mMsgError = "ERROR al Abrir Puerto " + std::to_string(mPuerto) + " - -1 " + e.what();
+    const int numero = -1;
+    ErrorApertura(&numero, e.what());
+  } catch (...) {
+    const int numero = -1;
+    ErrorApertura(&numero, "Error inesperado");
   }
   CerrarPuerto();
   return false;

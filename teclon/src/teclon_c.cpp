@@ -22,6 +22,27 @@ std::string Texto(const char* c) {
   return c ? std::string(c) : std::string();
 }
 
+// A copy of a caller's text (card number, key, track, PIN block) that is wiped however the call
+// ends, so it never goes back to the heap readable.
+struct Copia {
+  explicit Copia(const char* c = nullptr) : texto(Texto(c)) {}
+  Copia(const Copia&) = delete;
+  Copia& operator=(const Copia&) = delete;
+  ~Copia() { teclon::Borrar(texto); }
+  std::string texto;
+};
+
+// The wrapper's own failure; out of memory the message may stay empty, but nothing is thrown.
+void ErrorPropio(TeclonObjeto* h, const char* mensaje) noexcept {
+  h->hayErrorPropio = true;
+  h->codigoPropio = tcError;
+  try {
+    h->errorPropio = mensaje;
+  } catch (...) {
+    h->errorPropio.clear();
+  }
+}
+
 void Limpiar(TeclonObjeto* h) {
   h->hayErrorPropio = false;
 }
@@ -35,13 +56,10 @@ int Entregar(TeclonObjeto* h, bool resultado, std::string& respuesta, char* dest
     std::memcpy(destino, respuesta.c_str(), respuesta.size() + 1);
   } else {
     if (destino != nullptr && tamano > 0) destino[0] = '\0';
-    h->hayErrorPropio = true;
-    h->codigoPropio = tcError;
-    h->errorPropio = "Espacio insuficiente para la respuesta: se necesitan " +
-                     std::to_string(respuesta.size() + 1) + " bytes";
+    ErrorPropio(h, "Espacio insuficiente para la respuesta");
+    h->errorPropio += ": se necesitan " + std::to_string(respuesta.size() + 1) + " bytes";
     salida = 0;
   }
-  teclon::Borrar(respuesta);
   return salida;
 }
 
@@ -52,9 +70,7 @@ int Proteger(TeclonObjeto* h, F&& f) {
     Limpiar(h);
     return f();
   } catch (...) {
-    h->hayErrorPropio = true;
-    h->codigoPropio = tcError;
-    h->errorPropio = "Error inesperado en la interfaz C";
+    ErrorPropio(h, "Error inesperado en la interfaz C");
     return 0;
   }
 }
@@ -63,8 +79,13 @@ int Proteger(TeclonObjeto* h, F&& f) {
 
 extern "C" {
 
+// Building the object allocates (port, clock, link); out of memory the caller gets null.
 TeclonObjeto* cTeclon_Crear(void) {
-  return new (std::nothrow) TeclonObjeto();
+  try {
+    return new TeclonObjeto();
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 void cTeclon_Destruir(TeclonObjeto* h) {
@@ -104,27 +125,29 @@ int cTeclon_CargarPROMPT(TeclonObjeto* h) {
 
 int cTeclon_LeerCHIP(TeclonObjeto* h, char* Banda, size_t tamano) {
   return Proteger(h, [&] {
-    std::string banda;
-    const bool r = h->objeto.LeerCHIP(banda);
-    return Entregar(h, r, banda, Banda, tamano);
+    Copia banda;
+    const bool r = h->objeto.LeerCHIP(banda.texto);
+    return Entregar(h, r, banda.texto, Banda, tamano);
   });
 }
 
 int cTeclon_LeerBANDA(TeclonObjeto* h, char* Banda, size_t tamano) {
   return Proteger(h, [&] {
-    std::string banda;
-    const bool r = h->objeto.LeerBANDA(banda);
-    return Entregar(h, r, banda, Banda, tamano);
+    Copia banda;
+    const bool r = h->objeto.LeerBANDA(banda.texto);
+    return Entregar(h, r, banda.texto, Banda, tamano);
   });
 }
 
 int cTeclon_IngresarPIN(TeclonObjeto* h, const char* NroTarjeta, const char* ClaveTrabajo,
                         const char* Mensaje1, const char* Mensaje2, char* NroPIN, size_t tamano) {
   return Proteger(h, [&] {
-    std::string pin;
+    const Copia tarjeta(NroTarjeta);
+    const Copia clave(ClaveTrabajo);
+    Copia pin;
     const bool r =
-        h->objeto.IngresarPIN(Texto(NroTarjeta), Texto(ClaveTrabajo), Texto(Mensaje1), Texto(Mensaje2), pin);
-    return Entregar(h, r, pin, NroPIN, tamano);
+        h->objeto.IngresarPIN(tarjeta.texto, clave.texto, Texto(Mensaje1), Texto(Mensaje2), pin.texto);
+    return Entregar(h, r, pin.texto, NroPIN, tamano);
   });
 }
 
@@ -134,10 +157,8 @@ int cTeclon_InicializarTECLON(TeclonObjeto* h) {
 
 int cTeclon_TransferirClaveMaestra(TeclonObjeto* h, const char* ClaveMaestra) {
   return Proteger(h, [&] {
-    std::string clave = Texto(ClaveMaestra);
-    const bool r = h->objeto.TransferirClaveMaestra(clave);
-    teclon::Borrar(clave);
-    return r ? 1 : 0;
+    const Copia clave(ClaveMaestra);
+    return h->objeto.TransferirClaveMaestra(clave.texto) ? 1 : 0;
   });
 }
 
@@ -151,10 +172,14 @@ int cTeclon_SelClaveMaestra(TeclonObjeto* h, short PosClave) {
 
 void cTeclon_FijarBombeo(TeclonObjeto* h, void (*bombeo)(void*), void* contexto) {
   if (!h) return;
-  if (bombeo == nullptr)
-    h->objeto.FijarBombeo(nullptr);
-  else
-    h->objeto.FijarBombeo([bombeo, contexto] { bombeo(contexto); });
+  try {
+    if (bombeo == nullptr)
+      h->objeto.FijarBombeo(nullptr);
+    else
+      h->objeto.FijarBombeo([bombeo, contexto] { bombeo(contexto); });
+  } catch (...) {
+    // Out of memory the previous pump stays; nothing may leave through the C interface.
+  }
 }
 
 }  // extern "C"

@@ -66,7 +66,8 @@ class TECLON_API cTeclon {
  private:
   bool AbrirPuerto();
   void Entrada(TeclonError codigo);
-  void ErrorAtrapado(const char* prefijo, bool fijarCodigo, int numero, const std::string& descripcion);
+  void ErrorApertura(const int* numero, const char* descripcion) noexcept;
+  void ErrorAtrapado(const char* prefijo, bool fijarCodigo, int numero, const char* descripcion) noexcept;
   template <class Cuerpo>
   bool Ejecutar(const char* prefijo, bool fijarCodigo, Cuerpo&& cuerpo);
 
