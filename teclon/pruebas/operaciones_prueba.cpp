@@ -348,6 +348,17 @@ TEST(IngresarPIN, WaitsThatTimeOutCountAsAttempts) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(b.sim.Resumenes().size(), 4u);
   b.sim.OlvidarRecibidos();
+  // A send repeated after a time-out was not refused: an EOT to it is still ignored.
+  b.sim.Agregar("B:080", {{kACK}});
+  b.sim.Agregar(kPedido, {{"?" + kEOT}});
+  b.sim.Agregar(
+      kPedido,
+      {{kEOT}, {kACK, std::chrono::milliseconds(120)}, {kRespuestaPin, std::chrono::milliseconds(60)}});
+  b.sim.Agregar("A:72", {{kACK}});
+  EXPECT_TRUE(Pin(b, pin)) << b.teclon.MsgError();
+  EXPECT_EQ(pin, "8F3A5C21D0E4B796");
+  EXPECT_EQ(Recibidos(b.sim, 6), (V{"B:080", kPedido, kPedido, "ACK", "EOT", "A:72"}));
+  b.sim.OlvidarRecibidos();
   // The answer never comes.
   b.sim.Agregar("B:080", {{kACK}});
   b.sim.Agregar(kPedido, {{kACK}});

@@ -47,19 +47,22 @@ bool cTeclon::IngresarPIN(const std::string& NroTarjeta, const std::string& Clav
     datos.Agregar(FS);
     const TextoSeguro pedido = ArmarTrama(datos.Vista(), Formato::A);
 
-    // An EOT counts only once the PIN pad has refused a send; a wait that timed out after other
-    // characters sends again, and that send counts as an attempt, so there are three sends at most.
+    // An EOT counts only once the PIN pad has refused a send with NAK; a wait that timed out after
+    // other characters sends again, and that send counts as an attempt (so there are three sends at
+    // most) but is no refusal: an EOT after it is still ignored.
     int intentos = 1;
+    bool rehusado = false;
     bool confirmado = false;
     for (;;) {
       e.EnviarTrama(pedido.Vista(), false);
       bool recibio = false;
-      const Senal respuesta = e.EsperarConfirmacion(false, intentos == 1, &recibio);
+      const Senal respuesta = e.EsperarConfirmacion(false, !rehusado, &recibio);
       if (respuesta == Senal::Ack) {
         confirmado = true;
         break;
       }
       if (respuesta == Senal::Eot || !recibio) break;
+      if (respuesta == Senal::Nak) rehusado = true;
       if (++intentos > 3) break;
     }
     if (!confirmado) {
