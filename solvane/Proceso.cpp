@@ -22,11 +22,12 @@ std::string LocalizarConexion(cBaseDatos& bd, cMensajes& mensajes) {
 }
 
 bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
-                     std::int16_t versionPrograma, const std::function<void(cActualiza&)>& preparar) {
+                     const VersionPrograma& versionPrograma,
+                     const std::function<void(cActualiza&)>& preparar) {
   bool finalizado = false;
   try {
     if (!LocalizarConexion(bd, mensajes).empty() && bd.Conectar()) {
-      auto actualiza = std::make_unique<cActualiza>(bd, mensajes, progreso, bombeo, versionPrograma);
+      auto actualiza = std::make_unique<cActualiza>(bd, mensajes, progreso, bombeo, versionPrograma.Codigo());
       if (preparar) preparar(*actualiza);
       if (actualiza->ActualizaVersion()) {
         actualiza.reset();

@@ -18,9 +18,10 @@ std::string LocalizarConexion(cBaseDatos& bd, cMensajes& mensajes);
 // Runs the sequence of one click of "Actualizar Base" (everything but the button's state) and always
 // closes the connection at the end. Returns the finished flag: True only when the driver reported success.
 // Errors raised on the way end as "Error Act BD - " + description, style 16. `preparar` sees the
-// cActualiza before it runs (tests replace steps through it).
+// cActualiza before it runs (tests replace steps through it). The version's code is worked out when the
+// cActualiza is created, after the connection: one that does not fit 16 bits is such an error.
 bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
-                     std::int16_t versionPrograma = VersionProgramaPorDefecto(),
+                     const VersionPrograma& versionPrograma = VersionPrograma(),
                      const std::function<void(cActualiza&)>& preparar = {});
 
 // Closes the connection, ignoring every error.

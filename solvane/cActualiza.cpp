@@ -61,11 +61,21 @@ std::string DescribirNumero(const std::exception& e, long& numero) {
 
 }  // namespace
 
-std::int16_t VersionProgramaPorDefecto() {
-  char texto[32];
-  std::snprintf(texto, sizeof texto, "%02d%02d%02d", SOLVANE_VERSION_MAYOR, SOLVANE_VERSION_MENOR,
-                SOLVANE_VERSION_REVISION);
+std::int16_t CodigoVersion(int mayor, int menor, int revision) {
+  char texto[48];
+  std::snprintf(texto, sizeof texto, "%02d%02d%02d", mayor, menor, revision);
   return A16Bits(ValorInicial(texto));
+}
+
+std::int16_t VersionProgramaPorDefecto() {
+  return CodigoVersion(SOLVANE_VERSION_MAYOR, SOLVANE_VERSION_MENOR, SOLVANE_VERSION_REVISION);
+}
+
+VersionPrograma::VersionPrograma()
+    : numeros_{SOLVANE_VERSION_MAYOR, SOLVANE_VERSION_MENOR, SOLVANE_VERSION_REVISION} {}
+
+std::int16_t VersionPrograma::Codigo() const {
+  return codigo_ ? *codigo_ : CodigoVersion(numeros_[0], numeros_[1], numeros_[2]);
 }
 
 cActualiza::cActualiza(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, Bombeo bombeo,
@@ -257,6 +267,8 @@ bool cActualiza::ExisteCampo(const std::string& tabla, const std::string& campo,
 }
 
 // No error handler: a failing query, or a Null without the clause, reaches the calling step.
+// Table and column are taken by value, as callers pass temporaries and literals.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 std::string cActualiza::ObtenerCollation(std::string tabla, std::string campo, bool conClausula) {
   std::string resultado;
   Recordset rs;

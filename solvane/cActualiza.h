@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "cBaseDatos.h"
@@ -23,8 +24,26 @@ class Progreso {
 // "Let pending window events run": processEvents in the window, nothing in console and tests.
 using Bombeo = std::function<void()>;
 
-// The program's own version code, from the build's version numbers ("00" per part).
+// The version code of major, minor and revision ("00" per part, concatenated); a code beyond 16 bits
+// raises ErrorBD 6 "Overflow".
+std::int16_t CodigoVersion(int mayor, int menor, int revision);
+
+// The program's own version code, from the build's version numbers.
 std::int16_t VersionProgramaPorDefecto();
+
+// The program's version as the job receives it: a code, or version numbers turned into a code only when
+// the cActualiza is created, so that a version that does not fit ends that run with its error message.
+class VersionPrograma {
+ public:
+  VersionPrograma();                                         // the build's version numbers
+  VersionPrograma(std::int16_t codigo) : codigo_(codigo) {}  // NOLINT(google-explicit-constructor)
+  VersionPrograma(int mayor, int menor, int revision) : numeros_{mayor, menor, revision} {}
+  std::int16_t Codigo() const;
+
+ private:
+  std::optional<std::int16_t> codigo_;
+  int numeros_[3] = {0, 0, 0};
+};
 
 class cActualiza {
  public:

@@ -1,4 +1,6 @@
 // The version gate and the chain driver against the simulated engine, steps replaced by scripted ones.
+#include <tuple>
+
 #include "Apoyo.h"
 #include "Proceso.h"
 
@@ -286,6 +288,51 @@ TEST_F(Trabajo, PasoQueLanzaTerminaEnErrorActBD) {
   EXPECT_EQ(base.Script(), antes);
   const auto reg = Lineas(base.Registro());
   EXPECT_EQ(std::count(reg.begin(), reg.end(), "COMMIT TRANSACTION"), 0);
+}
+
+// Version numbers become a code as "00" pieces; a version whose code passes 16 bits is an overflow.
+TEST(CodigoDeVersion, DosCifrasPorParteYDesbordeEn16Bits) {
+  EXPECT_EQ(CodigoVersion(3, 1, 0), 30100);
+  EXPECT_EQ(CodigoVersion(2, 5, 16), 20516);
+  EXPECT_EQ(CodigoVersion(3, 27, 67), 32767);
+  EXPECT_EQ(VersionProgramaPorDefecto(), 30100);
+  EXPECT_EQ(VersionPrograma().Codigo(), 30100);
+  for (const auto& [a, b, c] : {std::tuple{3, 27, 68}, std::tuple{4, 0, 0}, std::tuple{3, 100, 0}}) {
+    try {
+      CodigoVersion(a, b, c);
+      ADD_FAILURE() << a << "." << b << "." << c << " no desborda";
+    } catch (const ErrorBD& e) {
+      EXPECT_EQ(e.Numero, 6);
+      EXPECT_EQ(e.Descripcion, "Overflow");
+    }
+  }
+}
+
+// The code is worked out when the job creates its cActualiza: an overflow there is an error of the run,
+// told as any other, not a failure that escapes the operator's button.
+TEST_F(Trabajo, VersionQueNoCabeEn16BitsTerminaEnErrorActBD) {
+  BaseSimulada base(ScriptVersion("30009"));
+  const std::string antes = base.Script();
+  bd.ArchivoExplicito(base.Conexion());
+  bool finalizado = true;
+  EXPECT_NO_THROW(finalizado = EjecutarProceso(
+                      bd, m, progreso, [] {}, VersionPrograma(4, 0, 0)));
+  EXPECT_FALSE(finalizado);
+  ASSERT_EQ(grabador->mensajes.size(), 1u);
+  EXPECT_EQ(grabador->mensajes[0].texto, "Error Act BD - Overflow");
+  EXPECT_EQ(grabador->mensajes[0].estilo, kEstiloStop);
+  EXPECT_EQ(progreso.mostrado, 0);
+  EXPECT_FALSE(bd.Conectado());
+  EXPECT_EQ(base.Script(), antes);
+
+  // Without a version the build's own is used and recorded.
+  grabador->mensajes.clear();
+  bd.ArchivoExplicito(base.Conexion());
+  EXPECT_TRUE(EjecutarProceso(
+      bd, m, progreso, [] {}, VersionPrograma(),
+      [](cActualiza& a) { a.ReemplazarPaso(30009, [](bool& ok) { ok = true; }); }));
+  ASSERT_FALSE(grabador->mensajes.empty());
+  EXPECT_EQ(grabador->mensajes.back().texto, "Proceso Pagora Vavidev Act. BD Finalizado");
 }
 
 TEST_F(Trabajo, SinArchivoDeConexion) {
