@@ -75,7 +75,7 @@ std::string BuscarConexion(const LugaresConexion& l) {
   if (xdg.empty() && !l.home.empty()) xdg = Unir(l.home, ".config");
   const std::string carpetas[] = {l.carpetaPrograma, l.carpetaTrabajo, Unir(xdg, "pagora"), l.etc};
   for (const auto& carpeta : carpetas) {
-    const std::string ruta = Unir(carpeta, l.nombre);
+    std::string ruta = Unir(carpeta, l.nombre);
     if (!ruta.empty() && EsArchivoRegular(ruta)) return ruta;
   }
   return "";

@@ -13,7 +13,7 @@ namespace solvane {
 namespace {
 
 // The messages carry CR LF line breaks meant for a message box.
-std::string SinRetornos(std::string texto) {
+std::string SinRetornos(const std::string& texto) {
   std::string r;
   for (char c : texto)
     if (c != '\r') r += c;

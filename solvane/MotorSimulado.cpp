@@ -49,8 +49,10 @@ ErrorBD Traducir(const simulado::ErrorSql& e) {
 
 void EscribirAtomico(const std::string& archivo, const std::string& contenido) {
   const std::string carpeta = CarpetaDe(archivo);
-  std::string plantilla =
-      ResolverRuta(carpeta, "." + std::filesystem::path(archivo).filename().string() + ".XXXXXX");
+  std::string oculto = ".";
+  oculto += std::filesystem::path(archivo).filename().string();
+  oculto += ".XXXXXX";
+  std::string plantilla = ResolverRuta(carpeta, oculto);
   std::vector<char> nombre(plantilla.begin(), plantilla.end());
   nombre.push_back('\0');
   Descriptor fd(::mkstemp(nombre.data()));

@@ -9,7 +9,7 @@ namespace solvane::pruebas {
 namespace {
 
 struct Consola : ::testing::Test {
-  int Correr(std::vector<std::string> args, const std::string& entrada = "") {
+  int Correr(const std::vector<std::string>& args, const std::string& entrada = "") {
     std::istringstream in(entrada);
     cBaseDatos bd;
     cMensajes m;
@@ -94,8 +94,8 @@ TEST_F(Consola, ProbarConexionPorOdbc) {
 TEST(Vaiven, DiezTicsYUnaSegundaCorrida) {
   Vaiven v;
   EXPECT_EQ(v.Cargar(), 0);
-  std::vector<int> vistos;
-  for (int i = 0; i < 10; ++i) vistos.push_back(v.Tick());
+  std::vector<int> vistos(10);
+  for (int& visto : vistos) visto = v.Tick();
   EXPECT_EQ(vistos, (std::vector<int>{1, 2, 3, 2, 1, 0, 1, 2, 3, 2}));
   // A later load shows frame 0 but the index carries on from where it was, upwards.
   EXPECT_EQ(v.Cargar(), 0);

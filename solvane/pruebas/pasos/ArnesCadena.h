@@ -190,8 +190,10 @@ class Lector {
   std::vector<std::vector<std::string>> Filas(const std::string& consulta) {
     auto r = servidor_.Ejecutar(consulta);
     std::vector<std::vector<std::string>> filas;
+    filas.reserve(r.filas.size());
     for (const auto& f : r.filas) {
       std::vector<std::string> fila;
+      fila.reserve(f.size());
       for (const auto& v : f) fila.push_back(v.value_or("NULL"));
       filas.push_back(std::move(fila));
     }

@@ -180,6 +180,7 @@ TEST(Pasos3_0, PermisosRenumerados) {
       {"10030000", "10010800"}, {"30010000", "30110000"}, {"30010500", "30110500"}, {"30020000", "30120000"},
       {"30020500", "30120500"}};
   std::vector<std::string> prep;
+  prep.reserve(cambios.size() + 3);
   for (const auto& [viejo, nuevo] : cambios)
     prep.push_back("Insert Into Seguridad (Seg_Codigo,Seg_Descri,Seg_Nivel,Seg_Edita) Values ('" + viejo +
                    "','P" + viejo + "',1,1)");
