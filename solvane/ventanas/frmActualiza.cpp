@@ -55,6 +55,7 @@ frmActualiza::frmActualiza(QWidget* padre) : QWidget(padre, Qt::Dialog) {
 }
 
 void frmActualiza::Form_Load() {
+  cargada_ = true;
   setWindowTitle(SOLVANE_NOMBRE_PRODUCTO);
   if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
     const QRect g = pantalla->geometry();
@@ -64,7 +65,7 @@ void frmActualiza::Form_Load() {
 }
 
 void frmActualiza::Mostrar() {
-  Form_Load();
+  if (!cargada_) Form_Load();
   show();
   lblVersion->setVisible(true);
   tmeActualiza->start();
@@ -77,6 +78,7 @@ void frmActualiza::Etiqueta(const std::string& texto) {
 void frmActualiza::Descargar() {
   tmeActualiza->stop();
   hide();
+  cargada_ = false;
 }
 
 void frmActualiza::tmeActualiza_Timer() {

@@ -17,7 +17,8 @@ class frmActualiza : public QWidget, public Progreso {
  public:
   explicit frmActualiza(QWidget* padre = nullptr);
 
-  // Progreso: load and show without blocking; step caption; unload.
+  // Progreso: load (unless still loaded) and show without blocking; step caption; unload. A run ended by
+  // an error leaves the window loaded: the next run shows it as it is, without loading it again.
   void Mostrar() override;
   void Etiqueta(const std::string& texto) override;
   void Descargar() override;
@@ -38,6 +39,7 @@ class frmActualiza : public QWidget, public Progreso {
   QLabel* Label1;
   Vaiven vaiven_;
   int mostrado_ = 0;
+  bool cargada_ = false;
 };
 
 }  // namespace solvane

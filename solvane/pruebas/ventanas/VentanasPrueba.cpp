@@ -184,6 +184,30 @@ TEST_F(Ventanas, VentanaDeProgreso) {
   p.Descargar();
 }
 
+// A run ended by an error leaves the window loaded: the next run does not load it again, so the picture
+// and direction carry on and a window the operator moved stays where it is.
+TEST_F(Ventanas, VentanaQueQuedoAbiertaNoSeVuelveACargar) {
+  frmActualiza p;
+  p.Mostrar();
+  p.tmeActualiza_Timer();
+  p.tmeActualiza_Timer();
+  p.tmeActualiza_Timer();
+  p.tmeActualiza_Timer();
+  ASSERT_EQ(p.FotogramaMostrado(), 2);
+  p.move(p.pos() + QPoint(40, 30));
+  const QPoint movida = p.pos();
+  p.Mostrar();
+  EXPECT_EQ(p.FotogramaMostrado(), 2);
+  EXPECT_EQ(p.pos(), movida);
+  p.tmeActualiza_Timer();
+  EXPECT_EQ(p.FotogramaMostrado(), 1) << "the sweep keeps going down";
+  p.Descargar();
+  p.Mostrar();
+  EXPECT_EQ(p.FotogramaMostrado(), 0);
+  EXPECT_NE(p.pos(), movida);
+  p.Descargar();
+}
+
 TEST_F(Ventanas, ElTemporizadorAvanzaConLosEventos) {
   frmActualiza p;
   p.Mostrar();
