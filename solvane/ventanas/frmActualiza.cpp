@@ -1,6 +1,7 @@
 // The progress window.
 #include "frmActualiza.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -79,6 +80,12 @@ void frmActualiza::Descargar() {
   tmeActualiza->stop();
   hide();
   cargada_ = false;
+}
+
+void frmActualiza::closeEvent(QCloseEvent* e) {
+  tmeActualiza->stop();
+  cargada_ = false;
+  QWidget::closeEvent(e);
 }
 
 void frmActualiza::tmeActualiza_Timer() {

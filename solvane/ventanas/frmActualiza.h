@@ -28,6 +28,10 @@ class frmActualiza : public QWidget, public Progreso {
   int FotogramaMostrado() const { return mostrado_; }
   const Vaiven& Animacion() const { return vaiven_; }
 
+ protected:
+  // Closed by the operator: unloaded, as at the end of a run.
+  void closeEvent(QCloseEvent* e) override;
+
  private:
   void Form_Load();
   void MostrarFotograma(int indice);

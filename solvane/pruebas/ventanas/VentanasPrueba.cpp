@@ -205,6 +205,13 @@ TEST_F(Ventanas, VentanaQueQuedoAbiertaNoSeVuelveACargar) {
   p.Mostrar();
   EXPECT_EQ(p.FotogramaMostrado(), 0);
   EXPECT_NE(p.pos(), movida);
+
+  // Closed by the operator while left open, it is loaded again by the next run.
+  p.tmeActualiza_Timer();
+  p.close();
+  EXPECT_FALSE(p.findChild<QTimer*>("tmeActualiza")->isActive());
+  p.Mostrar();
+  EXPECT_EQ(p.FotogramaMostrado(), 0);
   p.Descargar();
 }
 
