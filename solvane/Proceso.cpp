@@ -15,7 +15,7 @@ std::string LocalizarConexion(cBaseDatos& bd, cMensajes& mensajes) {
   bd.OpcionConexion2(true);
   bd.TextoConexion("");
   bd.BuscarArchivoConexion();
-  const std::string archivo = bd.ArchivoConexion();
+  std::string archivo = bd.ArchivoConexion();
   if (archivo.find_first_not_of(' ') != std::string::npos) return archivo;
   mensajes.Mostrar("No se Especifico Archivo de Conexion a Base de Datos", kEstiloExclamacion);
   return {};

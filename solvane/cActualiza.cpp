@@ -288,9 +288,6 @@ std::string cActualiza::ObtenerCollation(std::string tabla, std::string campo, b
   return resultado;
 }
 
-namespace {
-
-// The catalogue always exists: an error here is never an answer about the object.
 bool HayFila(cBaseDatos& bd, const std::string& sentencia) {
   Recordset rs;
   long opciones = 0;
@@ -298,7 +295,7 @@ bool HayFila(cBaseDatos& bd, const std::string& sentencia) {
   return bd.AbrirConsulta(rs, opciones);
 }
 
-}  // namespace
+namespace {}  // namespace
 
 bool cActualiza::ExisteTabla(const std::string& tabla) {
   return HayFila(bd_, "Select Name From sysobjects  Where Xtype = 'U' And Name = '" + tabla + "'");

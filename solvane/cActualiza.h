@@ -117,6 +117,10 @@ class cActualiza {
   std::map<std::int16_t, Paso> pasosReemplazados_;
 };
 
+// A probe: runs the query and tells whether it brought back a row; the row is not read. Errors are
+// raised to the caller.
+bool HayFila(cBaseDatos& bd, const std::string& sentencia);
+
 // The general module's helper: adds a permission row to Seguridad unless its code is there.
 void AgregarSeguridad(cBaseDatos& bd, const std::string& codigo, const std::string& descripcion,
                       std::uint8_t nivel, bool editable);

@@ -7,13 +7,6 @@ namespace solvane {
 
 namespace {
 
-bool HayFila(cBaseDatos& bd, const std::string& consulta) {
-  bd.CargarSQL(consulta);
-  Recordset rs;
-  long opciones = 0;
-  return bd.AbrirConsulta(rs, opciones);
-}
-
 const char* const kInsertRangos =
     "Insert Into Rangos (RAN_CodTarjeta,RAN_Desde,RAN_Hasta,RAN_Largo,RAN_Debito) ";
 

@@ -6,16 +6,7 @@
 
 namespace solvane {
 
-namespace {
-
-bool HayFila(cBaseDatos& bd, const std::string& consulta) {
-  bd.CargarSQL(consulta);
-  Recordset rs;
-  long opciones = 0;
-  return bd.AbrirConsulta(rs, opciones);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // Every new character column takes the collation of TarjetaCaja.TRC_Empresa (clause c, spliced
 // with no blanks of its own: empty when that column is missing). The step has its own error

@@ -7,14 +7,6 @@ namespace solvane {
 
 namespace {
 
-// A probe: true when the query brings back at least one row; the row itself is not read.
-bool HayFila(cBaseDatos& bd, const std::string& consulta) {
-  bd.CargarSQL(consulta);
-  Recordset rs;
-  long opciones = 0;
-  return bd.AbrirConsulta(rs, opciones);
-}
-
 // Column list shared by the card seed rows of 3.0.2.
 const char* const kInsertTarjeta302 =
     "Insert Into Tarjeta (TAR_Cod,TAR_Desc,TAR_Orden,TAR_Control,TAR_CI,TAR_CVC,TAR_Dias,TAR_CantOFFM1,"

@@ -1,6 +1,7 @@
 // Tables, rows, values and the errors of plain statements on the simulated server.
 #include <gtest/gtest.h>
 
+#include "Apoyo.h"
 #include "simulado/Servidor.h"
 
 using simulado::ErrorSql;
@@ -8,14 +9,7 @@ using simulado::Servidor;
 
 namespace {
 
-int NumeroDe(Servidor& s, const std::string& sql) {
-  try {
-    s.Ejecutar(sql);
-  } catch (const ErrorSql& e) {
-    return e.numero;
-  }
-  return 0;
-}
+using apoyo::NumeroDe;
 
 std::string Valor(Servidor& s, const std::string& sql) {
   auto r = s.Ejecutar(sql);

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "Apoyo.h"
 #include "simulado/Servidor.h"
 
 using simulado::ErrorSql;
@@ -10,14 +11,7 @@ using simulado::Servidor;
 
 namespace {
 
-int NumeroDe(Servidor& s, const std::string& sql) {
-  try {
-    s.Ejecutar(sql);
-  } catch (const ErrorSql& e) {
-    return e.numero;
-  }
-  return 0;
-}
+using apoyo::NumeroDe;
 
 class Formas : public ::testing::Test {
  protected:

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "Apoyo.h"
 #include "simulado/Servidor.h"
 
 using simulado::ErrorSql;
@@ -10,14 +11,7 @@ using simulado::Servidor;
 
 namespace {
 
-int NumeroDe(Servidor& s, const std::string& sql) {
-  try {
-    s.Ejecutar(sql);
-  } catch (const ErrorSql& e) {
-    return e.numero;
-  }
-  return 0;
-}
+using apoyo::NumeroDe;
 
 std::size_t Filas(Servidor& s, const std::string& tabla) {
   return std::stoul(s.Ejecutar("SELECT COUNT(*) FROM " + tabla).filas[0][0].value());
