@@ -5,7 +5,7 @@
 #include <string>
 
 #include "BaseDatos.h"
-#include "simulado/Servidor.h"
+#include "motor/Servidor.h"
 
 namespace solvane {
 

@@ -23,7 +23,7 @@
 #include "cActualiza.h"
 #include "cBaseDatos.h"
 #include "cMensajes.h"
-#include "simulado/Servidor.h"
+#include "motor/Servidor.h"
 
 namespace solvane::pruebas {
 

@@ -19,7 +19,7 @@
 #include "cActualiza.h"
 #include "cBaseDatos.h"
 #include "cMensajes.h"
-#include "simulado/Servidor.h"
+#include "motor/Servidor.h"
 
 namespace pasos25 {
 

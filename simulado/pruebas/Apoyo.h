@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "simulado/Servidor.h"
+#include "motor/Servidor.h"
 
 namespace apoyo {
 

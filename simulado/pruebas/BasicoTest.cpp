@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Apoyo.h"
-#include "simulado/Servidor.h"
+#include "motor/Servidor.h"
 
 using simulado::ErrorSql;
 using simulado::Servidor;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Apoyo.h"
-#include "simulado/Servidor.h"
+#include "motor/Servidor.h"
 
 using simulado::ErrorSql;
 using simulado::Servidor;

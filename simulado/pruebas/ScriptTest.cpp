@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "simulado/Servidor.h"
+#include "motor/Servidor.h"
 
 using simulado::ErrorSql;
 using simulado::Servidor;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "simulado/Servidor.h"
+#include "motor/Servidor.h"
 
 using simulado::ErrorSql;
 using simulado::Servidor;
