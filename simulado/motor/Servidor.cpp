@@ -755,7 +755,7 @@ struct Servidor::Impl {
 
   // Runs a query; `fn` receives each row and returns false to stop. Column names go to `nombres`.
   void Consultar(Consulta& c, std::size_t maxFilas, std::vector<std::string>* nombres,
-                 const std::function<bool(std::vector<Valor>&)>& fn) {
+                 const std::function<bool(std::vector<Valor>&)>& fn, std::vector<TipoCol>* tiposSalida = nullptr) {
     std::size_t producidas = 0;
     std::size_t ancho = 0;
     for (std::size_t p = 0; p < c.partes.size(); ++p) {
@@ -770,6 +770,7 @@ struct Servidor::Impl {
       if (p == 0) {
         ancho = columnas.size();
         if (nombres) *nombres = columnas;
+        if (tiposSalida) *tiposSalida = tipos;
       } else if (columnas.size() != ancho) {
         throw ErrorSql(205,
                        "All queries combined using a UNION, INTERSECT or EXCEPT operator must have an equal "
@@ -804,19 +805,58 @@ struct Servidor::Impl {
 
   // ---- statements ----
 
+  // With a receptor the rows go to it one by one as they are produced and are not kept.
   Resultado Seleccionar(Sentencia& s, std::size_t maxFilas) {
     Resultado r;
-    Consultar(*s.consulta, maxFilas, &r.columnas, [&](std::vector<Valor>& fila) {
-      std::vector<std::optional<std::string>> texto;
-      texto.reserve(fila.size());
-      for (const Valor& v : fila)
-        texto.push_back(v.Nulo() ? std::nullopt : std::optional<std::string>(Imprimir(v)));
-      r.filas.push_back(std::move(texto));
-      return true;
-    });
-    r.filasAfectadas = static_cast<long>(r.filas.size());
+    std::vector<TipoCol> tipos;
+    bool anunciado = false;
+    auto anunciar = [&] {
+      if (anunciado) return;
+      anunciado = true;
+      for (const TipoCol& t : tipos) r.tipos.push_back(TipoDeResultado(t));
+      if (receptor && receptor->columnas) receptor->columnas(r);
+    };
+    long cuenta = 0;
+    Consultar(
+        *s.consulta, maxFilas, &r.columnas,
+        [&](std::vector<Valor>& fila) {
+          anunciar();
+          std::vector<std::optional<std::string>> texto;
+          texto.reserve(fila.size());
+          for (const Valor& v : fila)
+            texto.push_back(v.Nulo() ? std::nullopt : std::optional<std::string>(Imprimir(v)));
+          ++cuenta;
+          if (receptor) return receptor->fila ? receptor->fila(texto) : true;
+          r.filas.push_back(std::move(texto));
+          return true;
+        },
+        &tipos);
+    anunciar();
+    r.filasAfectadas = cuenta;
     return r;
   }
+
+  static TipoResultado TipoDeResultado(const TipoCol& t) {
+    using C = TipoResultado::Clase;
+    TipoResultado r;
+    switch (t.tipo) {
+      case Tipo::Bit: r.clase = C::Bit; break;
+      case Tipo::TinyInt: r.clase = C::TinyInt; break;
+      case Tipo::SmallInt: r.clase = C::SmallInt; break;
+      case Tipo::Int: r.clase = C::Int; break;
+      case Tipo::Decimal: r.clase = C::Decimal; break;
+      case Tipo::Char: r.clase = C::Char; break;
+      case Tipo::VarChar: r.clase = C::VarChar; break;
+      case Tipo::SmallDateTime: r.clase = C::SmallDateTime; break;
+      case Tipo::DateTime: r.clase = C::DateTime; break;
+    }
+    r.largo = t.largo;
+    r.precision = t.precision;
+    r.escala = t.escala;
+    return r;
+  }
+
+  const Servidor::Receptor* receptor = nullptr;
 
   std::int64_t SiguienteIdentidad(Columna& c) {
     const std::int64_t v = c.generado ? c.actual + c.incremento : c.semilla;
@@ -1693,6 +1733,27 @@ Resultado Servidor::Ejecutar(std::string_view sentencia, std::size_t maxFilas) {
   Resultado r;
   for (auto& s : lote) r = impl_->Una(s, maxFilas);
   return r;
+}
+
+void Servidor::EjecutarLote(std::string_view lote, const Receptor& receptor) {
+  auto sentencias = AnalizarLote(lote);
+  struct Atado {
+    const Receptor*& r;
+    Atado(const Receptor*& x, const Receptor& y) : r(x) { r = &y; }
+    ~Atado() { r = nullptr; }
+  } atado(impl_->receptor, receptor);
+  for (auto& s : sentencias) {
+    bool seguir = true;
+    try {
+      Resultado r = impl_->Una(s, std::numeric_limits<std::size_t>::max());
+      r.contadas = s.k == Sentencia::K::Seleccionar || s.k == Sentencia::K::Insertar ||
+                   s.k == Sentencia::K::Actualizar || s.k == Sentencia::K::Borrar;
+      if (receptor.fin) seguir = receptor.fin(&r, nullptr);
+    } catch (const ErrorSql& e) {
+      seguir = receptor.fin ? receptor.fin(nullptr, &e) : false;
+    }
+    if (!seguir) break;
+  }
 }
 
 void Servidor::EjecutarScript(std::string_view script) {

@@ -22,10 +22,22 @@ class ErrorSql : public std::runtime_error {
   std::string descripcion;
 };
 
+// The declared type of a result column: what a client on the wire needs to decode its values.
+struct TipoResultado {
+  enum class Clase : std::uint8_t { Bit, TinyInt, SmallInt, Int, Decimal, Char, VarChar, SmallDateTime, DateTime };
+  Clase clase = Clase::Int;
+  int largo = 0;      // char, varchar
+  int precision = 0;  // decimal
+  int escala = 0;     // decimal
+  bool nulos = true;
+};
+
 struct Resultado {
   std::vector<std::string> columnas;
+  std::vector<TipoResultado> tipos;  // one per column of a SELECT
   std::vector<std::vector<std::optional<std::string>>> filas;  // values as SQL Server prints them
   long filasAfectadas = 0;
+  bool contadas = false;  // SELECT, INSERT, UPDATE, DELETE: filasAfectadas means something
 };
 
 class Servidor {
@@ -39,6 +51,16 @@ class Servidor {
   // At most `maxFilas` rows are produced (a probe asks for one and must not scan the table).
   Resultado Ejecutar(std::string_view sentencia,
                      std::size_t maxFilas = std::numeric_limits<std::size_t>::max());
+  // Runs a batch one statement at a time, for a server that answers each statement in turn. `columnas`
+  // gets a SELECT's columns and types before its rows; `fila` each row as it is produced (false stops
+  // the scan: the client cancelled); `fin` each statement's outcome, its result without the rows or its
+  // error, and returns whether the batch goes on. A batch that does not parse runs nothing (ErrorSql).
+  struct Receptor {
+    std::function<void(const Resultado&)> columnas;
+    std::function<bool(const std::vector<std::optional<std::string>>&)> fila;
+    std::function<bool(const Resultado*, const ErrorSql*)> fin;
+  };
+  void EjecutarLote(std::string_view lote, const Receptor& receptor);
   // Runs a script: statements separated by lines holding only GO, "--" comments allowed.
   void EjecutarScript(std::string_view script);
   // The whole state as a script that EjecutarScript turns back into the same state;
