@@ -1,0 +1,332 @@
+// The database file of the emulator: exclusive lock, load, atomic replace, leftovers of interrupted writes.
+#include "Archivo.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <thread>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace simulado {
+
+namespace {
+
+// Every OS call of this file goes through here: retried while interrupted, errno captured at once (0 on
+// success; for calls returning a pointer a null with errno 0, such as the end of a folder, is no error).
+template <class F>
+auto Llamar(F&& f) {
+  for (;;) {
+    errno = 0;
+    auto r = f();
+    const int e = errno;
+    bool fallo;
+    if constexpr (std::is_pointer_v<decltype(r)>)
+      fallo = r == nullptr;
+    else
+      fallo = r < 0;
+    if (fallo && e == EINTR) continue;
+    return std::pair{r, fallo ? e : 0};
+  }
+}
+
+std::string Texto(int e) {
+  return std::strerror(e);
+}
+
+// Throws ErrorArchivo "`que` `ruta`: <strerror>" when `e` holds an error.
+void Exigir(int e, const std::string& que, const std::string& ruta) {
+  if (e != 0) throw ErrorArchivo(e, que + " " + ruta + ": " + Texto(e));
+}
+
+class Descriptor {
+ public:
+  Descriptor() = default;
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() { Cerrar(); }
+  Descriptor(Descriptor&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& o) noexcept {
+    if (this != &o) {
+      Cerrar();
+      fd_ = std::exchange(o.fd_, -1);
+    }
+    return *this;
+  }
+  int fd() const { return fd_; }
+  bool Abierto() const { return fd_ >= 0; }
+  // Closing a descriptor never reports: after close, even on EINTR or EIO, the number is gone.
+  void Cerrar() noexcept {
+    if (fd_ >= 0) Llamar([&] { return ::close(std::exchange(fd_, -1)); });
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+class Carpeta {
+ public:
+  explicit Carpeta(DIR* d) : d_(d) {}
+  ~Carpeta() {
+    if (d_) Llamar([&] { return ::closedir(d_); });
+  }
+  Carpeta(const Carpeta&) = delete;
+  Carpeta& operator=(const Carpeta&) = delete;
+  DIR* get() const { return d_; }
+
+ private:
+  DIR* d_;
+};
+
+struct stat Estado(int fd, const std::string& ruta) {
+  struct stat st {};
+  Exigir(Llamar([&] { return ::fstat(fd, &st); }).second, "No se puede examinar", ruta);
+  return st;
+}
+
+std::string CarpetaDe(const std::string& ruta) {
+  const auto barra = ruta.rfind('/');
+  if (barra == std::string::npos) return ".";
+  if (barra == 0) return "/";
+  return ruta.substr(0, barra);
+}
+
+std::string NombreDe(const std::string& ruta) {
+  const auto barra = ruta.rfind('/');
+  return barra == std::string::npos ? ruta : ruta.substr(barra + 1);
+}
+
+// A temporary of ours beside `nombre`: "." + nombre + "." + six of the letters and digits mkstemp uses.
+bool EsTemporal(const std::string& entrada, const std::string& nombre) {
+  const std::string prefijo = "." + nombre + ".";
+  if (entrada.size() != prefijo.size() + 6 || entrada.compare(0, prefijo.size(), prefijo) != 0) return false;
+  for (std::size_t i = prefijo.size(); i < entrada.size(); ++i) {
+    const char c = entrada[i];
+    const bool valido = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!valido) return false;
+  }
+  return true;
+}
+
+// What the file looked like after our load or last write; anything else at the path is someone else's.
+bool MismoArchivo(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+std::size_t Huella(std::string_view bytes) {
+  return std::hash<std::string_view>{}(bytes);
+}
+
+std::string LeerTodo(int fd, const std::string& ruta) {
+  std::string texto;
+  std::vector<char> bloque(1 << 16);
+  for (;;) {
+    const auto [n, e] = Llamar([&] { return ::read(fd, bloque.data(), bloque.size()); });
+    Exigir(e, "No se puede leer la base de datos", ruta);
+    if (n == 0) return texto;
+    texto.append(bloque.data(), static_cast<std::size_t>(n));
+  }
+}
+
+void EscribirTodo(int fd, const std::string& contenido, const std::string& ruta) {
+  std::size_t hecho = 0;
+  while (hecho < contenido.size()) {
+    const auto [n, e] =
+        Llamar([&] { return ::write(fd, contenido.data() + hecho, contenido.size() - hecho); });
+    Exigir(e, "No se puede escribir", ruta);
+    hecho += static_cast<std::size_t>(n);
+  }
+}
+
+[[noreturn]] void NoEsArchivo(const std::string& ruta, const struct stat& st) {
+  const char* que = S_ISDIR(st.st_mode)    ? "una carpeta"
+                    : S_ISFIFO(st.st_mode) ? "una tubería"
+                    : S_ISSOCK(st.st_mode) ? "un socket"
+                                           : "un dispositivo";
+  throw ErrorArchivo(
+      S_ISDIR(st.st_mode) ? EISDIR : EINVAL,
+      "La base de datos " + ruta + " es " + que + ", no un archivo: indique el archivo .sql de la base");
+}
+
+}  // namespace
+
+struct ArchivoBase::Impl {
+  std::string ruta;        // as given, for the messages
+  std::string real;        // symbolic links resolved: the file that is replaced, not the link
+  Descriptor bloqueo;      // open on the file the path names, holding the exclusive lock
+  struct stat visto {};    // the file after our load or last write
+  std::size_t huella = 0;  // of the bytes it held then
+  std::string contenido;
+
+  void QuitarTemporales() noexcept;
+  void ComprobarIgual() const;
+};
+
+// Only while we hold the lock: a writer of this file must hold it too, so any temporary of our pattern
+// is a leftover of a killed run. One still locked by somebody (who does not follow our protocol) stays.
+void ArchivoBase::Impl::QuitarTemporales() noexcept {
+  const std::string carpeta = CarpetaDe(real);
+  const std::string nombre = NombreDe(real);
+  const auto [d, e] = Llamar([&] { return ::opendir(carpeta.c_str()); });
+  if (e != 0) return;
+  Carpeta dir(d);
+  for (;;) {
+    const auto [entrada, error] = Llamar([&] { return ::readdir(dir.get()); });
+    if (!entrada || error != 0) return;
+    const std::string n = entrada->d_name;
+    if (!EsTemporal(n, nombre)) continue;
+    const std::string sobra = carpeta + "/" + n;
+    Descriptor t(Llamar([&] {
+                   return ::open(sobra.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+                 }).first);
+    if (!t.Abierto()) continue;
+    struct stat st {};
+    if (Llamar([&] { return ::fstat(t.fd(), &st); }).second != 0 || !S_ISREG(st.st_mode)) continue;
+    if (Llamar([&] { return ::flock(t.fd(), LOCK_EX | LOCK_NB); }).second != 0) continue;
+    Llamar([&] { return ::unlink(sobra.c_str()); });
+  }
+}
+
+void ArchivoBase::Impl::ComprobarIgual() const {
+  struct stat ahora {};
+  const int e = Llamar([&] { return ::stat(real.c_str(), &ahora); }).second;
+  if (e != 0 && e != ENOENT) Exigir(e, "No se puede examinar", ruta);
+  // Timestamps move in coarse steps, so an edit in place of the same size can keep them: the bytes decide.
+  bool igual = e == 0 && MismoArchivo(ahora, visto);
+  if (igual) {
+    Exigir(Llamar([&] { return ::lseek(bloqueo.fd(), 0, SEEK_SET); }).second, "No se puede leer", ruta);
+    igual = Huella(LeerTodo(bloqueo.fd(), ruta)) == huella;
+  }
+  if (!igual)
+    throw ErrorArchivo(
+        0, "La base de datos " + ruta + " cambió desde que este programa la leyó o grabó" +
+               " (otro programa la modificó o reemplazó): no se graba para no perder esos cambios");
+}
+
+ArchivoBase::ArchivoBase(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+ArchivoBase::~ArchivoBase() = default;
+
+const std::string& ArchivoBase::Contenido() const {
+  return impl_->contenido;
+}
+
+const std::string& ArchivoBase::Ruta() const {
+  return impl_->ruta;
+}
+
+// Waits for the lock with short sleeps (the holder may be a whole run of Solvane) until `espera` ends.
+// After getting it, the path must still name the locked file: a writer that held it may have renamed a
+// new file over the path meanwhile, and that one is locked (by it) in its turn.
+std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::chrono::milliseconds espera) {
+  if (ruta.empty()) throw ErrorArchivo(ENOENT, "No se indicó el archivo de la base de datos");
+  auto impl = std::make_unique<Impl>();
+  impl->ruta = ruta;
+  impl->real = ruta;
+  struct stat st {};
+  Exigir(Llamar([&] { return ::lstat(ruta.c_str(), &st); }).second, "No se encuentra la base de datos", ruta);
+  if (S_ISLNK(st.st_mode)) {
+    const auto [r, e] = Llamar([&] { return ::realpath(ruta.c_str(), nullptr); });
+    Exigir(e, "No se encuentra la base de datos", ruta);
+    impl->real = r;
+    std::free(r);
+  }
+  const auto limite = std::chrono::steady_clock::now() + espera;
+  for (;;) {
+    // Stat before open: opening a device or a fifo may block or act on it.
+    Exigir(Llamar([&] { return ::stat(impl->real.c_str(), &st); }).second, "No se encuentra la base de datos",
+           ruta);
+    if (!S_ISREG(st.st_mode)) NoEsArchivo(ruta, st);
+    const auto [fd, e] =
+        Llamar([&] { return ::open(impl->real.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
+    Exigir(e, "No se puede abrir la base de datos", ruta);
+    Descriptor d(fd);
+    if (const struct stat abierto = Estado(d.fd(), ruta); !S_ISREG(abierto.st_mode))
+      NoEsArchivo(ruta, abierto);
+    for (;;) {
+      const int b = Llamar([&] { return ::flock(d.fd(), LOCK_EX | LOCK_NB); }).second;
+      if (b == 0) break;
+      if (b != EWOULDBLOCK) Exigir(b, "No se puede bloquear la base de datos", ruta);
+      if (std::chrono::steady_clock::now() >= limite)
+        throw ErrorArchivo(b, "La base de datos " + ruta +
+                                  " está en uso por otro programa (otra ejecución de Solvane o un " +
+                                  "servidor simulado); ciérrelo y vuelva a intentar");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const struct stat nuestro = Estado(d.fd(), ruta);
+    struct stat ahora {};
+    const int e2 = Llamar([&] { return ::stat(impl->real.c_str(), &ahora); }).second;
+    if (e2 != 0 && e2 != ENOENT) Exigir(e2, "No se puede examinar", ruta);
+    if (e2 == 0 && ahora.st_dev == nuestro.st_dev && ahora.st_ino == nuestro.st_ino) {
+      impl->bloqueo = std::move(d);
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= limite)
+      throw ErrorArchivo(EWOULDBLOCK, "La base de datos " + ruta + " está en uso por otro programa");
+  }
+  impl->contenido = LeerTodo(impl->bloqueo.fd(), ruta);
+  impl->visto = Estado(impl->bloqueo.fd(), ruta);
+  impl->huella = Huella(impl->contenido);
+  impl->QuitarTemporales();
+  return std::unique_ptr<ArchivoBase>(new ArchivoBase(std::move(impl)));
+}
+
+// The new file is locked before it is renamed over the path, and the lock on the old one let go only
+// after, so there is never a moment when the path names a file nobody holds. A file without any write
+// bit is refused even for root (who would pass any permission check). An owner or group that cannot be
+// given to the new file refuses the write: replacing the file would take it away from its owner.
+void ArchivoBase::Escribir(const std::string& contenido) {
+  auto& d = *impl_;
+  const struct stat actual = Estado(d.bloqueo.fd(), d.ruta);
+  if ((actual.st_mode & 0222) == 0)
+    throw ErrorArchivo(EACCES, "La base de datos " + d.ruta +
+                                   " es de solo lectura (no tiene permiso de escritura): no se graba");
+  std::string plantilla = CarpetaDe(d.real) + "/." + NombreDe(d.real) + ".XXXXXX";
+  const auto [fd, e] = Llamar([&] { return ::mkostemp(plantilla.data(), O_CLOEXEC); });
+  Exigir(e, "No se puede crear el archivo temporal junto a", d.ruta);
+  Descriptor nuevo(fd);
+  const std::string& temporal = plantilla;
+  try {
+    Exigir(Llamar([&] { return ::flock(nuevo.fd(), LOCK_EX | LOCK_NB); }).second, "No se puede bloquear",
+           temporal);
+    const struct stat t = Estado(nuevo.fd(), temporal);
+    if (t.st_uid != actual.st_uid || t.st_gid != actual.st_gid) {
+      const int c = Llamar([&] { return ::fchown(nuevo.fd(), actual.st_uid, actual.st_gid); }).second;
+      if (c != 0)
+        throw ErrorArchivo(c, "No se puede conservar el dueño y el grupo de la base de datos " + d.ruta +
+                                  " al grabarla (" + Texto(c) +
+                                  "): grábela con el usuario dueño del archivo");
+    }
+    Exigir(Llamar([&] { return ::fchmod(nuevo.fd(), actual.st_mode & 07777); }).second,
+           "No se puede dar el modo de la base de datos a", temporal);
+    EscribirTodo(nuevo.fd(), contenido, temporal);
+    Exigir(Llamar([&] { return ::fsync(nuevo.fd()); }).second, "No se puede asegurar en disco", temporal);
+    d.ComprobarIgual();
+    Exigir(Llamar([&] { return ::rename(temporal.c_str(), d.real.c_str()); }).second,
+           "No se puede reemplazar la base de datos", d.ruta);
+  } catch (...) {
+    Llamar([&] { return ::unlink(temporal.c_str()); });
+    throw;
+  }
+  d.bloqueo = std::move(nuevo);
+  d.huella = Huella(contenido);
+  // Should this fail, the next write finds the file "changed" and refuses: nothing is lost.
+  if (Llamar([&] { return ::fstat(d.bloqueo.fd(), &d.visto); }).second != 0) d.visto = {};
+  // The rename must reach the disk too. Its failure is not reported: the file already holds the new
+  // state, and a caller told otherwise would undo in memory what the file keeps.
+  const std::string carpeta = CarpetaDe(d.real);
+  Descriptor dir(Llamar([&] { return ::open(carpeta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }).first);
+  if (dir.Abierto()) Llamar([&] { return ::fsync(dir.fd()); });
+}
+
+}  // namespace simulado
