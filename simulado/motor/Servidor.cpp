@@ -79,6 +79,9 @@ struct Servidor::Impl {
   std::set<int> ids;
   int nivel = 0;
   bool cargando = false;  // running a script: views are not checked against their tables
+  static constexpr int kVistasAnidadas = 32;
+  int vistasAbiertas = 0;          // views being expanded, one inside the other
+  bool listandoColumnas = false;  // building information_schema.columns, which opens the views
   std::vector<Deshacer> log;
   std::size_t visitas = 0;
   std::function<std::int64_t()> reloj = AhoraMs;
@@ -432,7 +435,16 @@ struct Servidor::Impl {
           const auto& c = *t->e.cols[i];
           fila(t->nombre, i + 1, c.nombre, c.tipo, c.nulos, c.collation, t->Defecto(c.nombre));
         }
-      for (const auto& v : vistas) {
+      // A view over this catalogue opens it again: that inner copy lists the tables only, so the
+      // work stays linear in the number of views.
+      const bool dentro = listandoColumnas;
+      listandoColumnas = true;
+      const struct Restaurar {
+        bool& b;
+        bool antes;
+        ~Restaurar() { b = antes; }
+      } restaurar{listandoColumnas, dentro};
+      for (const auto& v : dentro ? std::vector<std::shared_ptr<Vista>>{} : vistas) {
         try {
           NombreObjeto vo;
           vo.nombre = v->nombre;
@@ -465,6 +477,15 @@ struct Servidor::Impl {
       return r;
     }
     if (auto v = BuscarVista(o)) {
+      // Views made in a script are not checked, so they may name each other in a cycle.
+      if (vistasAbiertas >= kVistasAnidadas)
+        throw ErrorSql(217, "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit " +
+                                std::to_string(kVistasAnidadas) + ").");
+      ++vistasAbiertas;
+      const struct Salida {
+        int& n;
+        ~Salida() { --n; }
+      } salida{vistasAbiertas};
       Origen r;
       r.nombre = v->nombre;
       auto lote = AnalizarLote(v->texto);
@@ -1505,6 +1526,9 @@ struct Servidor::Impl {
                                "\" either does not exist or you do not have permission to use it.");
     if (NombreUsado(s.objeto.nombre))
       throw ErrorSql(2714, "There is already an object named '" + s.objeto.nombre + "' in the database.");
+    // The view does not exist while it is made, also when a script makes it.
+    if (Nombra(*s.consulta, s.objeto.nombre))
+      throw ErrorSql(208, "Invalid object name '" + TextoNombre(s.objeto) + "'.");
     Origen prueba;
     try {
       ArmarUnion(prueba, *s.consulta, s.objeto.nombre);
@@ -1520,6 +1544,23 @@ struct Servidor::Impl {
     AnotarObjetos();
     vistas.push_back(v);
     return {};
+  }
+
+  // Whether a query reads from the object `nombre` of our schema, in any part or subquery.
+  static bool Nombra(const Consulta& c, const std::string& nombre) {
+    for (const auto& n : c.partes) {
+      if (n.desde && EsquemaPropio(*n.desde) && MismoNombre(n.desde->nombre, nombre)) return true;
+      for (const auto& it : n.items)
+        if (it.expr && Nombra(*it.expr, nombre)) return true;
+      if (n.donde && Nombra(*n.donde, nombre)) return true;
+    }
+    return false;
+  }
+  static bool Nombra(const Expr& e, const std::string& nombre) {
+    if (e.sub && Nombra(*e.sub, nombre)) return true;
+    for (const auto& h : e.hijos)
+      if (Nombra(*h, nombre)) return true;
+    return false;
   }
 
   Resultado EliminarObjeto(Sentencia& s) {
@@ -1642,7 +1683,7 @@ struct Servidor::Impl {
 
   std::string DefinicionColumna(const Tabla& t, const Columna& c) const {
     std::string r = "\t" + Corchetes(c.nombre) + " " + DeclaracionTipo(c.tipo);
-    if (EsTexto(c.tipo.tipo) && c.collation != collation) r += " COLLATE " + c.collation;
+    if (EsTexto(c.tipo.tipo) && c.collation != collation) r += " COLLATE " + NombreEnScript(c.collation);
     if (c.identidad)
       r += " IDENTITY (" + std::to_string(c.semilla) + ", " + std::to_string(c.incremento) + ")";
     r += c.nulos ? " NULL" : " NOT NULL";
@@ -1714,7 +1755,8 @@ struct Servidor::Impl {
       if (identidad) {
         if (t->filas) r += "SET IDENTITY_INSERT " + Corchetes(t->nombre) + " OFF\n";
         if (identidad->generado)
-          r += "DBCC CHECKIDENT ('" + t->nombre + "', RESEED, " + std::to_string(identidad->actual) + ")\n";
+          r += "DBCC CHECKIDENT (" + Literal(Valor::Texto(NombreEnScript(t->nombre))) + ", RESEED, " +
+               std::to_string(identidad->actual) + ")\n";
       }
       r += "GO\n";
     }
@@ -1745,6 +1787,14 @@ void Servidor::EjecutarLote(std::string_view lote, const Receptor& receptor) {
   for (auto& s : sentencias) {
     bool seguir = true;
     try {
+      if (receptor.antes) {
+        using K = Sentencia::K;
+        receptor.antes(s.k == K::Seleccionar ? Clase::Consulta
+                       : s.k == K::Begin     ? Clase::Begin
+                       : s.k == K::Commit    ? Clase::Commit
+                       : s.k == K::Rollback  ? Clase::Rollback
+                                             : Clase::Cambio);
+      }
       Resultado r = impl_->Una(s, std::numeric_limits<std::size_t>::max());
       r.contadas = s.k == Sentencia::K::Seleccionar || s.k == Sentencia::K::Insertar ||
                    s.k == Sentencia::K::Actualizar || s.k == Sentencia::K::Borrar;

@@ -55,7 +55,11 @@ class Servidor {
   // gets a SELECT's columns and types before its rows; `fila` each row as it is produced (false stops
   // the scan: the client cancelled); `fin` each statement's outcome, its result without the rows or its
   // error, and returns whether the batch goes on. A batch that does not parse runs nothing (ErrorSql).
+  // `antes` is told each statement's kind before it runs; an ErrorSql it throws is that statement's error
+  // (a server writes its file before an outermost COMMIT and refuses the COMMIT if it cannot).
+  enum class Clase : std::uint8_t { Consulta, Cambio, Begin, Commit, Rollback };
   struct Receptor {
+    std::function<void(Clase)> antes;
     std::function<void(const Resultado&)> columnas;
     std::function<bool(const std::vector<std::optional<std::string>>&)> fila;
     std::function<bool(const Resultado*, const ErrorSql*)> fin;
