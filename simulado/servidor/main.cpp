@@ -1,0 +1,136 @@
+// solvane-servidor: serves a simulated database file over TDS, the wire protocol of SQL Server.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+#include <string>
+
+#include "motor/Archivo.h"
+#include "tds/Escucha.h"
+
+namespace {
+
+const char* const kAyuda =
+    "Uso: solvane-servidor --archivo BASE.sql [--puerto N] [--escuchar DIRECCION] [--usuario U]\n"
+    "                      [--max-sesiones N]\n"
+    "     solvane-servidor --help | --version\n"
+    "\n"
+    "Sirve la base simulada BASE.sql por TDS (el protocolo de SQL Server) a clientes como tsql, el\n"
+    "driver ODBC de FreeTDS o DB-Library. La base se llama como el archivo sin su extensión.\n"
+    "\n"
+    "  --archivo BASE.sql     base a servir; se bloquea mientras el servidor corre y cada confirmación\n"
+    "                         la reescribe de forma atómica\n"
+    "  --puerto N             puerto TCP (por omisión 1433; 0 elige uno libre)\n"
+    "  --escuchar DIRECCION   dirección IPv4 donde escuchar (por omisión 127.0.0.1)\n"
+    "  --usuario U            usuario admitido (por omisión pagora)\n"
+    "  --max-sesiones N       sesiones simultáneas (por omisión 64)\n"
+    "\n"
+    "La clave del usuario se toma de la variable de entorno PAGORA_SERVIDOR_CLAVE (nunca de la línea de\n"
+    "órdenes). La primera línea de la salida es «Escuchando en DIRECCION:PUERTO»; después, una línea por\n"
+    "sesión abierta o cerrada. SIGINT o SIGTERM: deja de aceptar, deshace las transacciones abiertas y\n"
+    "termina con estado 0.\n"
+    "\n"
+    "Estado de salida: 0 detenido con una señal, 1 error al iniciar, 2 error de uso.\n";
+
+simulado::tds::Escucha* gEscucha = nullptr;
+
+void AlSenal(int) {
+  if (gEscucha) gEscucha->Parar();
+}
+
+int Uso(const std::string& msg) {
+  std::cerr << "solvane-servidor: " << msg << "\nPruebe «solvane-servidor --help».\n";
+  return 2;
+}
+
+bool Numero(const std::string& s, int minimo, int maximo, int& v) {
+  try {
+    std::size_t n = 0;
+    const long x = std::stol(s, &n);
+    if (n != s.size() || x < minimo || x > maximo) return false;
+    v = static_cast<int>(x);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string archivo, direccion = "127.0.0.1", usuario = "pagora";
+  int puerto = 1433, maxSesiones = 64;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kAyuda;
+      return 0;
+    }
+    if (a == "--version") {
+      std::cout << "solvane-servidor " PAGORA_VERSION "\n";
+      return 0;
+    }
+    if (i + 1 >= argc) return Uso("falta el valor de " + a);
+    const std::string v = argv[++i];
+    if (a == "--archivo") {
+      archivo = v;
+    } else if (a == "--puerto") {
+      if (!Numero(v, 0, 65535, puerto)) return Uso("puerto inválido: " + v);
+    } else if (a == "--escuchar") {
+      direccion = v;
+    } else if (a == "--usuario") {
+      if (v.empty()) return Uso("el usuario no puede ser vacío");
+      usuario = v;
+    } else if (a == "--max-sesiones") {
+      if (!Numero(v, 1, 1024, maxSesiones)) return Uso("cantidad de sesiones inválida: " + v);
+    } else {
+      return Uso("opción desconocida: " + a);
+    }
+  }
+  if (archivo.empty()) return Uso("falta --archivo");
+  const char* clave = std::getenv("PAGORA_SERVIDOR_CLAVE");
+  if (!clave || !*clave) {
+    std::cerr << "solvane-servidor: falta la clave: defina la variable de entorno PAGORA_SERVIDOR_CLAVE\n";
+    return 1;
+  }
+  simulado::tds::Ajustes aj;
+  aj.usuario = usuario;
+  aj.clave = clave;
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) == 0 && host[0]) aj.servidor = host;
+
+  std::mutex salida;
+  auto registro = [&salida](const std::string& linea) {
+    std::lock_guard lk(salida);
+    std::cout << linea << std::endl;
+  };
+  try {
+    simulado::tds::Base base(archivo, std::chrono::milliseconds(500));
+    simulado::tds::Escucha escucha(base, aj, direccion, puerto, maxSesiones, registro);
+    gEscucha = &escucha;
+    struct sigaction sa {};
+    sa.sa_handler = AlSenal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    registro("Escuchando en " + escucha.Direccion());
+    escucha.Correr();
+    gEscucha = nullptr;
+    registro("Servidor detenido");
+  } catch (const simulado::ErrorArchivo& e) {
+    std::cerr << "solvane-servidor: " << e.descripcion << "\n";
+    return 1;
+  } catch (const simulado::ErrorSql& e) {
+    std::cerr << "solvane-servidor: la base " << archivo << " no se pudo cargar: " << e.numero << " "
+              << e.descripcion << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "solvane-servidor: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,216 @@
+// TDS packets over a socket: message assembly, packet-sized replies, deadlines and ATTENTION.
+#include "tds/Paquetes.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace simulado::tds {
+
+namespace {
+bool TipoConocido(std::uint8_t t) {
+  return t == kLote || t == kRpc || t == kAtencionPaquete || t == kGestorTransacciones || t == kLogin7 ||
+         t == kPrelogin;
+}
+constexpr auto kPlazoEscritura = std::chrono::seconds(60);
+}  // namespace
+
+void Ensamblador::Agregar(const std::uint8_t* datos, std::size_t largo) {
+  buffer_.insert(buffer_.end(), datos, datos + largo);
+  for (;;) {
+    const std::size_t quedan = buffer_.size() - inicio_;
+    if (quedan < 8) break;
+    const std::uint8_t* h = buffer_.data() + inicio_;
+    const std::size_t n = static_cast<std::size_t>(h[2] << 8 | h[3]);
+    if (n < 8) throw ErrorProtocolo("paquete con largo menor que su encabezado");
+    if (!TipoConocido(h[0])) throw ErrorProtocolo("tipo de paquete desconocido");
+    if (quedan < n) break;
+    const std::uint8_t tipo = h[0], estado = h[1];
+    if (tipo == kAtencionPaquete && n == 8) {
+      // A cancel may come between the packets of nothing at all; it is a message of its own.
+      Mensaje m;
+      m.tipo = tipo;
+      m.estado = estado;
+      listos_.push_back(std::move(m));
+    } else {
+      if (!enCurso_) {
+        actual_ = Mensaje{};
+        actual_.tipo = tipo;
+        actual_.estado = estado;
+        enCurso_ = true;
+      } else if (tipo != actual_.tipo) {
+        throw ErrorProtocolo("tipo de paquete cambiado dentro de un mensaje");
+      }
+      if (actual_.datos.size() + (n - 8) > tope_) throw ErrorProtocolo("mensaje de más de 64 MiB");
+      actual_.datos.insert(actual_.datos.end(), h + 8, h + n);
+      if (estado & 0x01) {
+        actual_.ignorar = (estado & 0x02) != 0;
+        listos_.push_back(std::move(actual_));
+        actual_ = Mensaje{};
+        enCurso_ = false;
+      }
+    }
+    inicio_ += n;
+  }
+  if (inicio_ > 0 && (inicio_ == buffer_.size() || inicio_ > 65536)) {
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(inicio_));
+    inicio_ = 0;
+  }
+}
+
+std::optional<Mensaje> Ensamblador::Siguiente() {
+  if (listos_.empty()) return std::nullopt;
+  Mensaje m = std::move(listos_.front());
+  listos_.pop_front();
+  return m;
+}
+
+Canal::Canal(Descriptor sock, int parada, std::uint16_t spid)
+    : sock_(std::move(sock)), parada_(parada), spid_(spid) {}
+
+bool Canal::Parando() const {
+  pollfd p{parada_, POLLIN, 0};
+  return Sistema("poll", [&] { return ::poll(&p, 1, 0); }) > 0;
+}
+
+// Waits up to `esperaMs` for bytes (or the stop signal) and feeds what came to the assembler.
+bool Canal::LeerDisponible(int esperaMs) {
+  pollfd p[2] = {{sock_.fd(), POLLIN, 0}, {parada_, POLLIN, 0}};
+  const int n = Sistema("poll", [&] { return ::poll(p, 2, esperaMs); });
+  if (n <= 0) return true;
+  if (p[1].revents) return false;
+  if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) return true;
+  std::uint8_t buf[65536];
+  ssize_t r;
+  try {
+    r = Sistema("recv", [&] { return ::recv(sock_.fd(), buf, sizeof buf, MSG_DONTWAIT); });
+  } catch (const ErrorSistema&) {
+    cerrado_ = true;
+    return false;
+  }
+  if (r == 0) {
+    cerrado_ = true;
+    return false;
+  }
+  if (r > 0) ens_.Agregar(buf, static_cast<std::size_t>(r));
+  return true;
+}
+
+std::optional<Mensaje> Canal::Leer(ms ocioso, ms plazo) {
+  using reloj = std::chrono::steady_clock;
+  auto limite = reloj::now() + ocioso;
+  bool aMedias = ens_.AMedias();
+  for (;;) {
+    if (!guardados_.empty()) {
+      Mensaje m = std::move(guardados_.front());
+      guardados_.pop_front();
+      return m;
+    }
+    if (auto m = ens_.Siguiente()) {
+      // A cancel that arrives with nothing running is answered at once and is no request.
+      if (m->tipo == kAtencionPaquete) {
+        Escritor e(version_);
+        e.Hecho(kDone, kAtencion, 0, 0);
+        Enviar(kRespuesta, e.Datos());
+        continue;
+      }
+      return m;
+    }
+    if (cerrado_ || Parando()) return std::nullopt;
+    if (ens_.AMedias() && !aMedias) {
+      aMedias = true;
+      limite = reloj::now() + plazo;
+    }
+    const auto falta = std::chrono::duration_cast<ms>(limite - reloj::now()).count();
+    if (falta <= 0)
+      throw ErrorProtocolo(aMedias ? "mensaje incompleto: tiempo de espera agotado"
+                                   : "sesión inactiva demasiado tiempo");
+    if (!LeerDisponible(static_cast<int>(std::min<long long>(falta, 1000)))) return std::nullopt;
+  }
+}
+
+void Canal::RevisarAtencion() {
+  while (auto m = ens_.Siguiente()) {
+    if (m->tipo == kAtencionPaquete)
+      atencion_ = true;
+    else
+      guardados_.push_back(std::move(*m));
+  }
+}
+
+bool Canal::Interrumpido() {
+  if (atencion_ || cerrado_) return true;
+  if (!LeerDisponible(0)) return true;
+  RevisarAtencion();
+  return atencion_;
+}
+
+void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
+  const auto limite = std::chrono::steady_clock::now() + kPlazoEscritura;
+  while (n > 0) {
+    const ssize_t r = Sistema("send", [&] { return ::send(sock_.fd(), p, n, MSG_NOSIGNAL | MSG_DONTWAIT); });
+    if (r > 0) {
+      p += r;
+      n -= static_cast<std::size_t>(r);
+      continue;
+    }
+    // The socket is full: wait for room, and meanwhile take in what the client sends (it may be a cancel
+    // it sent before reading on).
+    const auto falta = std::chrono::duration_cast<ms>(limite - std::chrono::steady_clock::now()).count();
+    if (falta <= 0) throw ErrorProtocolo("el cliente no lee la respuesta");
+    pollfd q[2] = {{sock_.fd(), POLLOUT | POLLIN, 0}, {parada_, POLLIN, 0}};
+    Sistema("poll", [&] { return ::poll(q, 2, static_cast<int>(std::min<long long>(falta, 1000))); });
+    if (q[1].revents) throw ErrorProtocolo("servidor detenido");
+    if (q[0].revents & POLLIN) {
+      if (!LeerDisponible(0)) throw ErrorProtocolo("el cliente cerró la conexión");
+      RevisarAtencion();
+    }
+    if (q[0].revents & (POLLERR | POLLHUP)) throw ErrorProtocolo("el cliente cerró la conexión");
+  }
+}
+
+void Canal::EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin) {
+  Bytes p(8 + largo);
+  p[0] = tipo;
+  p[1] = fin ? 1 : 0;
+  p[2] = static_cast<std::uint8_t>((largo + 8) >> 8);
+  p[3] = static_cast<std::uint8_t>(largo + 8);
+  p[4] = static_cast<std::uint8_t>(spid_ >> 8);
+  p[5] = static_cast<std::uint8_t>(spid_);
+  p[6] = numero_++;
+  std::copy(datos, datos + largo, p.begin() + 8);
+  if (fin) numero_ = 1;
+  Escribir(p.data(), p.size());
+}
+
+void Canal::Agregar(Bytes& datos) {
+  pendiente_.insert(pendiente_.end(), datos.begin(), datos.end());
+  datos.clear();
+  const std::size_t util = tamano_ - 8;
+  std::size_t hecho = 0;
+  // Only whole packets go out early, and never the last bytes: the final packet carries EOM.
+  while (pendiente_.size() - hecho > util) {
+    EnviarPaquete(kRespuesta, pendiente_.data() + hecho, util, false);
+    hecho += util;
+  }
+  pendiente_.erase(pendiente_.begin(), pendiente_.begin() + static_cast<std::ptrdiff_t>(hecho));
+}
+
+void Canal::Terminar() {
+  EnviarPaquete(kRespuesta, pendiente_.data(), pendiente_.size(), true);
+  pendiente_.clear();
+}
+
+void Canal::Enviar(std::uint8_t tipo, const Bytes& datos) {
+  const std::size_t util = tamano_ - 8;
+  std::size_t hecho = 0;
+  while (datos.size() - hecho > util) {
+    EnviarPaquete(tipo, datos.data() + hecho, util, false);
+    hecho += util;
+  }
+  EnviarPaquete(tipo, datos.data() + hecho, datos.size() - hecho, true);
+}
+
+}  // namespace simulado::tds

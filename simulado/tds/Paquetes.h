@@ -1,0 +1,105 @@
+// TDS packets: whole messages assembled from what arrives, replies cut to the negotiated packet size.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+#include "tds/Sistema.h"
+#include "tds/Tokens.h"
+
+namespace simulado::tds {
+
+enum TipoPaquete : std::uint8_t {
+  kLote = 0x01,
+  kRpc = 0x03,
+  kRespuesta = 0x04,
+  kAtencionPaquete = 0x06,
+  kGestorTransacciones = 0x0E,
+  kLogin7 = 0x10,
+  kPrelogin = 0x12,
+};
+
+constexpr std::size_t kTopeMensaje = 64u << 20;
+
+struct Mensaje {
+  std::uint8_t tipo = 0;
+  std::uint8_t estado = 0;  // status of the first packet (reset-connection bits)
+  bool ignorar = false;     // the client abandoned it half-sent
+  Bytes datos;
+};
+
+// Turns received bytes into messages. Pure (no I/O), so the fuzzer drives it directly. A packet whose
+// header lies (length under 8, unknown type, type changing inside a message) or a message beyond `tope`
+// raises ErrorProtocolo; after that the assembler is unusable and the connection must be closed.
+class Ensamblador {
+ public:
+  explicit Ensamblador(std::size_t tope = kTopeMensaje) : tope_(tope) {}
+  void Agregar(const std::uint8_t* datos, std::size_t largo);
+  std::optional<Mensaje> Siguiente();
+  // Part of a packet or of a message has arrived and the rest has not.
+  bool AMedias() const { return !buffer_.empty() || enCurso_; }
+
+ private:
+  std::size_t tope_;
+  Bytes buffer_;  // bytes of packets not yet complete
+  std::size_t inicio_ = 0;
+  bool enCurso_ = false;
+  Mensaje actual_;
+  std::deque<Mensaje> listos_;
+};
+
+// One client connection: reads whole messages under deadlines, writes replies in packets, and watches
+// for an ATTENTION while a reply is streamed. `parada` is a descriptor that becomes readable when the
+// server stops; every wait returns then.
+class Canal {
+ public:
+  using ms = std::chrono::milliseconds;
+  Canal(Descriptor sock, int parada, std::uint16_t spid);
+
+  // The next message, or nothing when the client closed or the server is stopping. Waits up to `ocioso`
+  // for a message to begin and up to `plazo` for each further piece of it (a half-sent packet followed by
+  // silence is dropped).
+  std::optional<Mensaje> Leer(ms ocioso, ms plazo);
+
+  // Reply streaming: bytes are queued, full packets go out as they fill, Terminar sends the rest with EOM.
+  void Agregar(Bytes& datos);
+  void Terminar();
+  // A whole reply message at once.
+  void Enviar(std::uint8_t tipo, const Bytes& datos);
+
+  // Reads what the client has sent meanwhile without blocking: true when it asked to cancel (ATTENTION),
+  // closed the connection, or the server is stopping. The attention is consumed once and remembered in
+  // Atendida() until the acknowledgement is sent.
+  bool Interrumpido();
+  bool Cerrado() const { return cerrado_; }
+  bool Atendida() const { return atencion_; }
+  void AtencionRespondida() { atencion_ = false; }
+  bool Parando() const;
+
+  void Version(std::uint32_t v) { version_ = v; }
+  void TamanoPaquete(std::size_t n) { tamano_ = n; }
+  std::size_t TamanoPaquete() const { return tamano_; }
+  int Fd() const { return sock_.fd(); }
+
+ private:
+  void EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin);
+  void Escribir(const std::uint8_t* p, std::size_t n);
+  bool LeerDisponible(int esperaMs);  // false on end of stream
+  void RevisarAtencion();
+
+  Descriptor sock_;
+  int parada_;
+  std::uint16_t spid_;
+  std::size_t tamano_ = 4096;
+  std::uint32_t version_ = 0x74000004;
+  std::uint8_t numero_ = 1;
+  Bytes pendiente_;
+  Ensamblador ens_;
+  std::deque<Mensaje> guardados_;
+  bool cerrado_ = false;
+  bool atencion_ = false;
+};
+
+}  // namespace simulado::tds

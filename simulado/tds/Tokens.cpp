@@ -1,0 +1,515 @@
+// TDS byte layouts: bounded reading, token writing, value encoding and text conversions.
+#include "tds/Tokens.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace simulado::tds {
+
+__extension__ typedef unsigned __int128 u128;
+
+const std::uint8_t* Lector::Tomar(std::size_t n) {
+  if (n > n_ - i_) throw ErrorProtocolo("mensaje más corto que lo que declara");
+  const std::uint8_t* r = p_ + i_;
+  i_ += n;
+  return r;
+}
+
+void Lector::Ir(std::size_t pos) {
+  if (pos > n_) throw ErrorProtocolo("desplazamiento fuera del mensaje");
+  i_ = pos;
+}
+
+std::uint8_t Lector::U8() {
+  return *Tomar(1);
+}
+std::uint16_t Lector::U16() {
+  const auto* p = Tomar(2);
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+std::uint16_t Lector::U16be() {
+  const auto* p = Tomar(2);
+  return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+std::uint32_t Lector::U32() {
+  const auto* p = Tomar(4);
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint64_t Lector::U64() {
+  const std::uint64_t bajo = U32();
+  return bajo | static_cast<std::uint64_t>(U32()) << 32;
+}
+std::string Lector::Texto(std::size_t caracteres) {
+  if (caracteres > Quedan() / 2) throw ErrorProtocolo("texto más largo que el mensaje");
+  return Utf16AUtf8(Tomar(caracteres * 2), caracteres);
+}
+
+namespace {
+
+void PonerUtf8(std::uint32_t c, std::string& s) {
+  if (c < 0x80) {
+    s += static_cast<char>(c);
+  } else if (c < 0x800) {
+    s += static_cast<char>(0xC0 | c >> 6);
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    s += static_cast<char>(0xE0 | c >> 12);
+    s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    s += static_cast<char>(0xF0 | c >> 18);
+    s += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Next code point of UTF-8 text; malformed bytes read as U+FFFD one at a time.
+std::uint32_t SiguienteUtf8(std::string_view s, std::size_t& i) {
+  const auto b = static_cast<unsigned char>(s[i++]);
+  if (b < 0x80) return b;
+  int mas = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
+  if (mas < 0 || (b >= 0xF0 && b >= 0xF5)) return 0xFFFD;
+  std::uint32_t c = b & (0x3F >> mas);
+  for (int k = 0; k < mas; ++k) {
+    if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0xFFFD;
+    c = c << 6 | (static_cast<unsigned char>(s[i++]) & 0x3F);
+  }
+  return c;
+}
+
+constexpr std::uint16_t kCp1252[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+}  // namespace
+
+std::string Utf16AUtf8(const std::uint8_t* p, std::size_t caracteres) {
+  std::string s;
+  s.reserve(caracteres);
+  for (std::size_t i = 0; i < caracteres; ++i) {
+    std::uint32_t c = static_cast<std::uint32_t>(p[2 * i] | p[2 * i + 1] << 8);
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < caracteres) {
+      const std::uint32_t d = static_cast<std::uint32_t>(p[2 * i + 2] | p[2 * i + 3] << 8);
+      if (d >= 0xDC00 && d < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00);
+        ++i;
+      }
+    }
+    if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
+    PonerUtf8(c, s);
+  }
+  return s;
+}
+
+void Utf8AUtf16(std::string_view s, Bytes& salida) {
+  for (std::size_t i = 0; i < s.size();) {
+    std::uint32_t c = SiguienteUtf8(s, i);
+    auto poner = [&](std::uint32_t u) {
+      salida.push_back(static_cast<std::uint8_t>(u));
+      salida.push_back(static_cast<std::uint8_t>(u >> 8));
+    };
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      poner(0xD800 + (c >> 10));
+      poner(0xDC00 + (c & 0x3FF));
+    } else {
+      poner(c);
+    }
+  }
+}
+
+std::size_t LargoUtf16(std::string_view s) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size();) n += SiguienteUtf8(s, i) >= 0x10000 ? 2 : 1;
+  return n;
+}
+
+std::string Utf8ACp1252(std::string_view s) {
+  std::string r;
+  r.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const std::uint32_t c = SiguienteUtf8(s, i);
+    if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
+      r += static_cast<char>(c);
+      continue;
+    }
+    const auto* q = std::find(std::begin(kCp1252), std::end(kCp1252), c);
+    r += c != 0 && q != std::end(kCp1252) ? static_cast<char>(0x80 + (q - std::begin(kCp1252))) : '?';
+  }
+  return r;
+}
+
+void Escritor::U16(std::uint16_t v) {
+  b_.push_back(static_cast<std::uint8_t>(v));
+  b_.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Escritor::U32(std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) b_.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+}
+void Escritor::U64(std::uint64_t v) {
+  for (int k = 0; k < 8; ++k) b_.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+}
+
+// Texts longer than their count field allows are cut at a character boundary of the wire form.
+void Escritor::BVarchar(std::string_view utf8) {
+  Bytes t;
+  Utf8AUtf16(utf8, t);
+  const std::size_t n = std::min<std::size_t>(t.size() / 2, 255);
+  U8(static_cast<std::uint8_t>(n));
+  b_.insert(b_.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(2 * n));
+}
+void Escritor::UsVarchar(std::string_view utf8) {
+  Bytes t;
+  Utf8AUtf16(utf8, t);
+  const std::size_t n = std::min<std::size_t>(t.size() / 2, 65535);
+  U16(static_cast<std::uint16_t>(n));
+  b_.insert(b_.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(2 * n));
+}
+
+namespace {
+// Patches the USHORT length that follows the token byte at `inicio`.
+void CerrarLargo(Bytes& b, std::size_t inicio) {
+  const std::size_t n = b.size() - inicio - 3;
+  b[inicio + 1] = static_cast<std::uint8_t>(n);
+  b[inicio + 2] = static_cast<std::uint8_t>(n >> 8);
+}
+}  // namespace
+
+void Escritor::LoginAck(std::string_view programa, std::uint32_t versionSql) {
+  const std::size_t inicio = b_.size();
+  U8(0xAD);
+  U16(0);
+  U8(1);
+  for (int k = 3; k >= 0; --k) U8(static_cast<std::uint8_t>(version_ >> (8 * k)));  // big-endian here
+  BVarchar(programa);
+  for (int k = 3; k >= 0; --k) U8(static_cast<std::uint8_t>(versionSql >> (8 * k)));
+  CerrarLargo(b_, inicio);
+}
+
+void Escritor::EnvCambio(std::uint8_t tipo, std::string_view nuevo, std::string_view viejo) {
+  const std::size_t inicio = b_.size();
+  U8(0xE3);
+  U16(0);
+  U8(tipo);
+  BVarchar(nuevo);
+  BVarchar(viejo);
+  CerrarLargo(b_, inicio);
+}
+
+void Escritor::EnvCambioBytes(std::uint8_t tipo, const Bytes& nuevo, const Bytes& viejo) {
+  const std::size_t inicio = b_.size();
+  U8(0xE3);
+  U16(0);
+  U8(tipo);
+  U8(static_cast<std::uint8_t>(nuevo.size()));
+  b_.insert(b_.end(), nuevo.begin(), nuevo.end());
+  U8(static_cast<std::uint8_t>(viejo.size()));
+  b_.insert(b_.end(), viejo.begin(), viejo.end());
+  CerrarLargo(b_, inicio);
+}
+
+void Escritor::Mensaje(std::int32_t numero, std::uint8_t clase, std::string_view texto,
+                       std::string_view servidor, std::int32_t linea, std::uint8_t estado) {
+  const std::size_t inicio = b_.size();
+  U8(clase > 10 ? 0xAA : 0xAB);
+  U16(0);
+  U32(static_cast<std::uint32_t>(numero));
+  U8(estado);
+  U8(clase);
+  // The token's length is a USHORT: a huge text is cut so the whole token still fits.
+  UsVarchar(texto.substr(0, 8000));
+  BVarchar(servidor);
+  BVarchar("");
+  if (Desde72())
+    U32(static_cast<std::uint32_t>(linea));
+  else
+    U16(static_cast<std::uint16_t>(linea));
+  CerrarLargo(b_, inicio);
+}
+
+namespace {
+constexpr std::uint8_t kColacion[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
+
+std::uint8_t LargoDecimal(int precision) {
+  return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+}
+}  // namespace
+
+void Escritor::Metadatos(const std::vector<ColumnaTds>& cols) {
+  using T = ColumnaTds::Tipo;
+  U8(0x81);
+  U16(static_cast<std::uint16_t>(cols.size()));
+  for (const auto& c : cols) {
+    if (Desde72())
+      U32(0);
+    else
+      U16(0);
+    U16(c.nulos ? 1 : 0);
+    switch (c.tipo) {
+      case T::Bit:
+        U8(0x68);
+        U8(1);
+        break;
+      case T::TinyInt:
+        U8(0x26);
+        U8(1);
+        break;
+      case T::SmallInt:
+        U8(0x26);
+        U8(2);
+        break;
+      case T::Int:
+        U8(0x26);
+        U8(4);
+        break;
+      case T::BigInt:
+        U8(0x26);
+        U8(8);
+        break;
+      case T::Decimal:
+      case T::Numeric:
+        U8(c.tipo == T::Decimal ? 0x6A : 0x6C);
+        U8(LargoDecimal(c.precision));
+        U8(static_cast<std::uint8_t>(c.precision));
+        U8(static_cast<std::uint8_t>(c.escala));
+        break;
+      case T::Real:
+        U8(0x6D);
+        U8(4);
+        break;
+      case T::Float:
+        U8(0x6D);
+        U8(8);
+        break;
+      case T::SmallDateTime:
+        U8(0x6F);
+        U8(4);
+        break;
+      case T::DateTime:
+        U8(0x6F);
+        U8(8);
+        break;
+      case T::Char:
+      case T::VarChar:
+      case T::NChar:
+      case T::NVarChar: {
+        const bool ancho = c.tipo == T::NChar || c.tipo == T::NVarChar;
+        U8(c.tipo == T::Char ? 0xAF : c.tipo == T::VarChar ? 0xA7 : c.tipo == T::NChar ? 0xEF : 0xE7);
+        U16(static_cast<std::uint16_t>(std::clamp(c.largo, 1, ancho ? 4000 : 8000) * (ancho ? 2 : 1)));
+        b_.insert(b_.end(), std::begin(kColacion), std::end(kColacion));
+        break;
+      }
+    }
+    BVarchar(c.nombre);
+  }
+}
+
+namespace {
+
+std::int64_t DiasCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+bool Numero(std::string_view s, std::int64_t& v) {
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+[[noreturn]] void Desborde(const char* tipo) {
+  throw ErrorValor(8115,
+                   std::string("Arithmetic overflow error converting expression to data type ") + tipo + ".");
+}
+
+// "YYYY-MM-DD HH:MM:SS[.mmm]" as the emulator prints it, to days since 1900-01-01 and milliseconds.
+void Fecha(const std::string& v, std::int64_t& dias, std::int64_t& ms) {
+  std::int64_t y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0, mil = 0;
+  if (v.size() < 19 || !Numero(std::string_view(v).substr(0, 4), y) ||
+      !Numero(std::string_view(v).substr(5, 2), mo) || !Numero(std::string_view(v).substr(8, 2), d) ||
+      !Numero(std::string_view(v).substr(11, 2), h) || !Numero(std::string_view(v).substr(14, 2), mi) ||
+      !Numero(std::string_view(v).substr(17, 2), se) ||
+      (v.size() > 19 && (v.size() != 23 || v[19] != '.' || !Numero(std::string_view(v).substr(20), mil))))
+    throw ErrorValor(241, "Conversion failed when converting date and/or time from character string.");
+  dias = DiasCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) - DiasCivil(1900, 1, 1);
+  ms = ((h * 60 + mi) * 60 + se) * 1000 + mil;
+}
+
+}  // namespace
+
+void Escritor::Valor(const ColumnaTds& c, const std::string& v) {
+  using T = ColumnaTds::Tipo;
+  std::int64_t n = 0;
+  auto entero = [&](std::int64_t menor, std::int64_t mayor, const char* nombre, std::uint8_t largo) {
+    if (!Numero(v, n))
+      throw ErrorValor(245, "Conversion failed when converting the varchar value '" + v + "' to data type " +
+                                nombre + ".");
+    if (n < menor || n > mayor) Desborde(nombre);
+    U8(largo);
+    for (int k = 0; k < largo; ++k) U8(static_cast<std::uint8_t>(static_cast<std::uint64_t>(n) >> (8 * k)));
+  };
+  switch (c.tipo) {
+    case T::Bit:
+      entero(0, 1, "bit", 1);
+      return;
+    case T::TinyInt:
+      entero(0, 255, "tinyint", 1);
+      return;
+    case T::SmallInt:
+      entero(-32768, 32767, "smallint", 2);
+      return;
+    case T::Int:
+      entero(INT32_MIN, INT32_MAX, "int", 4);
+      return;
+    case T::BigInt:
+      entero(INT64_MIN, INT64_MAX, "bigint", 8);
+      return;
+    case T::Decimal:
+    case T::Numeric: {
+      std::string_view s = v;
+      const bool negativo = !s.empty() && s[0] == '-';
+      if (negativo || (!s.empty() && s[0] == '+')) s.remove_prefix(1);
+      std::string_view entera = s, fraccion;
+      if (const auto p = s.find('.'); p != std::string_view::npos) {
+        entera = s.substr(0, p);
+        fraccion = s.substr(p + 1);
+      }
+      const auto digito = [](char ch) { return ch >= '0' && ch <= '9'; };
+      if ((entera.empty() && fraccion.empty()) || !std::all_of(entera.begin(), entera.end(), digito) ||
+          !std::all_of(fraccion.begin(), fraccion.end(), digito))
+        throw ErrorValor(8114, "Error converting data type varchar to numeric.");
+      u128 m = 0;
+      int digitos = 0;
+      const auto meter = [&](char ch) {
+        if ((m != 0 || ch != '0') && ++digitos > 38) Desborde("numeric");
+        m = m * 10 + static_cast<unsigned>(ch - '0');
+      };
+      for (char ch : entera) meter(ch);
+      const auto escala = static_cast<std::size_t>(std::max(c.escala, 0));
+      for (std::size_t k = 0; k < escala; ++k) meter(k < fraccion.size() ? fraccion[k] : '0');
+      // Digits beyond the column's scale round the value, as a conversion to it does.
+      if (fraccion.size() > escala && fraccion[escala] >= '5') ++m;
+      u128 tope = 1;
+      for (int k = 0; k < c.precision; ++k) tope *= 10;
+      if (m >= tope) Desborde("numeric");
+      const std::uint8_t largo = LargoDecimal(c.precision);
+      U8(largo);
+      U8(negativo && m != 0 ? 0 : 1);
+      for (int k = 0; k < largo - 1; ++k) U8(static_cast<std::uint8_t>(m >> (8 * k)));
+      return;
+    }
+    case T::Real:
+    case T::Float: {
+      double d = 0;
+      const auto r = std::from_chars(v.data(), v.data() + v.size(), d);
+      if (r.ec != std::errc() || r.ptr != v.data() + v.size())
+        throw ErrorValor(8114, "Error converting data type varchar to float.");
+      if (c.tipo == T::Float) {
+        std::uint64_t x;
+        std::memcpy(&x, &d, 8);
+        U8(8);
+        U64(x);
+      } else {
+        const auto f = static_cast<float>(d);
+        std::uint32_t x;
+        std::memcpy(&x, &f, 4);
+        U8(4);
+        U32(x);
+      }
+      return;
+    }
+    case T::SmallDateTime:
+    case T::DateTime: {
+      std::int64_t dias = 0, ms = 0;
+      Fecha(v, dias, ms);
+      if (c.tipo == T::SmallDateTime) {
+        if (dias < 0 || dias > 65535) Desborde("smalldatetime");
+        U8(4);
+        U16(static_cast<std::uint16_t>(dias));
+        U16(static_cast<std::uint16_t>(ms / 60000));
+      } else {
+        if (dias < INT32_MIN || dias > INT32_MAX) Desborde("datetime");
+        U8(8);
+        U32(static_cast<std::uint32_t>(static_cast<std::int32_t>(dias)));
+        // The emulator keeps datetimes on SQL Server's 1/300 s grid; the nearest tick gives it back exactly.
+        U32(static_cast<std::uint32_t>((ms * 300 + 500) / 1000));
+      }
+      return;
+    }
+    case T::Char:
+    case T::VarChar: {
+      std::string t = Utf8ACp1252(v);
+      const auto tope = static_cast<std::size_t>(std::clamp(c.largo, 1, 8000));
+      if (t.size() > tope) throw ErrorValor(8152, "String or binary data would be truncated.");
+      if (c.tipo == T::Char) t.resize(tope, ' ');
+      U16(static_cast<std::uint16_t>(t.size()));
+      b_.insert(b_.end(), t.begin(), t.end());
+      return;
+    }
+    case T::NChar:
+    case T::NVarChar: {
+      Bytes t;
+      Utf8AUtf16(v, t);
+      const auto tope = static_cast<std::size_t>(std::clamp(c.largo, 1, 4000)) * 2;
+      if (t.size() > tope) throw ErrorValor(8152, "String or binary data would be truncated.");
+      if (c.tipo == T::NChar)
+        while (t.size() < tope) t.insert(t.end(), {0x20, 0x00});
+      U16(static_cast<std::uint16_t>(t.size()));
+      b_.insert(b_.end(), t.begin(), t.end());
+      return;
+    }
+  }
+}
+
+void Escritor::Fila(const std::vector<ColumnaTds>& cols,
+                    const std::vector<std::optional<std::string>>& valores) {
+  using T = ColumnaTds::Tipo;
+  const std::size_t inicio = b_.size();
+  try {
+    const bool nbc = version_ >= 0x730B0003;
+    U8(nbc ? 0xD2 : 0xD1);
+    std::size_t mapa = b_.size();
+    if (nbc) b_.resize(b_.size() + (cols.size() + 7) / 8, 0);
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+      const auto& v = i < valores.size() ? valores[i] : std::nullopt;
+      if (v) {
+        Valor(cols[i], *v);
+      } else if (nbc) {
+        b_[mapa + i / 8] = static_cast<std::uint8_t>(b_[mapa + i / 8] | 1u << (i % 8));
+      } else {
+        const T t = cols[i].tipo;
+        if (t == T::Char || t == T::VarChar || t == T::NChar || t == T::NVarChar)
+          U16(0xFFFF);
+        else
+          U8(0);
+      }
+    }
+  } catch (...) {
+    b_.resize(inicio);
+    throw;
+  }
+}
+
+void Escritor::Hecho(std::uint8_t token, std::uint16_t estado, std::uint16_t orden, std::uint64_t filas) {
+  U8(token);
+  U16(estado);
+  U16(orden);
+  if (Desde72())
+    U64(filas);
+  else
+    U32(static_cast<std::uint32_t>(filas));
+}
+
+void Escritor::Retorno(std::int32_t estado) {
+  U8(0x79);
+  U32(static_cast<std::uint32_t>(estado));
+}
+
+}  // namespace simulado::tds
