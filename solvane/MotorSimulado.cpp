@@ -1,85 +1,22 @@
 // The simulated engine: script file in, whole state out on the outermost commit.
 #include "MotorSimulado.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
-#include <vector>
-
-#include "Conexion.h"
 
 namespace solvane {
 
 namespace {
 
-// Every OS call of this file goes through here: on failure the errno is captured at once.
-void Comprobar(bool bien, const char* que, const std::string& archivo) {
-  if (bien) return;
-  const int e = errno;
-  throw ErrorBD(e, std::string(que) + " " + archivo + ": " + std::strerror(e));
-}
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int fd() const { return fd_; }
-  int Soltar() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 ErrorBD Traducir(const simulado::ErrorSql& e) {
   return ErrorBD(e.numero, e.descripcion);
 }
 
-}  // namespace
-
-void EscribirAtomico(const std::string& archivo, const std::string& contenido) {
-  const std::string carpeta = CarpetaDe(archivo);
-  std::string oculto = ".";
-  oculto += std::filesystem::path(archivo).filename().string();
-  oculto += ".XXXXXX";
-  std::string plantilla = ResolverRuta(carpeta, oculto);
-  std::vector<char> nombre(plantilla.begin(), plantilla.end());
-  nombre.push_back('\0');
-  Descriptor fd(::mkstemp(nombre.data()));
-  Comprobar(fd.fd() >= 0, "No se puede crear el temporal de", archivo);
-  const std::string temporal(nombre.data());
-  try {
-    struct stat st {};
-    if (::stat(archivo.c_str(), &st) == 0)
-      Comprobar(::fchmod(fd.fd(), st.st_mode & 07777) == 0, "fchmod", temporal);
-    std::size_t hecho = 0;
-    while (hecho < contenido.size()) {
-      const ssize_t n = ::write(fd.fd(), contenido.data() + hecho, contenido.size() - hecho);
-      if (n < 0 && errno == EINTR) continue;
-      Comprobar(n > 0, "No se puede escribir", temporal);
-      hecho += static_cast<std::size_t>(n);
-    }
-    Comprobar(::fsync(fd.fd()) == 0, "fsync", temporal);
-    Comprobar(::close(fd.Soltar()) == 0, "close", temporal);
-    Comprobar(::rename(temporal.c_str(), archivo.c_str()) == 0, "No se puede reemplazar", archivo);
-  } catch (...) {
-    ::unlink(temporal.c_str());
-    throw;
-  }
-  // The rename itself must reach the disk too.
-  Descriptor dir(::open(carpeta.c_str(), O_RDONLY | O_DIRECTORY));
-  if (dir.fd() >= 0) ::fsync(dir.fd());
+ErrorBD Traducir(const simulado::ErrorArchivo& e) {
+  return ErrorBD(e.errno_, e.descripcion);
 }
+
+}  // namespace
 
 MotorSimulado::MotorSimulado(std::string archivo) : archivo_(std::move(archivo)) {}
 
@@ -94,23 +31,26 @@ simulado::Servidor& MotorSimulado::Conectado() {
 
 void MotorSimulado::Conectar() {
   Desconectar();
-  std::ifstream f(archivo_, std::ios::binary);
-  Comprobar(static_cast<bool>(f), "No se puede leer la base de datos", archivo_);
-  std::ostringstream texto;
-  texto << f.rdbuf();
-  Comprobar(!f.bad(), "Error de lectura de la base de datos", archivo_);
+  std::unique_ptr<simulado::ArchivoBase> base;
+  try {
+    base = simulado::ArchivoBase::Abrir(archivo_);
+  } catch (const simulado::ErrorArchivo& e) {
+    throw Traducir(e);
+  }
   auto servidor = std::make_unique<simulado::Servidor>(std::filesystem::path(archivo_).stem().string());
   try {
-    servidor->EjecutarScript(texto.str());
+    servidor->EjecutarScript(base->Contenido());
   } catch (const simulado::ErrorSql& e) {
     throw ErrorBD(e.numero, "Base de datos " + archivo_ + ": " + e.descripcion);
   }
+  base_ = std::move(base);
   servidor_ = std::move(servidor);
 }
 
 void MotorSimulado::Desconectar() noexcept {
   Deshacer();
   servidor_.reset();
+  base_.reset();
 }
 
 void MotorSimulado::Ejecutar(const std::string& sentencia) {
@@ -144,7 +84,10 @@ void MotorSimulado::Confirmar() {
   if (s.NivelTransaccion() == 0)
     throw ErrorBD(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
   try {
-    EscribirAtomico(archivo_, s.Script());
+    base_->Escribir(s.Script());
+  } catch (const simulado::ErrorArchivo& e) {
+    Deshacer();
+    throw Traducir(e);
   } catch (...) {
     Deshacer();
     throw;

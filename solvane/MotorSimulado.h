@@ -5,13 +5,14 @@
 #include <string>
 
 #include "BaseDatos.h"
+#include "motor/Archivo.h"
 #include "motor/Servidor.h"
 
 namespace solvane {
 
-// Connecting runs the script file; the outermost commit writes the whole state back to it atomically
-// (temporary file in the same folder, fsync, rename), so an interrupted or failed run leaves the file
-// exactly as it was. Nothing else ever writes the file.
+// Connecting locks and runs the script file, and the lock is kept until disconnecting, so a second run
+// (or a simulated server) on the same file is told it is in use. The outermost commit writes the whole
+// state back atomically, so an interrupted or failed run leaves the file exactly as it was.
 class MotorSimulado : public MotorBD {
  public:
   explicit MotorSimulado(std::string archivo);
@@ -33,10 +34,8 @@ class MotorSimulado : public MotorBD {
  private:
   simulado::Servidor& Conectado();
   std::string archivo_;
+  std::unique_ptr<simulado::ArchivoBase> base_;
   std::unique_ptr<simulado::Servidor> servidor_;
 };
-
-// Replaces `archivo` by `contenido` atomically. Throws ErrorBD with the OS error code.
-void EscribirAtomico(const std::string& archivo, const std::string& contenido);
 
 }  // namespace solvane

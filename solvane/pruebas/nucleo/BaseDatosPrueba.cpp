@@ -207,13 +207,13 @@ TEST(EscrituraAtomica, ReemplazaConservandoElModoYSinTemporales) {
   const auto archivo = c / "base.sql";
   Escribir(archivo, "viejo");
   ::chmod(archivo.c_str(), 0640);
-  EscribirAtomico(archivo.string(), "nuevo contenido");
+  simulado::ArchivoBase::Abrir(archivo.string())->Escribir("nuevo contenido");
   EXPECT_EQ(Leer(archivo), "nuevo contenido");
   struct stat st {};
   ::stat(archivo.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(c.Ruta()), {}), 1);
-  EXPECT_THROW(EscribirAtomico((c / "no" / "hay.sql").string(), "x"), ErrorBD);
+  EXPECT_THROW(simulado::ArchivoBase::Abrir((c / "no" / "hay.sql").string()), simulado::ErrorArchivo);
 }
 
 }  // namespace
