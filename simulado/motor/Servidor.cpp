@@ -31,6 +31,52 @@ std::string TextoNombre(const NombreObjeto& o) {
   return o.esquema.empty() ? o.nombre : o.esquema + "." + o.nombre;
 }
 
+// The engine's own dumps open with this line and close with a check of what lies between.
+constexpr std::string_view kCabecera = "-- Base de datos simulada ";
+constexpr std::string_view kCierre = "-- Fin de la base simulada: ";
+
+// Calls `fn(inicio, fin)` for each line of a script (without its '\n').
+template <typename F>
+void CadaLinea(std::string_view script, F&& fn) {
+  for (std::size_t pos = 0; pos <= script.size();) {
+    std::size_t fin = script.find('\n', pos);
+    if (fin == std::string_view::npos) fin = script.size();
+    fn(pos, fin);
+    pos = fin + 1;
+  }
+}
+
+// The closing line for a dump's content: how many GO lines it holds and a 64-bit FNV-1a of its bytes.
+std::string LineaCierre(std::string_view contenido) {
+  std::size_t lotes = 0;
+  CadaLinea(contenido,
+            [&](std::size_t a, std::size_t b) { lotes += EsSeparador(contenido.substr(a, b - a)); });
+  std::uint64_t suma = 14695981039346656037ull;
+  for (unsigned char c : contenido) {
+    suma ^= c;
+    suma *= 1099511628211ull;
+  }
+  char hex[24];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(suma));
+  return std::string(kCierre) + std::to_string(lotes) + " lotes, suma " + hex + ".\n";
+}
+
+// A script that says it is one of our dumps must end with its closing line and match it: a file
+// cut short after any GO would otherwise load as a smaller database without a word.
+void ComprobarVolcado(std::string_view script) {
+  if (script.substr(0, kCabecera.size()) != kCabecera) return;
+  const std::size_t corte =
+      script.size() < 2 ? std::string_view::npos : script.rfind('\n', script.size() - 2);
+  const std::string_view ultima = corte == std::string_view::npos ? script : script.substr(corte + 1);
+  if (script.back() != '\n' || ultima.substr(0, kCierre.size()) != kCierre)
+    throw ErrorSql(kErrorVolcado,
+                   "El archivo de la base simulada está incompleto: falta su línea final de comprobación.");
+  if (ultima != LineaCierre(script.substr(0, corte + 1)))
+    throw ErrorSql(kErrorVolcado,
+                   "El archivo de la base simulada está dañado: su contenido no coincide con la línea final "
+                   "de comprobación.");
+}
+
 // A row as expressions read it.
 struct Fila {
   virtual ~Fila() = default;
@@ -80,7 +126,7 @@ struct Servidor::Impl {
   int nivel = 0;
   bool cargando = false;  // running a script: views are not checked against their tables
   static constexpr int kVistasAnidadas = 32;
-  int vistasAbiertas = 0;          // views being expanded, one inside the other
+  int vistasAbiertas = 0;         // views being expanded, one inside the other
   bool listandoColumnas = false;  // building information_schema.columns, which opens the views
   std::vector<Deshacer> log;
   std::size_t visitas = 0;
@@ -479,8 +525,9 @@ struct Servidor::Impl {
     if (auto v = BuscarVista(o)) {
       // Views made in a script are not checked, so they may name each other in a cycle.
       if (vistasAbiertas >= kVistasAnidadas)
-        throw ErrorSql(217, "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit " +
-                                std::to_string(kVistasAnidadas) + ").");
+        throw ErrorSql(217,
+                       "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit " +
+                           std::to_string(kVistasAnidadas) + ").");
       ++vistasAbiertas;
       const struct Salida {
         int& n;
@@ -1760,7 +1807,7 @@ struct Servidor::Impl {
       }
       r += "GO\n";
     }
-    return r;
+    return r + LineaCierre(r);
   }
 };
 
@@ -1812,24 +1859,18 @@ void Servidor::EjecutarScript(std::string_view script) {
     explicit Cargando(bool& x) : b(x) { b = true; }
     ~Cargando() { b = false; }
   } cargando(impl_->cargando);
-  std::size_t inicio = 0, pos = 0;
+  ComprobarVolcado(script);
+  std::size_t inicio = 0;
   auto correr = [&](std::size_t fin) {
     const std::string_view lote = script.substr(inicio, fin - inicio);
     if (lote.find_first_not_of(" \t\r\n") != std::string_view::npos) Ejecutar(lote);
   };
-  while (pos <= script.size()) {
-    std::size_t fin = script.find('\n', pos);
-    if (fin == std::string_view::npos) fin = script.size();
-    std::string_view linea = script.substr(pos, fin - pos);
-    while (!linea.empty() && (linea.back() == '\r' || linea.back() == ' ' || linea.back() == '\t'))
-      linea.remove_suffix(1);
-    while (!linea.empty() && (linea.front() == ' ' || linea.front() == '\t')) linea.remove_prefix(1);
-    if (MismoNombre(linea, "go")) {
+  CadaLinea(script, [&](std::size_t pos, std::size_t fin) {
+    if (EsSeparador(script.substr(pos, fin - pos))) {
       correr(pos);
       inicio = fin + 1;
     }
-    pos = fin + 1;
-  }
+  });
   if (inicio < script.size()) correr(script.size());
   // The key sets built while loading are dropped: most tables are only read afterwards.
   for (auto& t : impl_->tablas) {

@@ -32,6 +32,9 @@ struct TipoResultado {
   bool nulos = true;
 };
 
+// The refusal of a script that says it is the engine's dump but is cut short or altered.
+constexpr int kErrorVolcado = 50000;
+
 struct Resultado {
   std::vector<std::string> columnas;
   std::vector<TipoResultado> tipos;  // one per column of a SELECT
@@ -65,7 +68,8 @@ class Servidor {
     std::function<bool(const Resultado*, const ErrorSql*)> fin;
   };
   void EjecutarLote(std::string_view lote, const Receptor& receptor);
-  // Runs a script: statements separated by lines holding only GO, "--" comments allowed.
+  // Runs a script: statements separated by lines holding only GO, "--" comments allowed. A script
+  // that opens with the engine's dump header must end with the dump's closing check (kErrorVolcado).
   void EjecutarScript(std::string_view script);
   // The whole state as a script that EjecutarScript turns back into the same state;
   // the same state always gives the same bytes.

@@ -1,6 +1,7 @@
 // Statement trees of the simulated server and the parser that builds them from T-SQL text.
 #include "Sintaxis.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -58,6 +59,8 @@ std::vector<Token> Tokens(std::string_view s) {
       t.t = Token::T::Id;
       t.corchete = true;
       t.texto = std::string(s.substr(i + 1, fin - i - 1));
+      // A name is written back into scripts as it is; a line break in it could end a batch there.
+      if (t.texto.find_first_of("\r\n") != std::string::npos) Sintaxis(t.texto);
       i = fin + 1;
     } else if (c == '\'' || ((c == 'N' || c == 'n') && i + 1 < s.size() && s[i + 1] == '\'')) {
       if (c != '\'') ++i;
@@ -100,7 +103,8 @@ std::vector<Token> Tokens(std::string_view s) {
           trasPunto = true;
           continue;
         }
-        if (++cifras > 18)
+        // Leading zeros add nothing: "0.123456789012345678" is 18 digits, as the engine writes it.
+        if ((cifras > 0 || d != '0') && ++cifras > 18)
           throw ErrorSql(1007,
                          "The number '" + t.texto +
                              "' is out of the range for numeric representation (maximum precision 38).");
@@ -180,6 +184,40 @@ class Analizador {
   std::string_view src_;
   std::vector<Token> t_;
   std::size_t i_ = 0;
+  int nivel_ = 0;   // recursion depth of the parser itself
+  int altura_ = 0;  // the tallest expression of the query being read
+
+  [[noreturn]] static void Anidado() {
+    throw ErrorSql(191,
+                   "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up "
+                   "into smaller queries.");
+  }
+
+  // Held by each parsing function that recurses; it refuses the level past the limit.
+  struct Nivel {
+    int& n;
+    explicit Nivel(int& x) : n(x) {
+      if (++n > kAnidamientoMaximo) {
+        --n;
+        Anidado();
+      }
+    }
+    ~Nivel() { --n; }
+    Nivel(const Nivel&) = delete;
+    Nivel& operator=(const Nivel&) = delete;
+  };
+
+  // Sets a finished node's height from its children; operator chains are built without recursion,
+  // so it is the height, not the parser's depth, that keeps the evaluator's recursion bounded.
+  PExpr Medido(PExpr e) {
+    int a = 0;
+    for (const auto& h : e->hijos) a = std::max(a, h->altura);
+    if (e->sub) a = std::max(a, e->sub->altura);
+    e->altura = a + 1;
+    if (e->altura > kAnidamientoMaximo) Anidado();
+    altura_ = std::max(altura_, e->altura);
+    return e;
+  }
 
   const Token& Ver(std::size_t k = 0) const { return t_[std::min(i_ + k, t_.size() - 1)]; }
   bool Es(const char* palabra, std::size_t k = 0) const {
@@ -334,8 +372,10 @@ class Analizador {
       s.k = Sentencia::K::CrearVista;
       s.objeto = Objeto();
       Espera("as");
+      std::size_t primero = i_;
+      while (primero > 0 && t_[primero].pos != inicio) --primero;
       s.consulta = ConsultaCompleta();
-      s.texto = std::string(src_.substr(inicio, t_[i_ - 1].fin - inicio));
+      s.texto = TextoSinSeparadores(primero, i_);
       return;
     }
     s.k = Sentencia::K::CrearIndice;
@@ -351,6 +391,38 @@ class Analizador {
     s.listaCols = ListaColumnas();
     s.relleno = Relleno();
     EnGrupo();
+  }
+
+  // The source of tokens [desde, hasta), as a dump can hold it: a quoted text or the
+  // comments between two tokens that hold a line reading as GO are written again without one.
+  std::string TextoSinSeparadores(std::size_t desde, std::size_t hasta) const {
+    std::string r;
+    for (std::size_t k = desde; k < hasta; ++k) {
+      const Token& t = t_[k];
+      if (k > desde) {
+        const std::string_view hueco = src_.substr(t_[k - 1].fin, t.pos - t_[k - 1].fin);
+        if (TieneSeparador(hueco))
+          r += ' ';
+        else
+          r += hueco;
+      }
+      const std::string_view fuente = src_.substr(t.pos, t.fin - t.pos);
+      if (t.t == Token::T::Cad && TieneSeparador(fuente))
+        r += Literal(t.valor);
+      else
+        r += fuente;
+    }
+    return r;
+  }
+
+  static bool TieneSeparador(std::string_view s) {
+    for (std::size_t i = s.find('\n'); i != std::string_view::npos;) {
+      const std::size_t fin = s.find('\n', i + 1);
+      if (fin == std::string_view::npos) return false;
+      if (EsSeparador(s.substr(i + 1, fin - i - 1))) return true;
+      i = fin;
+    }
+    return false;
   }
 
   void EnGrupo() {
@@ -598,15 +670,20 @@ class Analizador {
 
   std::shared_ptr<Consulta> ConsultaCompleta() {
     auto c = std::make_shared<Consulta>();
+    const int fuera = altura_;
+    altura_ = 0;
     Termino(*c);
     while (Acepta("union")) {
       Espera("all");
       Termino(*c);
     }
+    c->altura = altura_;
+    altura_ = fuera;
     return c;
   }
 
   void Termino(Consulta& c) {
+    const Nivel nivel(nivel_);
     if (AceptaSim("(")) {
       Termino(c);
       while (Acepta("union")) {
@@ -658,7 +735,7 @@ class Analizador {
       PExpr o = Nodo(Expr::K::O);
       o->hijos.push_back(std::move(a));
       o->hijos.push_back(CondicionY());
-      a = std::move(o);
+      a = Medido(std::move(o));
     }
     return a;
   }
@@ -669,16 +746,17 @@ class Analizador {
       PExpr y = Nodo(Expr::K::Y);
       y->hijos.push_back(std::move(a));
       y->hijos.push_back(CondicionNo());
-      a = std::move(y);
+      a = Medido(std::move(y));
     }
     return a;
   }
 
   PExpr CondicionNo() {
+    const Nivel nivel(nivel_);
     if (Acepta("not")) {
       PExpr n = Nodo(Expr::K::No);
       n->hijos.push_back(CondicionNo());
-      return n;
+      return Medido(std::move(n));
     }
     PExpr a = Suma();
     static const char* const kOps[] = {"=", "<>", "!=", "<", ">", "<=", ">="};
@@ -688,7 +766,7 @@ class Analizador {
         c->op = std::strcmp(op, "!=") == 0 ? "<>" : op;
         c->hijos.push_back(std::move(a));
         c->hijos.push_back(Suma());
-        return c;
+        return Medido(std::move(c));
       }
     }
     const bool negado = Es("not") && Es("in", 1);
@@ -706,7 +784,7 @@ class Analizador {
         } while (AceptaSim(","));
       }
       EsperaSim(")");
-      return e;
+      return Medido(std::move(e));
     }
     if (negado) Error();
     if (Acepta("is")) {
@@ -714,9 +792,13 @@ class Analizador {
       e->negado = Acepta("not");
       Espera("null");
       e->hijos.push_back(std::move(a));
-      return e;
+      return Medido(std::move(e));
     }
     return a;
+  }
+
+  static bool TextoLiteral(const Expr& e) {
+    return e.k == Expr::K::Literal && e.valor.clase == Valor::Clase::Texto;
   }
 
   PExpr Suma() {
@@ -727,7 +809,14 @@ class Analizador {
       ++i_;
       b->hijos.push_back(std::move(a));
       b->hijos.push_back(Producto());
-      a = std::move(b);
+      // Quoted pieces joined with + are one text (how a dump writes a text holding a GO line), so
+      // a long text does not become a tall tree.
+      if (b->op == "+" && TextoLiteral(*b->hijos[0]) && TextoLiteral(*b->hijos[1])) {
+        a = std::move(b->hijos[0]);
+        a->valor.s += b->hijos[1]->valor.s;
+        continue;
+      }
+      a = Medido(std::move(b));
     }
     return a;
   }
@@ -740,12 +829,13 @@ class Analizador {
       ++i_;
       b->hijos.push_back(std::move(a));
       b->hijos.push_back(Unario());
-      a = std::move(b);
+      a = Medido(std::move(b));
     }
     return a;
   }
 
   PExpr Unario() {
+    const Nivel nivel(nivel_);
     if (AceptaSim("+")) return Unario();
     if (AceptaSim("-")) {
       PExpr a = Unario();
@@ -755,7 +845,7 @@ class Analizador {
       }
       PExpr m = Nodo(Expr::K::Menos);
       m->hijos.push_back(std::move(a));
-      return m;
+      return Medido(std::move(m));
     }
     return Primario();
   }
@@ -774,7 +864,7 @@ class Analizador {
         PExpr e = Nodo(Expr::K::Subconsulta);
         e->sub = ConsultaCompleta();
         EsperaSim(")");
-        return e;
+        return Medido(std::move(e));
       }
       PExpr e = Condicion();
       EsperaSim(")");
@@ -807,6 +897,18 @@ std::vector<Sentencia> AnalizarLote(std::string_view texto) {
 
 PExpr AnalizarExpresion(std::string_view texto) {
   return Analizador(texto).SoloExpresion();
+}
+
+std::string NombreEnScript(const std::string& nombre) {
+  try {
+    const auto t = Tokens(nombre);
+    if (t.size() == 2 && t[0].t == Token::T::Id && !t[0].corchete && t[0].texto == nombre &&
+        !Reservada(nombre))
+      return nombre;
+  } catch (const ErrorSql&) {
+    // Not even a token: it needs the brackets.
+  }
+  return "[" + nombre + "]";
 }
 
 std::string TextoExpresion(const Expr& e) {

@@ -24,6 +24,7 @@ struct Expr {
   std::shared_ptr<Consulta> sub;  // Subconsulta
   bool negado = false;            // NOT IN, IS NOT NULL
   int indice = -1;                // Columna, once bound to a source
+  int altura = 1;                 // levels below and including this node, subqueries counted
   // Subconsulta, En: the values of the sub-select. It cannot see the outer row, so one run serves
   // the whole statement.
   mutable std::shared_ptr<std::vector<Valor>> resultado;
@@ -51,7 +52,12 @@ struct Nucleo {
 // Parenthesised selects joined by UNION ALL, flattened.
 struct Consulta {
   std::vector<Nucleo> partes;
+  int altura = 0;  // the tallest expression in it
 };
+
+// How deep statements may nest (parentheses, operators, NOT, subqueries): deeper ones are refused
+// with 191, so that neither the parser nor the evaluator can run out of stack.
+constexpr int kAnidamientoMaximo = 128;
 
 struct DefRestriccion {
   enum class T { PK, UQ, DF };
@@ -119,6 +125,8 @@ struct Sentencia {
 std::vector<Sentencia> AnalizarLote(std::string_view texto);
 // Parses one scalar expression (defaults kept as text).
 PExpr AnalizarExpresion(std::string_view texto);
+// A name as a script writes it: bare when it reads back as the same identifier, else in brackets.
+std::string NombreEnScript(const std::string& nombre);
 // The canonical text of a literal-only expression such as a default: "(0)", "('')", "(getdate())".
 std::string TextoExpresion(const Expr& e);
 

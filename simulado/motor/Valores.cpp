@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 namespace simulado {
 
@@ -15,20 +16,62 @@ ErrorSql Desborde(const std::string& origen, const std::string& destino) {
   return ErrorSql(8115, "Arithmetic overflow error converting " + origen + " to data type " + destino + ".");
 }
 
+// The widest value a fixed-point intermediate may hold: 38 digits, SQL Server's maximum precision;
+// 10^38 still fits in 128 bits, 10^39 does not.
+constexpr int kPrecisionMaxima = 38;
+
 i128 Potencia10(int e) {
   i128 r = 1;
-  for (int i = 0; i < e; ++i) r *= 10;
+  for (int i = 0; i < e && i < kPrecisionMaxima; ++i) r *= 10;
   return r;
 }
 
-// Rescales a fixed-point value, rounding half away from zero when digits are lost.
+i128 Absoluto(i128 v) {
+  return v < 0 ? -v : v;
+}
+
+// v * 10^e when the product keeps within 38 digits.
+std::optional<i128> Ampliar(i128 v, int e) {
+  const i128 tope = Potencia10(kPrecisionMaxima);
+  for (int i = 0; i < e; ++i) {
+    if (Absoluto(v) >= tope / 10) return std::nullopt;
+    v *= 10;
+  }
+  return v;
+}
+
+// Rescales a fixed-point value, rounding half away from zero when digits are lost; a value that
+// would pass 38 digits is an overflow (8115).
 i128 Reescalar(i128 v, int de, int a) {
-  if (a >= de) return v * Potencia10(a - de);
+  if (a >= de) {
+    const auto r = Ampliar(v, a - de);
+    if (!r) throw Desborde("expression", "numeric");
+    return *r;
+  }
+  // |v| < 1.7e38, so losing 39 digits or more always leaves zero.
+  if (de - a > kPrecisionMaxima) return 0;
   const i128 d = Potencia10(de - a);
   const i128 q = v / d, r = v % d;
   if (r * 2 >= d) return q + 1;
   if (r * 2 <= -d) return q - 1;
   return q;
+}
+
+bool CabeEn64(i128 v) {
+  // The lowest 64-bit value is left out so that every stored number can be negated.
+  return v <= std::numeric_limits<std::int64_t>::max() && v >= -std::numeric_limits<std::int64_t>::max();
+}
+
+// A decimal result that does not fit the stored 64 bits gives up fraction digits, down to six as
+// SQL Server keeps at least, before it is an overflow.
+Valor DecimalAjustado(i128 r, int escala) {
+  while (!CabeEn64(r) && escala > 6) {
+    const int menos = std::max(6, escala - 19);
+    r = Reescalar(r, escala, menos);
+    escala = menos;
+  }
+  if (!CabeEn64(r)) throw Desborde("expression", "numeric");
+  return Valor::Decimal(static_cast<std::int64_t>(r), escala);
 }
 
 std::string_view Recortar(std::string_view s) {
@@ -103,8 +146,9 @@ Valor TextoADecimal(const std::string& original) {
     negativo = s.front() == '-';
     s.remove_prefix(1);
   }
+  const ErrorSql desborde(8115, "Arithmetic overflow error converting varchar to data type numeric.");
   i128 v = 0;
-  int escala = 0, digitos = 0;
+  int escala = 0, digitos = 0, significativos = 0;
   bool punto = false;
   for (char c : s) {
     if (c == '.' && !punto) {
@@ -112,14 +156,16 @@ Valor TextoADecimal(const std::string& original) {
       continue;
     }
     if (!Digito(c)) throw fallo;
-    v = v * 10 + (c - '0');
     ++digitos;
     if (punto) ++escala;
-    if (digitos > 38) throw fallo;
+    // Leading zeros add no precision; the 39th significant digit or fraction digit is checked
+    // before it is multiplied in, as it would not fit the 128-bit accumulator.
+    if (v != 0 || c != '0') ++significativos;
+    if (significativos > kPrecisionMaxima || escala > kPrecisionMaxima) throw desborde;
+    v = v * 10 + (c - '0');
   }
   if (digitos == 0) throw fallo;
-  if (v > std::numeric_limits<std::int64_t>::max())
-    throw ErrorSql(8115, "Arithmetic overflow error converting varchar to data type numeric.");
+  if (!CabeEn64(v)) throw desborde;
   return Valor::Decimal(static_cast<std::int64_t>(negativo ? -v : v), escala);
 }
 
@@ -202,6 +248,29 @@ std::int64_t TextoAFecha(const std::string& original) {
                    "out-of-range value.");
   return DiasDesdeCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kDia +
          ((h * 60 + mi) * 60 + se) * std::int64_t{1000} + ms;
+}
+
+// datetime runs from 1753-01-01 to 9999-12-31 23:59:59.997; the engine keeps milliseconds as
+// given, and SQL Server rounds .998 down into the range and .999 out of it.
+const std::int64_t kFechaMinima = DiasDesdeCivil(1753, 1, 1) * kDia;
+const std::int64_t kFechaTope = DiasDesdeCivil(10000, 1, 1) * kDia - 1;
+constexpr std::int64_t kDiasRango = 3000000;  // wider than the range in either direction
+
+bool EnRangoFecha(std::int64_t ms) {
+  return ms >= kFechaMinima && ms < kFechaTope;
+}
+
+ErrorSql FechaFueraDeRango() {
+  return ErrorSql(242,
+                  "The conversion of a varchar data type to a datetime data type resulted in an out-of-range "
+                  "value.");
+}
+
+// A text compared with a date converts to datetime, with its range.
+std::int64_t TextoAFechaEnRango(const std::string& s) {
+  const std::int64_t ms = TextoAFecha(s);
+  if (!EnRangoFecha(ms)) throw FechaFueraDeRango();
+  return ms;
 }
 
 std::string TextoFecha(std::int64_t ms, int escala) {
@@ -375,16 +444,25 @@ Valor Convertir(const Valor& v, const TipoCol& t) {
     case Tipo::SmallDateTime:
     case Tipo::DateTime: {
       std::int64_t ms;
-      if (v.clase == Valor::Clase::Fecha)
+      if (v.clase == Valor::Clase::Fecha) {
         ms = v.n;
-      else if (v.clase == Valor::Clase::Texto)
+      } else if (v.clase == Valor::Clase::Texto) {
         ms = TextoAFecha(v.s);
-      else if (v.clase == Valor::Clase::Entero)
-        ms = (DiasDesdeCivil(1900, 1, 1) + v.n) * kDia;
-      else
+        if (!EnRangoFecha(ms) && t.tipo == Tipo::DateTime) throw FechaFueraDeRango();
+      } else if (v.clase == Valor::Clase::Entero) {
+        // Checked in days first: the product in milliseconds would not fit 64 bits for large counts.
+        const std::int64_t dias = DiasDesdeCivil(1900, 1, 1) + v.n;
+        if (v.n < -kDiasRango || v.n > kDiasRango || !EnRangoFecha(dias * kDia))
+          throw Desborde("expression", NombreTipo(t.tipo));
+        ms = dias * kDia;
+      } else {
         throw ErrorSql(529, "Explicit conversion from data type numeric to datetime is not allowed.");
+      }
       if (t.tipo == Tipo::SmallDateTime) {
-        ms = (ms + 30000) / 60000 * 60000;
+        // To the nearest minute with floor division: before 1970 the milliseconds are negative and
+        // truncation would move every reloaded value one minute later.
+        const std::int64_t q = ms + 30000;
+        ms = (q / 60000 - (q % 60000 < 0 ? 1 : 0)) * 60000;
         if (ms < DiasDesdeCivil(1900, 1, 1) * kDia || ms >= DiasDesdeCivil(2079, 6, 7) * kDia)
           throw ErrorSql(242,
                          "The conversion of a varchar data type to a smalldatetime data type resulted in an "
@@ -405,16 +483,21 @@ int Comparar(const Valor& a, const Valor& b) {
     return x < y ? -1 : (x > y ? 1 : 0);
   }
   if (a.clase == C::Texto)
-    return Comparar(b.clase == C::Fecha ? Valor::Fecha(TextoAFecha(a.s), 3) : ANumero(a, b), b);
+    return Comparar(b.clase == C::Fecha ? Valor::Fecha(TextoAFechaEnRango(a.s), 3) : ANumero(a, b), b);
   if (b.clase == C::Texto)
-    return Comparar(a, a.clase == C::Fecha ? Valor::Fecha(TextoAFecha(b.s), 3) : ANumero(b, a));
+    return Comparar(a, a.clase == C::Fecha ? Valor::Fecha(TextoAFechaEnRango(b.s), 3) : ANumero(b, a));
   if (a.clase == C::Fecha || b.clase == C::Fecha) {
     if (a.clase != b.clase) throw ErrorSql(206, "Operand type clash: datetime is incompatible with numeric");
     return signo(static_cast<i128>(a.n) - b.n);
   }
-  const int escala = std::max(a.escala, b.escala);
-  return signo(Reescalar(a.n, a.clase == C::Decimal ? a.escala : 0, escala) -
-               Reescalar(b.n, b.clase == C::Decimal ? b.escala : 0, escala));
+  // Whole parts first, then the fractions brought to one scale: each fraction is below 10^escala,
+  // so neither side can leave 128 bits whatever the two scales are.
+  const int ea = a.clase == C::Decimal ? a.escala : 0, eb = b.clase == C::Decimal ? b.escala : 0;
+  const int escala = std::max(ea, eb);
+  const i128 da = Potencia10(ea), db = Potencia10(eb);
+  if (const int c = signo(static_cast<i128>(a.n / da) - static_cast<i128>(b.n / db)); c != 0) return c;
+  return signo(static_cast<i128>(a.n % da) * Potencia10(escala - ea) -
+               static_cast<i128>(b.n % db) * Potencia10(escala - eb));
 }
 
 Valor Negar(const Valor& a) {
@@ -464,7 +547,12 @@ Valor Operar(char op, const Valor& a, const Valor& b) {
   switch (op) {
     case '+':
     case '-': {
+      // Both sides at the finer scale, unless that would pass 38 digits: then at the finest scale
+      // the wider side allows, the finer one rounded to it.
       escala = std::max(x.escala, y.escala);
+      while (escala > std::min(x.escala, y.escala) &&
+             (!Ampliar(x.n, std::max(0, escala - x.escala)) || !Ampliar(y.n, std::max(0, escala - y.escala))))
+        --escala;
       const i128 p = Reescalar(x.n, x.escala, escala), q = Reescalar(y.n, y.escala, escala);
       r = op == '+' ? p + q : p - q;
       break;
@@ -477,14 +565,15 @@ Valor Operar(char op, const Valor& a, const Valor& b) {
         escala = 12;
       }
       break;
-    default:
+    default: {
       if (y.n == 0) throw ErrorSql(8134, "Divide by zero error encountered.");
-      escala = std::max(6, x.escala);
+      // The dividend is widened by the divisor's scale as well; together at most 38 places.
+      const int total = std::min(kPrecisionMaxima, std::max(6, x.escala) + y.escala);
+      escala = std::max(0, total - y.escala);
       r = Reescalar(x.n, x.escala, escala + y.escala) / y.n;
+    }
   }
-  if (r > std::numeric_limits<std::int64_t>::max() || r < std::numeric_limits<std::int64_t>::min())
-    throw Desborde("expression", "numeric");
-  return Valor::Decimal(static_cast<std::int64_t>(r), escala);
+  return DecimalAjustado(r, escala);
 }
 
 std::string Imprimir(const Valor& v) {
@@ -503,16 +592,29 @@ std::string Imprimir(const Valor& v) {
   return {};
 }
 
+bool EsSeparador(std::string_view linea) {
+  while (!linea.empty() && (linea.back() == '\r' || linea.back() == ' ' || linea.back() == '\t'))
+    linea.remove_suffix(1);
+  while (!linea.empty() && (linea.front() == ' ' || linea.front() == '\t')) linea.remove_prefix(1);
+  return MismoNombre(linea, "go");
+}
+
 std::string Literal(const Valor& v) {
-  if (v.clase == Valor::Clase::Texto || v.clase == Valor::Clase::Fecha) {
-    std::string r = "'";
-    for (char c : Imprimir(v)) {
-      r += c;
-      if (c == '\'') r += '\'';
-    }
-    return r + "'";
+  if (v.clase != Valor::Clase::Texto && v.clase != Valor::Clase::Fecha) return Imprimir(v);
+  const std::string texto = Imprimir(v);
+  std::string r = "'";
+  for (std::size_t i = 0; i < texto.size(); ++i) {
+    const char c = texto[i];
+    r += c;
+    if (c == '\'') r += '\'';
+    if (c != '\n') continue;
+    // A whole line the script reader would take for GO is opened by a new quoted piece, so that
+    // in the script its line starts with "' + '" instead; the parser joins the pieces again.
+    const std::size_t fin = texto.find('\n', i + 1);
+    if (fin != std::string::npos && EsSeparador(std::string_view(texto).substr(i + 1, fin - i - 1)))
+      r += "' + '";
   }
-  return Imprimir(v);
+  return r + "'";
 }
 
 std::string ClaveTexto(std::string_view s) {

@@ -82,8 +82,11 @@ Valor Negar(const Valor& a);
 
 // The text SQL Server prints for the value (NULL is the caller's business).
 std::string Imprimir(const Valor& v);
-// A literal that reads back as the same value ('x' quoted, numbers bare, NULL).
+// A literal that reads back as the same value ('x' quoted, numbers bare, NULL), also from a script:
+// a text holding a line that reads as GO is written as two pieces joined with +.
 std::string Literal(const Valor& v);
+// A script line that ends a batch: GO in any case, blanks around.
+bool EsSeparador(std::string_view linea);
 
 // Case folding and trailing-blank trimming of the default case-insensitive collation.
 std::string ClaveTexto(std::string_view s);

@@ -114,3 +114,4 @@ GO
 INSERT INTO [Acreditada] ([ACR_Empresa], [ACR_CodTarjeta], [ACR_IDAcredita], [ACR_Puntos], [ACR_Factura], [ACR_FecCobro], [ACR_Hora]) VALUES
 ('000001', 4, 1, 120, 'A0012345', '2026-10-30 00:00:00', '18:00:00')
 GO
+-- Fin de la base simulada: 14 lotes, suma 5a065d3b6b9deadd.
