@@ -174,6 +174,7 @@ void Sesion::Peticion(Mensaje& m) {
   e_.Datos().clear();
   hecho_.reset();
   detenido_ = false;
+  cortado_ = false;
   rpc_ = false;
   if (m.ignorar) {
     e_.Hecho(kDone, kErrorHecho, 0, 0);
@@ -263,7 +264,7 @@ void Sesion::Texto(const std::string& texto, bool rpc) {
     }
   }
   for (const auto& p : piezas) {
-    if (detenido_) break;
+    if (detenido_ || cortado_) break;
     switch (p.k) {
       case Pieza::K::Set:
         CerrarSentencia(0, 0);
@@ -442,7 +443,8 @@ void Sesion::EjecutarMotor(const std::string& texto, bool rpc) {
       ErrorSentencia(fallo->numero, fallo->descripcion);
       CerrarSentencia(kErrorHecho, 0);
       // Conversion errors end the batch (and the emulator has ended the transaction).
-      return !detenido_ && !EsErrorConversion(fallo->numero);
+      cortado_ = EsErrorConversion(fallo->numero);
+      return !detenido_ && !cortado_;
     }
     CerrarSentencia(res->contadas ? kCuenta : 0,
                     static_cast<std::uint64_t>(std::max(res->filasAfectadas, 0L)));

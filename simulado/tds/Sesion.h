@@ -68,7 +68,10 @@ class Sesion {
   };
   std::optional<Hecho> hecho_;
   bool rpc_ = false;
-  bool detenido_ = false;  // cancelled, client gone or server stopping: the rest of the request is skipped
+  bool detenido_ = false;
+  bool cortado_ =
+      false;  // an error that ends the batch (conversion errors): the statements after it do not run  //
+              // cancelled, client gone or server stopping: the rest of the request is skipped
 };
 
 }  // namespace simulado::tds

@@ -1,0 +1,287 @@
+// The wire layer on its own (values, login, packets, batches) and the program against malformed input.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include "Arnes.h"
+#include "tds/Login.h"
+#include "tds/Lotes.h"
+#include "tds/Paquetes.h"
+#include "tds/Peticiones.h"
+#include "tds/Tokens.h"
+
+using namespace simulado::tds;
+using prueba_tds::Crudo;
+using prueba_tds::ServidorPrueba;
+using prueba_tds::TieneError;
+
+namespace {
+Bytes ValorEnFila(const ColumnaTds& c, const std::optional<std::string>& v,
+                  std::uint32_t version = 0x72090002) {
+  Escritor e(version);
+  e.Fila({c}, {v});
+  return Bytes(e.Datos().begin() + 1, e.Datos().end());
+}
+ColumnaTds Col(ColumnaTds::Tipo t, int largo = 0, int precision = 18, int escala = 0) {
+  ColumnaTds c;
+  c.tipo = t;
+  c.largo = largo;
+  c.precision = precision;
+  c.escala = escala;
+  return c;
+}
+}  // namespace
+
+// Exact bytes of values, including the layouts every client decoded, rounding and the limits of each type.
+TEST(Protocolo, ValoresEnBytesExactos) {
+  using T = ColumnaTds::Tipo;
+  struct Caso {
+    ColumnaTds col;
+    std::optional<std::string> valor;
+    Bytes esperado;
+  } casos[] = {
+      {Col(T::Decimal, 0, 9, 2), "-123.45", {0x05, 0x00, 0x39, 0x30, 0x00, 0x00}},
+      {Col(T::Numeric, 0, 38, 4),
+       "12345.6789",
+       {0x11, 0x01, 0x15, 0xCD, 0x5B, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {Col(T::Decimal, 0, 9, 2), "1.005", {0x05, 0x01, 0x65, 0x00, 0x00, 0x00}},
+      {Col(T::Decimal, 0, 9, 2), "-0.00", {0x05, 0x01, 0, 0, 0, 0}},
+      {Col(T::DateTime), "2023-03-17 13:30:15.500", {0x08, 0xC8, 0xAF, 0x00, 0x00, 0x4A, 0x8B, 0xDE, 0x00}},
+      {Col(T::DateTime), "1753-01-01 00:00:00.003", {0x08, 0x46, 0x2E, 0xFF, 0xFF, 0x01, 0, 0, 0}},
+      {Col(T::SmallDateTime), "1900-01-02 00:01:00", {0x04, 0x01, 0x00, 0x01, 0x00}},
+      {Col(T::Int), "-2", {0x04, 0xFE, 0xFF, 0xFF, 0xFF}},
+      {Col(T::TinyInt), "255", {0x01, 0xFF}},
+      {Col(T::Bit), "1", {0x01, 0x01}},
+      {Col(T::Char, 3), "é", {0x03, 0x00, 0xE9, 0x20, 0x20}},
+      {Col(T::VarChar, 10), "€ñ", {0x02, 0x00, 0x80, 0xF1}},
+      {Col(T::NVarChar, 10), "ñ", {0x02, 0x00, 0xF1, 0x00}},
+      {Col(T::VarChar, 10), std::nullopt, {0xFF, 0xFF}},
+      {Col(T::Int), std::nullopt, {0x00}},
+  };
+  for (const auto& c : casos) EXPECT_EQ(ValorEnFila(c.col, c.valor), c.esperado) << c.valor.value_or("NULL");
+  // From 7.3B a row is an NBCROW: a null bitmap and only the values present.
+  EXPECT_EQ(ValorEnFila(Col(T::Int), std::nullopt, 0x74000004), Bytes({0x01}));
+  struct Malo {
+    ColumnaTds col;
+    std::string valor;
+    int numero;
+  } malos[] = {
+      {Col(T::Int), "2147483648", 8115},
+      {Col(T::SmallInt), "40000", 8115},
+      {Col(T::Decimal, 0, 3, 1), "100.0", 8115},
+      {Col(T::VarChar, 2), "abc", 8152},
+      {Col(T::Int), "x", 245},
+      {Col(T::DateTime), "ayer", 241},
+  };
+  for (const auto& m : malos) {
+    Escritor e(0x72090002);
+    e.U8(0x42);
+    try {
+      e.Fila({m.col}, {m.valor});
+      ADD_FAILURE() << m.valor << " debía ser rechazado";
+    } catch (const ErrorValor& x) {
+      EXPECT_EQ(x.numero, m.numero) << m.valor;
+    }
+    EXPECT_EQ(e.Datos(), Bytes({0x42})) << "nada de la fila queda escrito";
+  }
+}
+
+// LOGIN7 decodes names and the scrambled password; every cut of it is refused cleanly, never read past.
+TEST(Protocolo, Login7DecodificaYRechazaCadaRecorte) {
+  const auto l7 = Crudo::Login7("pagora", "pw-ñ", "PagoraDemo", 0x74000004);
+  const Bytes b(l7.begin(), l7.end());
+  const Login7 l = LeerLogin7(b);
+  EXPECT_EQ(l.usuario, "pagora");
+  EXPECT_EQ(l.clave, "pw-\xC3\xB1");
+  EXPECT_EQ(l.base, "PagoraDemo");
+  EXPECT_EQ(VersionAcordada(l.version), 0x74000004u);
+  EXPECT_EQ(VersionAcordada(0x730B0003), 0x730B0003u);
+  EXPECT_EQ(VersionAcordada(0x75000000), 0x74000004u);
+  EXPECT_EQ(VersionAcordada(0x70000000), 0u);
+  for (std::size_t n = 0; n < b.size(); ++n) {
+    Bytes corto(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_THROW(LeerLogin7(corto), ErrorProtocolo) << n;
+  }
+  EXPECT_TRUE(IgualesTiempoConstante("abc", "abc"));
+  EXPECT_FALSE(IgualesTiempoConstante("abc", "abd"));
+  EXPECT_FALSE(IgualesTiempoConstante("abc", "abcd"));
+  EXPECT_FALSE(IgualesTiempoConstante("", "a"));
+}
+
+// Messages come whole whatever way the bytes are cut; headers that lie end the connection.
+TEST(Protocolo, EnsambladorReuneMensajesYRechazaEncabezadosFalsos) {
+  Bytes flujo;
+  auto paquete = [&](std::uint8_t tipo, std::uint8_t estado, const Bytes& d) {
+    const std::size_t n = d.size() + 8;
+    flujo.insert(flujo.end(),
+                 {tipo, estado, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n), 0, 0, 1, 0});
+    flujo.insert(flujo.end(), d.begin(), d.end());
+  };
+  paquete(kLote, 0, {1, 2, 3});
+  paquete(kLote, 1, {4});
+  paquete(kAtencionPaquete, 1, {});
+  paquete(kRpc, 3, {9});
+  for (std::size_t trozo : {1u, 2u, 7u, 8u, 9u, 100u}) {
+    Ensamblador en;
+    for (std::size_t i = 0; i < flujo.size(); i += trozo)
+      en.Agregar(flujo.data() + i, std::min(trozo, flujo.size() - i));
+    auto a = en.Siguiente(), b = en.Siguiente(), c = en.Siguiente();
+    ASSERT_TRUE(a && b && c) << trozo;
+    EXPECT_EQ(a->datos, Bytes({1, 2, 3, 4}));
+    EXPECT_EQ(b->tipo, kAtencionPaquete);
+    EXPECT_TRUE(c->ignorar);
+    EXPECT_FALSE(en.Siguiente());
+    EXPECT_FALSE(en.AMedias());
+  }
+  const Bytes malos[] = {
+      {kLote, 1, 0, 7, 0, 0, 0, 0},                                // length under the header
+      {0x55, 1, 0, 8, 0, 0, 0, 0},                                 // unknown type
+      {kLote, 0, 0, 9, 0, 0, 0, 0, 1, kRpc, 1, 0, 8, 0, 0, 0, 0},  // type changes inside a message
+  };
+  for (const auto& m : malos) {
+    Ensamblador en;
+    EXPECT_THROW(en.Agregar(m.data(), m.size()), ErrorProtocolo);
+  }
+  Ensamblador chico(8);
+  const Bytes grande = {kLote, 0, 0, 20, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  EXPECT_THROW(chico.Agregar(grande.data(), grande.size()), ErrorProtocolo);
+}
+
+// A packet begun and never finished is dropped after the deadline instead of holding the session.
+TEST(Protocolo, PaqueteAMediasVenceSuPlazo) {
+  int par[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, par), 0);
+  int parada[2];
+  ASSERT_EQ(::pipe(parada), 0);
+  Canal c{Descriptor(par[0]), parada[0], 51};
+  const std::uint8_t medio[] = {kLote, 1, 0, 40, 0, 0, 1, 0, 1, 2};
+  ASSERT_EQ(::write(par[1], medio, sizeof medio), static_cast<ssize_t>(sizeof medio));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_THROW(c.Leer(std::chrono::seconds(30), std::chrono::milliseconds(300)), ErrorProtocolo);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  ::close(par[1]);
+  ::close(parada[0]);
+  ::close(parada[1]);
+}
+
+TEST(Protocolo, LotesSePartenFueraDeTextosYComentarios) {
+  struct Caso {
+    const char* texto;
+    std::vector<Pieza::K> clases;
+  } casos[] = {
+      {"SET ARITHABORT ON;SET TEXTSIZE 2147483647;", {Pieza::K::Set, Pieza::K::Set}},
+      {"SELECT 'a;b' -- x;y\n; /* ; */ SELECT 1", {Pieza::K::Motor, Pieza::K::Motor}},
+      {"IF @@TRANCOUNT > 0 COMMIT BEGIN TRANSACTION", {Pieza::K::SiTrancount}},
+      {"if @@trancount > 0 rollback tran", {Pieza::K::SiTrancount}},
+      {"use [PagoraDemo]", {Pieza::K::Use}},
+      {"SELECT @@TRANCOUNT;select db_name()", {Pieza::K::Variable, Pieza::K::Variable}},
+      {"exec sys.sp_who; sp_datatype_info_100 12,3", {Pieza::K::Exec, Pieza::K::Exec}},
+      {"SET IDENTITY_INSERT T ON", {Pieza::K::Motor}},
+      {"UPDATE [a;b] SET x = 'it''s;'", {Pieza::K::Motor}},
+      {" ; -- nada\n ; ", {}},
+  };
+  for (const auto& c : casos) {
+    std::vector<Pieza::K> k;
+    for (const auto& p : PartirLote(c.texto)) k.push_back(p.k);
+    EXPECT_EQ(k, c.clases) << c.texto;
+  }
+  EXPECT_EQ(PartirLote("USE [Pagora]]Demo]")[0].nombre, "Pagora]Demo");
+}
+
+// RPC: sp_executesql by number and by name runs its statement; any other procedure is refused with 2812;
+// an abandoned message gets DONE with the error bit; a cancel while idle gets its acknowledgement.
+TEST(Protocolo, RpcIgnorarYAtencionSobreElPrograma) {
+  ServidorPrueba s;
+  Crudo c(s.puerto);
+  ASSERT_FALSE(c.Entrar().empty());
+  auto rpc = [&](const Bytes& proc) {
+    Bytes d = Crudo::Encabezados();
+    d.insert(d.end(), proc.begin(), proc.end());
+    const auto texto = Crudo::Utf16("SELECT PAR_Frecuencia FROM Parametros");
+    d.insert(d.end(), {0, 0, 10});
+    const auto nombre = Crudo::Utf16("@statement");
+    d.insert(d.end(), nombre.begin(), nombre.end());
+    d.insert(d.end(), {0, 0xE7, static_cast<std::uint8_t>(texto.size()), 0, 0x09, 0x04, 0xD0, 0x00, 0x34,
+                       static_cast<std::uint8_t>(texto.size()), 0});
+    d.insert(d.end(), texto.begin(), texto.end());
+    c.Paquete(kRpc, d);
+    return c.Respuesta();
+  };
+  Bytes porNombre = {13, 0};
+  const auto nombre = Crudo::Utf16("sp_executesql");
+  porNombre.insert(porNombre.end(), nombre.begin(), nombre.end());
+  for (const Bytes& proc : {Bytes{0xFF, 0xFF, 10, 0}, porNombre}) {
+    const auto r = rpc(proc);
+    const Bytes quince = {0x02, 15, 0};
+    EXPECT_NE(std::search(r.begin(), r.end(), quince.begin(), quince.end()), r.end());
+    ASSERT_GE(r.size(), 18u);
+    EXPECT_EQ(r[r.size() - 13], 0xFE) << "termina en DONEPROC";
+    EXPECT_EQ(r[r.size() - 18], 0x79) << "con RETURNSTATUS";
+  }
+  EXPECT_TRUE(TieneError(rpc({0xFF, 0xFF, 13, 0}), 2812));
+  c.Paquete(kLote, Crudo::Encabezados(), 0x03);
+  const auto ignorado = c.Respuesta();
+  ASSERT_EQ(ignorado.size(), 13u);
+  EXPECT_EQ(ignorado[0], 0xFD);
+  EXPECT_EQ(ignorado[1], 0x02);
+  c.Paquete(kAtencionPaquete, {});
+  const auto ack = c.Respuesta();
+  ASSERT_EQ(ack.size(), 13u);
+  EXPECT_EQ(ack[1], 0x20);
+  c.Lote("SELECT PAR_LA FROM Parametros");
+  const auto r = c.Respuesta();
+  const std::string la = "LA-MVD-01";
+  EXPECT_NE(std::search(r.begin(), r.end(), la.begin(), la.end()), r.end()) << "la sesión sigue";
+}
+
+// Malformed input ends only its own session: the server, the other sessions and the file are untouched.
+// Connections beyond the limit are refused and do not disturb the others.
+TEST(Protocolo, EntradaMalformadaYAvalanchaNoTocanAOtros) {
+  ServidorPrueba s(prueba_tds::Demo(), {"--max-sesiones", "6"});
+  const std::string antes = prueba_tds::LeerArchivo(s.archivo);
+  Crudo sana(s.puerto);
+  ASSERT_FALSE(sana.Entrar().empty());
+  const std::vector<Bytes> ataques = {
+      {kLote, 1, 0, 3, 0, 0, 0, 0},                          // length under the header
+      {0x10, 1, 0, 12, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF},  // LOGIN7 that lies
+      {0x12, 1, 0, 10, 0, 0, 0, 0, 0x00, 0x00},              // PRELOGIN cut short
+      {0x77, 1, 0, 8, 0, 0, 0, 0},                           // unknown packet type
+      {kLote, 1, 0, 8, 0, 0, 0, 0},                          // a batch before login
+  };
+  for (const auto& a : ataques) {
+    Crudo c(s.puerto);
+    c.EnviarBytes(a);
+    EXPECT_TRUE(c.Cerrado(5000));
+  }
+  {
+    // After login: an ALL_HEADERS that claims more than there is, and a message over 64 MiB.
+    Crudo c(s.puerto);
+    c.Entrar();
+    c.Paquete(kLote, {0xFF, 0xFF, 0xFF, 0x7F, 0, 0});
+    EXPECT_TRUE(c.Cerrado(5000));
+    Crudo d(s.puerto);
+    d.Entrar();
+    Bytes trozo(32000, 0x41);
+    bool cerrado = false;
+    for (int i = 0; i < 2200 && !cerrado; ++i) {
+      try {
+        d.Paquete(kLote, trozo, 0);
+      } catch (const std::exception&) {
+        cerrado = true;
+      }
+    }
+    EXPECT_TRUE(cerrado || d.Cerrado(5000));
+  }
+  std::vector<std::unique_ptr<Crudo>> muchas;
+  for (int i = 0; i < 12; ++i) muchas.push_back(std::make_unique<Crudo>(s.puerto));
+  std::size_t cerradas = 0;
+  for (auto& m : muchas) cerradas += m->Cerrado(300) ? 1 : 0;
+  EXPECT_GE(cerradas, 7u);
+  muchas.clear();
+  sana.Lote("SELECT PAR_LA FROM Parametros");
+  const auto r = sana.Respuesta();
+  const std::string la = "LA-MVD-01";
+  EXPECT_NE(std::search(r.begin(), r.end(), la.begin(), la.end()), r.end());
+  EXPECT_EQ(prueba_tds::LeerArchivo(s.archivo), antes);
+  EXPECT_NE(s.Salida().find("rechazada: ya hay 6 sesiones"), std::string::npos);
+  EXPECT_EQ(s.Detener(SIGTERM), 0);
+}

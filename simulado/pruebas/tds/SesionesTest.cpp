@@ -1,0 +1,174 @@
+// Several sessions over one database: waiting for another's transaction, dead clients, cancels, kills.
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <atomic>
+#include <random>
+
+#include "Arnes.h"
+
+using namespace prueba_tds;
+
+namespace {
+
+std::string Tsql(const ServidorPrueba& s, const std::string& entrada) {
+  return Correr("tsql -H 127.0.0.1 -p " + std::to_string(s.puerto) + " -U pagora -P " + kClave, entrada);
+}
+
+// The rows of a table as the database file holds them: the value lines of its INSERT block.
+std::size_t FilasEnArchivo(const std::string& archivo, const std::string& tabla) {
+  const std::string s = LeerArchivo(archivo);
+  std::size_t p = s.find("INSERT INTO [" + tabla + "]");
+  if (p == std::string::npos) return 0;
+  std::size_t n = 0;
+  for (p = s.find('\n', p) + 1; p < s.size() && s[p] == '('; p = s.find('\n', p) + 1) ++n;
+  return n;
+}
+
+}  // namespace
+
+// While one session has a transaction open, another's statement waits; it runs once the first commits and
+// then sees the committed row.
+TEST(Sesiones, LaSegundaEsperaLaConfirmacionDeLaPrimera) {
+  ServidorPrueba s;
+  Crudo a(s.puerto), b(s.puerto);
+  a.Entrar();
+  b.Entrar();
+  a.Lote("CREATE TABLE Espera (n int)");
+  ASSERT_FALSE(a.Respuesta().empty());
+  a.Lote("BEGIN TRANSACTION; INSERT INTO Espera VALUES (5)");
+  ASSERT_FALSE(a.Respuesta().empty());
+  b.Lote("SELECT COUNT(*) FROM Espera");
+  EXPECT_TRUE(b.Respuesta(700).empty())
+      << "la segunda sesión no debe contestar mientras la primera tiene la base";
+  a.Lote("COMMIT TRANSACTION");
+  ASSERT_FALSE(a.Respuesta().empty());
+  const auto r = b.Respuesta(5000);
+  ASSERT_FALSE(r.empty());
+  // ROW (or NBCROW) with an int 1.
+  const std::vector<std::uint8_t> uno = {0x04, 0x01, 0x00, 0x00, 0x00};
+  EXPECT_NE(std::search(r.begin(), r.end(), uno.begin(), uno.end()), r.end());
+}
+
+// A client that dies with a transaction open: rolled back at once (the next session does not wait), and the
+// file is byte for byte as before.
+TEST(Sesiones, UnClienteMuertoDeshaceSuTransaccion) {
+  ServidorPrueba s;
+  const std::string antes = LeerArchivo(s.archivo);
+  {
+    Crudo a(s.puerto);
+    a.Entrar();
+    a.Lote("BEGIN TRANSACTION; UPDATE Parametros SET PAR_LA = 'robado'");
+    ASSERT_FALSE(a.Respuesta().empty());
+  }
+  const auto t0 = std::chrono::steady_clock::now();
+  const std::string r = Tsql(s, "SELECT PAR_LA FROM Parametros\ngo\nquit\n");
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_NE(r.find("LA-MVD-01"), std::string::npos) << r;
+  EXPECT_EQ(LeerArchivo(s.archivo), antes);
+  EXPECT_EQ(s.Detener(SIGTERM), 0);
+  EXPECT_EQ(LeerArchivo(s.archivo), antes);
+}
+
+// SIGTERM with a transaction open: rolled back, exit 0, file unchanged.
+TEST(Sesiones, SigtermDeshaceLoAbiertoYTerminaBien) {
+  ServidorPrueba s;
+  const std::string antes = LeerArchivo(s.archivo);
+  Crudo a(s.puerto);
+  a.Entrar();
+  a.Lote("BEGIN TRANSACTION; DELETE FROM Parametros");
+  ASSERT_FALSE(a.Respuesta().empty());
+  EXPECT_EQ(s.Detener(SIGTERM), 0);
+  EXPECT_TRUE(a.Cerrado(2000));
+  EXPECT_EQ(LeerArchivo(s.archivo), antes);
+}
+
+// An ODBC first-row probe on a large table: closing the cursor cancels the rest, the answer comes at once,
+// and the session goes on.
+TEST(Sesiones, SondaCanceladaSobreTablaGrandeVuelveEnseguida) {
+  std::string base = "CREATE TABLE Grande (n int, t varchar(40))\nGO\n";
+  for (int i = 0; i < 100000; ++i)
+    base += (i % 1000 == 0 ? "INSERT INTO Grande (n, t) VALUES\n(" : ",\n(") + std::to_string(i) +
+            ", 'fila de relleno para ocupar lugar')" + (i % 1000 == 999 ? "\nGO\n" : "");
+  ServidorPrueba s(base);
+  SQLHENV env;
+  SQLHDBC dbc;
+  SQLHSTMT st;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)s.Cadena().c_str(), SQL_NTS, nullptr, 0,
+                                             nullptr, SQL_DRIVER_NOPROMPT)));
+  SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(st, (SQLCHAR*)"SELECT n, t FROM Grande", SQL_NTS)));
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(st)));
+  SQLINTEGER n = -1;
+  SQLGetData(st, 1, SQL_C_SLONG, &n, 0, nullptr);
+  EXPECT_EQ(n, 0);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLCloseCursor(st)));
+  const auto demora = std::chrono::steady_clock::now() - t0;
+  EXPECT_LT(demora, std::chrono::milliseconds(1500));
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(st, (SQLCHAR*)"SELECT COUNT(*) FROM Grande", SQL_NTS)));
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(st)));
+  SQLGetData(st, 1, SQL_C_SLONG, &n, 0, nullptr);
+  EXPECT_EQ(n, 100000);
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  SQLDisconnect(dbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+}
+
+// kill -9 of the server at random moments of a stream of commits: the file always loads as a whole state
+// (every committed pair of rows together), and a restarted server serves it.
+TEST(Sesiones, KillNueveDuranteConfirmacionesDejaEstadosEnteros) {
+  ServidorPrueba s;
+  {
+    Crudo a(s.puerto);
+    a.Entrar();
+    a.Lote("CREATE TABLE Pares (n int)");
+    ASSERT_FALSE(a.Respuesta().empty());
+  }
+  std::mt19937 azar(20261208);
+  for (int vuelta = 0; vuelta < 6; ++vuelta) {
+    std::atomic<bool> seguir{true};
+    std::thread cliente([&] {
+      try {
+        Crudo a(s.puerto);
+        a.Entrar();
+        for (int i = 0; i < 10000 && seguir; ++i) {
+          a.Lote("BEGIN TRANSACTION; INSERT INTO Pares VALUES (" + std::to_string(i) +
+                 "); INSERT INTO Pares VALUES (" + std::to_string(i) + "); COMMIT TRANSACTION");
+          if (a.Respuesta(3000).empty()) break;
+        }
+      } catch (const std::exception&) {
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50 + azar() % 400));
+    s.Detener(SIGKILL);
+    seguir = false;
+    cliente.join();
+    const std::size_t filas = FilasEnArchivo(s.archivo, "Pares");
+    EXPECT_EQ(filas % 2, 0u) << "vuelta " << vuelta;
+    s.Arrancar();
+    const std::string r = Tsql(s, "SELECT COUNT(*) FROM Pares\ngo\nquit\n");
+    EXPECT_NE(r.find(std::to_string(filas)), std::string::npos) << r;
+  }
+  // Nothing of ours is left beside the file.
+  std::size_t otros = 0;
+  for (const auto& e : std::filesystem::directory_iterator(s.dir))
+    if (e.path().filename() != "PagoraDemo.sql" && e.path().filename() != "salida.txt") ++otros;
+  EXPECT_EQ(otros, 0u);
+}
+
+// A second server on the same file is refused with a clear message.
+TEST(Sesiones, OtroServidorSobreElMismoArchivoEsRechazado) {
+  ServidorPrueba s;
+  const std::string r =
+      Correr("env PAGORA_SERVIDOR_CLAVE=x " SERVIDOR_PROGRAMA " --puerto 0 --archivo " + s.archivo, "");
+  EXPECT_NE(r.find("en uso"), std::string::npos) << r;
+  const std::string sinClave =
+      Correr("env -u PAGORA_SERVIDOR_CLAVE " SERVIDOR_PROGRAMA " --archivo " + s.archivo, "");
+  EXPECT_NE(sinClave.find("PAGORA_SERVIDOR_CLAVE"), std::string::npos) << sinClave;
+}
