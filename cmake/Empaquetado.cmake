@@ -1,7 +1,8 @@
 # Empaquetado.cmake: shared data, desktop entries, icons and man pages, and the Debian packages (CPack).
 #
 # One package per installation component:
-#   pagora-solvane   solvane, demo database and example connection files, desktop entry, icon, man page
+#   pagora-solvane   solvane and solvane-servidor, demo database and example connection files, desktop
+#                    entry, icon, man pages
 #   libteclon1       libteclon.so.1 (runtime)
 #   libteclon-dev    headers, libteclon.so link, CMake package, pkg-config file
 #   teclon           teclon and teclon-simulador with their man pages
@@ -32,6 +33,7 @@ if(PAGORA_SOLVANE)
     ${PROJECT_SOURCE_DIR}/solvane/datos/ejemplo-freetds.conexion ${PAGORA_EMPAQUETADO}/demo.conexion
     DESTINATION ${PAGORA_DATOS} COMPONENT solvane)
   pagora_manual(solvane solvane)
+  pagora_manual(solvane-servidor solvane)
   pagora_escritorio(pagora-solvane solvane)
   list(APPEND componentes solvane)
 endif()
@@ -66,7 +68,8 @@ set(CPACK_DEBIAN_SOLVANE_PACKAGE_RECOMMENDS tdsodbc)
 set(CPACK_COMPONENT_SOLVANE_DESCRIPTION "Actualizador de la base de datos del cliente Pagora
  Solvane lleva la base de datos del cliente Pagora (SQL Server, por ODBC con FreeTDS) al esquema
  ${PROJECT_VERSION} en una sola transacción, con ventana (Qt 6) o en modo consola. Incluye una base de
- demostración y ejemplos del archivo de conexión en /usr/share/pagora.")
+ demostración y ejemplos del archivo de conexión en /usr/share/pagora, y solvane-servidor, que sirve
+ una base simulada por TDS (el protocolo de SQL Server) a tsql, ODBC con FreeTDS y DB-Library.")
 
 set(CPACK_DEBIAN_LIBTECLON_PACKAGE_NAME libteclon1)
 set(CPACK_DEBIAN_LIBTECLON_PACKAGE_SECTION libs)
