@@ -7,8 +7,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <cmath>
 
 #include "CampoFormato.h"
@@ -533,6 +535,73 @@ TEST_F(Formulario, SalirClosesTheFormReleasingTheSecondInstance) {
   lineas = grabacion->Nuevas();
   ASSERT_EQ(lineas.size(), 1u);
   EXPECT_EQ(lineas[0].instancia, primera);
+}
+
+// What a message box showed: its text and how its text was to be read.
+struct Caja {
+  std::string texto;
+  Qt::TextFormat formato, formatoEtiqueta;
+};
+
+// Runs accion, describing and closing every message box it opens (the timer fires inside the box's
+// own event loop, and gives up after a bounded number of rounds).
+std::vector<Caja> Cajas(const std::function<void()>& accion) {
+  std::vector<Caja> cajas;
+  QTimer reloj;
+  int vueltas = 0;
+  QObject::connect(&reloj, &QTimer::timeout, [&] {
+    if (++vueltas > 2000) reloj.stop();
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* caja = qobject_cast<QMessageBox*>(w);
+      if (caja == nullptr || !caja->isVisible()) continue;
+      const auto* etiqueta = caja->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+      cajas.push_back(
+          {caja->text().toStdString(), caja->textFormat(), etiqueta ? etiqueta->textFormat() : Qt::AutoText});
+      caja->done(0);
+    }
+  });
+  reloj.start(5);
+  accion();
+  return cajas;
+}
+
+// A control's answer or a library path that looks like markup is shown as typed, never rendered.
+TEST_F(Formulario, MessageBoxesShowTheirTextPlain) {
+  const std::string marcado = "<b>sin</b> lote & <i>c:\\caja</i>";
+  Registro sinBiblioteca;
+  sinBiblioteca.Agregar("Pagora.ISOPagora=/no/<b>existe</b>/libcontrol.so");
+  std::unique_ptr<frmPrueba2> ventana;
+  const auto abrir = [&](const Registro& registro) {
+    ventana = std::make_unique<frmPrueba2>(
+        [this, registro](const std::string& progid) {
+          return std::make_unique<ControlConFalla>(registro.Crear(progid), inyeccion);
+        },
+        nullptr);
+    ventana->Cargar();
+    ventana->show();
+  };
+  struct Caso {
+    const char* nombre;
+    std::function<void()> accion;
+    std::string esperado;
+  };
+  const std::vector<Caso> casos = {
+      {"respuesta del control",
+       [&] { ventana->findChild<QPushButton*>(QStringLiteral("cmdCierre"))->click(); },
+       "Transaccion No Aprobada " + marcado},
+      {"ruta de la biblioteca", [&] { abrir(sinBiblioteca); }, "/no/<b>existe</b>/libcontrol.so"},
+  };
+  abrir(RegistroSimulado());
+  inyeccion->lecturas[d::Aprobada] = Variante::Booleano(false);
+  inyeccion->lecturas[d::MensajeRespuesta] = Variante::Cadena(marcado);
+  for (const Caso& c : casos) {
+    const std::vector<Caja> cajas = Cajas(c.accion);
+    ASSERT_EQ(cajas.size(), 1u) << c.nombre;
+    EXPECT_THAT(cajas[0].texto, HasSubstr(c.esperado)) << c.nombre;
+    EXPECT_TRUE(Qt::mightBeRichText(QString::fromStdString(cajas[0].texto))) << c.nombre;
+    EXPECT_EQ(cajas[0].formato, Qt::PlainText) << c.nombre;
+    EXPECT_EQ(cajas[0].formatoEtiqueta, Qt::PlainText) << c.nombre;
+  }
 }
 
 TEST(Formato, AmountsFollowTheLocaleAndTheDisplayFormat) {

@@ -225,6 +225,8 @@ void AvisosQt::Mostrar(const std::string& titulo, const std::string& texto, int 
   QString t = QString::fromStdString(texto);
   t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QMessageBox caja(icono, QString::fromStdString(titulo), t, QMessageBox::Ok, padre_);
+  // The text comes from the control or names a path: shown as it is, never read as markup.
+  caja.setTextFormat(Qt::PlainText);
   caja.exec();
 }
 

@@ -67,7 +67,7 @@ class frmPrueba2 : public QWidget, private Vista {
       *cmdConfigurar_, *cmdSalir_;
 };
 
-// Message boxes with the program's title and the style's icon.
+// Message boxes with the program's title and the style's icon; the text is always plain text.
 class AvisosQt : public Avisos {
  public:
   explicit AvisosQt(QWidget* padre) : padre_(padre) {}
