@@ -42,6 +42,15 @@ TEST(Sesiones, LaSegundaEsperaLaConfirmacionDeLaPrimera) {
   b.Lote("SELECT COUNT(*) FROM Espera");
   EXPECT_TRUE(b.Respuesta(700).empty())
       << "la segunda sesión no debe contestar mientras la primera tiene la base";
+  // Its client cancels the wait: the answer ends and the cancel is acknowledged at once; then it asks again.
+  b.Paquete(0x06, {});
+  const auto fin = b.Respuesta(2000);
+  const auto ack = b.Respuesta(2000);
+  ASSERT_EQ(ack.size(), 13u);
+  EXPECT_EQ(ack[1], 0x20);
+  EXPECT_EQ(std::find(fin.begin(), fin.end(), 0xD2), fin.end()) << "no rows before the cancel";
+  b.Lote("SELECT COUNT(*) FROM Espera");
+  EXPECT_TRUE(b.Respuesta(300).empty());
   a.Lote("COMMIT TRANSACTION");
   ASSERT_FALSE(a.Respuesta().empty());
   const auto r = b.Respuesta(5000);
