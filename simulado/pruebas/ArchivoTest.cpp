@@ -1,5 +1,6 @@
 // The database file: lock between openers, leftovers, what is not a file, read-only files, changes behind
 // our back and failed writes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -278,6 +279,15 @@ TEST_F(Archivo, CambiadoPorOtroNoSeSobrescribe) {
          auto t = Leer(p);
          t[3] = 'X';
          Poner(p, t);
+       }},
+      {"same size in place, times put back (as cp -p does)",
+       [](const fs::path& p) {
+         const struct stat antes = Estado(p);
+         auto t = Leer(p);
+         t[4] = 'Y';
+         Poner(p, t);
+         const struct timespec tiempos[2] = {antes.st_atim, antes.st_mtim};
+         ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), tiempos, 0), 0);
        }},
       {"appended", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "GO\n"; }},
       {"replaced by rename",
