@@ -1,6 +1,7 @@
 // The connection file: lookup, reading, checking and password masking.
 #include "Conexion.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,10 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <regex>
 
 #include "BaseDatos.h"
+#include "odbc/CadenaOdbc.h"
 
 namespace solvane {
 
@@ -32,9 +32,40 @@ std::string Recortar(const std::string& s) {
   return s.substr(ini, fin - ini + 1);
 }
 
+// Every OS call of this file goes through here: retried on EINTR, errno captured at once on failure.
+struct Llamada {
+  long resultado;
+  int error;  // 0 when it worked
+};
+
+template <typename F>
+Llamada Sistema(F&& llamada) {
+  for (;;) {
+    const long r = static_cast<long>(llamada());
+    if (r != -1) return {r, 0};
+    const int e = errno;
+    if (e != EINTR) return {r, e};
+  }
+}
+
+// An open file descriptor, closed on destruction.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 bool EsArchivoRegular(const std::string& ruta) {
   struct stat st {};
-  return ::stat(ruta.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return Sistema([&] { return ::stat(ruta.c_str(), &st); }).error == 0 && S_ISREG(st.st_mode);
 }
 
 std::string Unir(const std::string& carpeta, const std::string& nombre) {
@@ -50,6 +81,37 @@ std::string ProgramaCarpeta() {
 
 [[noreturn]] void Malformado(const std::string& archivo, int linea, const std::string& que) {
   throw ErrorBD(0, "Archivo de conexion " + archivo + ", linea " + std::to_string(linea) + ": " + que);
+}
+
+[[noreturn]] void FalloDeSistema(const std::string& archivo, const char* que, int e) {
+  throw ErrorBD(e, "Archivo de conexion " + archivo + ": " + que + " (" + std::strerror(e) + ")");
+}
+
+// The whole file, refused when it is not a regular file (a FIFO would block the open, a device never end)
+// or when it holds more than kMaximoArchivoConexion bytes. Also tells whether group or others may read it.
+std::string LeerAcotado(const std::string& archivo, bool& legibleOtros) {
+  const Llamada abierto = Sistema([&] { return ::open(archivo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+  if (abierto.error) FalloDeSistema(archivo, "no se puede leer", abierto.error);
+  const Descriptor fd(static_cast<int>(abierto.resultado));
+  struct stat st {};
+  if (const Llamada r = Sistema([&] { return ::fstat(fd.get(), &st); }); r.error)
+    FalloDeSistema(archivo, "no se puede leer", r.error);
+  if (!S_ISREG(st.st_mode)) throw ErrorBD(0, "Archivo de conexion " + archivo + ": no es un archivo regular");
+  legibleOtros = (st.st_mode & 044) != 0;
+  // Read to one byte past the limit, whatever stat said: the file may grow meanwhile.
+  std::string texto(kMaximoArchivoConexion + 1, '\0');
+  std::size_t leido = 0;
+  while (leido < texto.size()) {
+    const Llamada r = Sistema([&] { return ::read(fd.get(), texto.data() + leido, texto.size() - leido); });
+    if (r.error) FalloDeSistema(archivo, "error de lectura", r.error);
+    if (r.resultado == 0) break;
+    leido += static_cast<std::size_t>(r.resultado);
+  }
+  if (leido > kMaximoArchivoConexion)
+    throw ErrorBD(0, "Archivo de conexion " + archivo + ": demasiado grande (mas de " +
+                         std::to_string(kMaximoArchivoConexion) + " bytes)");
+  texto.resize(leido);
+  return texto;
 }
 
 }  // namespace
@@ -84,20 +146,23 @@ std::string BuscarConexion(const LugaresConexion& l) {
 AjustesConexion LeerConexion(const std::string& archivo) {
   AjustesConexion r;
   r.archivo = archivo;
-  std::ifstream f(archivo, std::ios::binary);
-  if (!f) {
-    const int e = errno;
-    throw ErrorBD(e, "Archivo de conexion " + archivo + ": no se puede leer (" + std::strerror(e) + ")");
-  }
-  std::string linea;
+  const std::string texto = LeerAcotado(archivo, r.legibleOtros);
   int n = 0;
-  while (std::getline(f, linea)) {
+  for (std::size_t inicio = 0; inicio < texto.size();) {
+    const std::size_t salto = texto.find('\n', inicio);
+    const std::size_t fin = salto == std::string::npos ? texto.size() : salto;
+    std::string linea = texto.substr(inicio, fin - inicio);
+    inicio = fin + 1;
     ++n;
+    if (linea.size() > kMaximoLineaConexion)
+      Malformado(archivo, n,
+                 "linea demasiado larga (" + std::to_string(linea.size()) + " caracteres; el maximo es " +
+                     std::to_string(kMaximoLineaConexion) + ")");
     if (n == 1 && linea.rfind("\xEF\xBB\xBF", 0) == 0) linea.erase(0, 3);  // editors' byte-order mark
     const std::string t = Recortar(linea);
     if (t.empty() || t[0] == '#') continue;
     const auto igual = t.find('=');
-    if (igual == std::string::npos) Malformado(archivo, n, "se esperaba Clave=Valor");
+    if (igual == std::string::npos) Malformado(archivo, n, "falta el '=' (se esperaba Nombre=Valor)");
     const std::string clave = Minusculas(Recortar(t.substr(0, igual)));
     const std::string valor = Recortar(t.substr(igual + 1));
     if (clave.empty()) Malformado(archivo, n, "falta la clave antes de '='");
@@ -107,7 +172,6 @@ AjustesConexion LeerConexion(const std::string& archivo) {
     r.ajustes[clave] = valor;
     r.lineas[clave] = n;
   }
-  if (f.bad()) throw ErrorBD(errno, "Archivo de conexion " + archivo + ": error de lectura");
 
   const auto motor = r.ajustes.find("motor");
   if (motor == r.ajustes.end()) throw ErrorBD(0, "Archivo de conexion " + archivo + ": falta la clave Motor");
@@ -123,15 +187,13 @@ AjustesConexion LeerConexion(const std::string& archivo) {
   const auto clave = r.ajustes.find("clave");
   const auto cadena = r.ajustes.find("cadena");
   r.tieneClave = (clave != r.ajustes.end() && !clave->second.empty()) ||
-                 (cadena != r.ajustes.end() && Minusculas(cadena->second).find("pwd") != std::string::npos);
-  struct stat st {};
-  r.legibleOtros = ::stat(archivo.c_str(), &st) == 0 && (st.st_mode & 044) != 0;
+                 (cadena != r.ajustes.end() && (!odbc::ValorEnCadena(cadena->second, "pwd").empty() ||
+                                                !odbc::ValorEnCadena(cadena->second, "password").empty()));
   return r;
 }
 
 std::string OcultarClaves(const std::string& texto) {
-  static const std::regex patron(R"(((?:pwd|password|clave)\s*=\s*)(\{[^}]*\}|[^;\s]*))", std::regex::icase);
-  return std::regex_replace(texto, patron, "$1****");
+  return odbc::OcultarPorClave(texto);
 }
 
 std::string CarpetaDe(const std::string& archivo) {

@@ -1,6 +1,7 @@
 // The connection file PagoraCliente.conexion: where it is looked for, how it is read, and password masking.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -9,6 +10,10 @@
 namespace solvane {
 
 inline constexpr const char* kNombreArchivoConexion = "PagoraCliente.conexion";
+
+// Bounds of a connection file: a handful of short settings; anything beyond is refused, not read.
+inline constexpr std::size_t kMaximoLineaConexion = 4096;
+inline constexpr std::size_t kMaximoArchivoConexion = 64 * 1024;
 
 // Where BuscarConexion looks. Empty strings mean "not given".
 struct LugaresConexion {
@@ -41,10 +46,12 @@ struct AjustesConexion {
 };
 
 // Reads and checks a connection file. Throws ErrorBD whose description names the file and, for a
-// malformed line, the line number.
+// malformed or overlong line, the line number; a file that is not regular or is larger than
+// kMaximoArchivoConexion is refused without being read.
 AjustesConexion LeerConexion(const std::string& archivo);
 
-// `texto` with every password value replaced by "****" (PWD=..., Password=..., Clave=...).
+// `texto` with the whole value of every PWD=, Password= and Clave= replaced by "****" (braced values to
+// their closing brace, others to the next ';' or the end of the text).
 std::string OcultarClaves(const std::string& texto);
 
 // The folder holding `archivo` ("." when it has none).

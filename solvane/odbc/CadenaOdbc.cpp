@@ -25,8 +25,56 @@ std::string Recortar(const std::string& s) {
   return s.substr(ini, fin - ini + 1);
 }
 
+// What ODBC reserves in a connection string; a value holding any of them goes in braces.
+constexpr std::string_view kReservados = "[]{}(),;?*=!@";
+
 bool EsLetraDeClave(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+bool EsBlanco(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool IgualSinCaso(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Where the value begins when a password key starts at `p` ("pwd", "password" or "clave" as a whole word,
+// blanks, '=', blanks); npos otherwise.
+std::size_t InicioDeValor(std::string_view t, std::size_t p) {
+  static constexpr std::string_view kClaves[] = {"pwd", "password", "clave"};
+  if (p > 0 && EsLetraDeClave(t[p - 1])) return std::string_view::npos;
+  for (const std::string_view k : kClaves) {
+    if (t.size() - p < k.size() || !IgualSinCaso(t.substr(p, k.size()), k)) continue;
+    std::size_t j = p + k.size();
+    while (j < t.size() && EsBlanco(t[j])) ++j;
+    if (j >= t.size() || t[j] != '=') continue;
+    ++j;
+    while (j < t.size() && EsBlanco(t[j])) ++j;
+    return j;
+  }
+  return std::string_view::npos;
+}
+
+// One past the value that begins at `j`: a braced one ends at its closing brace (or the end of the text
+// when it has none), any other at the next ';'. A blank does not end a value.
+std::size_t FinDeValor(std::string_view t, std::size_t j) {
+  if (j < t.size() && t[j] == '{') {
+    for (std::size_t k = j + 1; k < t.size(); ++k) {
+      if (t[k] != '}') continue;
+      if (k + 1 < t.size() && t[k + 1] == '}') {
+        ++k;
+        continue;
+      }
+      return k + 1;
+    }
+    return t.size();
+  }
+  const auto fin = t.find(';', j);
+  return fin == std::string_view::npos ? t.size() : fin;
 }
 
 // Whole seconds from a setting; the default when absent.
@@ -93,8 +141,9 @@ std::string ValorEnCadena(const std::string& cadena, const std::string& clave) {
 }
 
 std::string Entrecomillar(const std::string& valor) {
-  const bool hace_falta = valor.find_first_of(";{}") != std::string::npos ||
-                          (!valor.empty() && (valor.front() == ' ' || valor.back() == ' '));
+  const bool hace_falta = std::any_of(valor.begin(), valor.end(), [](unsigned char c) {
+    return std::isspace(c) || kReservados.find(static_cast<char>(c)) != kReservados.npos;
+  });
   if (!hace_falta) return valor;
   std::string r = "{";
   for (char c : valor) {
@@ -102,6 +151,26 @@ std::string Entrecomillar(const std::string& valor) {
     if (c == '}') r += '}';
   }
   return r + "}";
+}
+
+std::string OcultarPorClave(std::string_view texto) {
+  std::string r;
+  r.reserve(texto.size());
+  std::size_t copiado = 0;
+  std::size_t p = 0;
+  while (p < texto.size()) {
+    const std::size_t valor = InicioDeValor(texto, p);
+    if (valor == std::string_view::npos) {
+      ++p;
+      continue;
+    }
+    const std::size_t fin = FinDeValor(texto, valor);
+    r.append(texto.substr(copiado, valor - copiado));
+    if (fin > valor) r += kOculto;
+    copiado = p = fin;
+  }
+  r.append(texto.substr(copiado));
+  return r;
 }
 
 AjustesOdbc LeerAjustes(const std::map<std::string, std::string>& ajustes, const std::string& archivo,
@@ -154,60 +223,24 @@ void Mascara::Agregar(const std::string& secreto) {
     if (std::find(secretos_.begin(), secretos_.end(), forma) == secretos_.end()) secretos_.push_back(forma);
 }
 
-// Key-value masking first (it also covers passwords nobody told us about), then the literal secrets,
-// longest first so that a secret inside another is not left half shown.
+// The known secrets first, longest first, so that a secret inside another is not left half shown; then
+// every key's value, which also covers passwords nobody told us about. The other order would let the key
+// masking cut a known secret in two and leave its second half unmatched.
 std::string Mascara::Aplicar(std::string texto) const {
-  static const char* const kClaves[] = {"pwd", "password", "clave"};
-  std::string bajo = Minusculas(texto);
-  for (const char* clave : kClaves) {
-    const std::string k = clave;
-    std::size_t p = 0;
-    while ((p = bajo.find(k, p)) != std::string::npos) {
-      const bool inicio = p == 0 || !EsLetraDeClave(bajo[p - 1]);
-      std::size_t j = p + k.size();
-      while (j < bajo.size() && bajo[j] == ' ') ++j;
-      if (!inicio || j >= bajo.size() || bajo[j] != '=') {
-        p += k.size();
-        continue;
-      }
-      ++j;
-      while (j < bajo.size() && bajo[j] == ' ') ++j;
-      std::size_t fin = j;
-      if (fin < bajo.size() && bajo[fin] == '{') {
-        ++fin;
-        while (fin < bajo.size()) {
-          if (bajo[fin] == '}') {
-            if (fin + 1 < bajo.size() && bajo[fin + 1] == '}') {
-              fin += 2;
-              continue;
-            }
-            ++fin;
-            break;
-          }
-          ++fin;
-        }
-      } else {
-        while (fin < bajo.size() &&
-               std::string_view(";'\"])\r\n\t ").find(bajo[fin]) == std::string_view::npos)
-          ++fin;
-      }
-      if (fin > j) {
-        texto.replace(j, fin - j, kOculto);
-        bajo.replace(j, fin - j, kOculto);
-      }
-      p = j + std::char_traits<char>::length(kOculto);
-    }
-  }
   std::vector<std::string> orden = secretos_;
   std::sort(orden.begin(), orden.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
   for (const auto& s : orden) {
-    std::size_t p = 0;
-    while ((p = texto.find(s, p)) != std::string::npos) {
-      texto.replace(p, s.size(), kOculto);
-      p += std::char_traits<char>::length(kOculto);
+    std::string r;
+    std::size_t copiado = 0;
+    for (std::size_t p = texto.find(s); p != std::string::npos; p = texto.find(s, copiado)) {
+      r.append(texto, copiado, p - copiado);
+      r += kOculto;
+      copiado = p + s.size();
     }
+    r.append(texto, copiado);
+    texto = std::move(r);
   }
-  return texto;
+  return OcultarPorClave(texto);
 }
 
 }  // namespace solvane::odbc

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,8 +24,14 @@ std::vector<std::pair<std::string, std::string>> PartirCadena(const std::string&
 // The value of a key (any letter case), without its braces; empty when absent.
 std::string ValorEnCadena(const std::string& cadena, const std::string& clave);
 
-// A value ready to follow "KEY=": braced when it holds ';', '{', '}' or edge blanks.
+// A value ready to follow "KEY=": braced, with '}' doubled, when it holds a blank or any of the
+// characters ODBC reserves ([]{}(),;?*=!@); as it is otherwise.
 std::string Entrecomillar(const std::string& valor);
+
+// `texto` with the whole value of every PWD, Password and Clave key (any letter case, blanks allowed
+// around '=') replaced by "****": a braced value up to its closing brace ("}}" being a brace inside it),
+// any other up to the next ';' or the end of the text. One pass, whatever the length of the text.
+std::string OcultarPorClave(std::string_view texto);
 
 // Reads the settings (keys already in lower case). The password comes from Clave=, else from
 // `claveEntorno` (the PAGORA_CLAVE variable, or null). Throws ErrorBD when the settings are unusable.

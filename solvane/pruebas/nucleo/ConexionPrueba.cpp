@@ -1,5 +1,11 @@
 // The connection file: lookup order, reading errors with file and line, warnings, password masking.
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "Apoyo.h"
 #include "Conexion.h"
@@ -68,7 +74,8 @@ std::string ErrorDe(const std::string& contenido) {
 }
 
 TEST(LeerConexion, ErroresNombranArchivoYLinea) {
-  EXPECT_EQ(ErrorDe("# c\n\nMotor=simulado\nesto no\n"), ", linea 4: se esperaba Clave=Valor");
+  EXPECT_EQ(ErrorDe("# c\n\nMotor=simulado\nesto no\n"),
+            ", linea 4: falta el '=' (se esperaba Nombre=Valor)");
   EXPECT_EQ(ErrorDe("=x\n"), ", linea 1: falta la clave antes de '='");
   EXPECT_EQ(ErrorDe("Motor=simulado\nArchivo=a\nARCHIVO=b\n"),
             ", linea 3: la clave 'archivo' ya se dio en la linea 2");
@@ -94,13 +101,134 @@ TEST(LeerConexion, ClavesSinCasoValoresRecortadosYClaveDetectada) {
   EXPECT_TRUE(a.legibleOtros);
   ::chmod(r.c_str(), 0600);
   EXPECT_FALSE(LeerConexion(r).legibleOtros);
+  // The warning about a readable file must not depend on how the string spells the password's key.
+  for (const auto& [cadena, conClave] : {std::pair{"Driver=X;Password={a b}", true},
+                                         {"Driver=X; pwd = y", true},
+                                         {"Driver=X;Server=pwdserver", false}}) {
+    Escribir(r, std::string("Motor=odbc\nCadena=") + cadena + "\n");
+    EXPECT_EQ(LeerConexion(r).tieneClave, conClave) << cadena;
+  }
 }
 
 TEST(OcultarClaves, NingunaClaveQuedaALaVista) {
   EXPECT_EQ(OcultarClaves("Driver=X;PWD=abc;UID=u"), "Driver=X;PWD=****;UID=u");
   EXPECT_EQ(OcultarClaves("pwd = {a;b}c;Server=s"), "pwd = ****c;Server=s");
-  EXPECT_EQ(OcultarClaves("Password=xyz clave=123"), "Password=**** clave=****");
+  EXPECT_EQ(OcultarClaves("Password=xyz clave=123"), "Password=****") << "a blank does not end a value";
+  EXPECT_EQ(OcultarClaves("Password=xyz; clave =123"), "Password=****; clave =****");
   EXPECT_EQ(OcultarClaves("sin nada"), "sin nada");
+}
+
+// Through cBaseDatos::Conectar, where every message is masked: each file ends in one stop message that
+// names the file and, for a line, its number; a long value shaped like a password key neither crashes the
+// masking nor hides the hint.
+TEST(LimitesDeConexion, ArchivosDesmedidosSeRechazanConArchivoYLinea) {
+  const std::string largo(40 * 1024, 'x');
+  std::string comentarios;
+  while (comentarios.size() <= kMaximoArchivoConexion) comentarios += "# comentario corto\n";
+  const std::pair<std::string, std::string> casos[] = {
+      {"Motor=simulado\nArchivo=clave=" + largo + "\n", ", linea 2: linea demasiado larga (40974 caracteres"},
+      {"Motor=clave=" + largo + "\n", ", linea 1: linea demasiado larga (40972 caracteres"},
+      {"Motor=odbc\nCadena=Driver=X;PWD=" + largo + "\n", ", linea 2: linea demasiado larga"},
+      {comentarios + "Motor=simulado\n", ": demasiado grande (mas de 65536 bytes)"},
+      {"Motor=simulado\nesto no\n", ", linea 2: falta el '=' (se esperaba Nombre=Valor)"},
+  };
+  for (const auto& [contenido, esperado] : casos) {
+    SCOPED_TRACE(esperado);
+    Carpeta c;
+    const auto r = (c / "PagoraCliente.conexion").string();
+    Escribir(r, contenido);
+    auto grabador = std::make_shared<Grabador>();
+    cMensajes m;
+    m.FijarPresentador(grabador);
+    cBaseDatos bd;
+    bd.Mensajes(&m);
+    bd.ArchivoExplicito(r);
+    bd.BuscarArchivoConexion();
+    EXPECT_FALSE(bd.Conectar());
+    ASSERT_EQ(grabador->mensajes.size(), 1u);
+    EXPECT_EQ(grabador->mensajes[0].estilo, kEstiloStop);
+    EXPECT_NE(grabador->mensajes[0].texto.find(r + esperado), std::string::npos)
+        << grabador->mensajes[0].texto;
+    EXPECT_LT(grabador->mensajes[0].texto.size(), 400u);
+  }
+}
+
+TEST(LimitesDeConexion, UnaLineaHastaElLimiteSeAcepta) {
+  Carpeta c;
+  const auto r = (c / "a.conexion").string();
+  const std::string prefijo = "Archivo=";
+  Escribir(r,
+           "Motor=simulado\r\n" + prefijo + std::string(kMaximoLineaConexion - prefijo.size(), 'a') + "\n");
+  EXPECT_EQ(LeerConexion(r).ajustes["archivo"].size(), kMaximoLineaConexion - prefijo.size());
+  Escribir(r, "Motor=simulado\n" + prefijo + std::string(kMaximoLineaConexion - prefijo.size() + 1, 'a'));
+  EXPECT_THROW(LeerConexion(r), ErrorBD) << "the last line has no line break";
+}
+
+// LeerConexion in a child process, so that a read that never ends fails the test instead of hanging it:
+// the error's description, "(sin error)", or "(colgado)" after ten seconds.
+std::string ErrorEnHijo(const std::string& ruta) {
+  int tubo[2];
+  if (::pipe(tubo) != 0) return "(sin tubo)";
+  const pid_t hijo = ::fork();
+  if (hijo == 0) {
+    ::close(tubo[0]);
+    std::string r = "(sin error)";
+    try {
+      LeerConexion(ruta);
+    } catch (const ErrorBD& e) {
+      r = e.Descripcion;
+    }
+    const ssize_t escrito = ::write(tubo[1], r.data(), r.size());
+    ::_exit(escrito < 0 ? 1 : 0);
+  }
+  ::close(tubo[1]);
+  std::string r;
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    const auto resta =
+        std::chrono::duration_cast<std::chrono::milliseconds>(limite - std::chrono::steady_clock::now())
+            .count();
+    pollfd p{tubo[0], POLLIN, 0};
+    if (resta <= 0 || ::poll(&p, 1, static_cast<int>(resta)) == 0) {
+      r = "(colgado)";
+      break;
+    }
+    char trozo[512];
+    const ssize_t n = ::read(tubo[0], trozo, sizeof trozo);
+    if (n <= 0) break;
+    r.append(trozo, static_cast<std::size_t>(n));
+  }
+  ::close(tubo[0]);
+  ::kill(hijo, SIGKILL);
+  ::waitpid(hijo, nullptr, 0);
+  return r;
+}
+
+// A path given by the operator may name anything: a FIFO nobody writes to would block the open for good.
+TEST(LimitesDeConexion, LoQueNoEsUnArchivoRegularSeRechazaSinColgarse) {
+  Carpeta c;
+  const auto fifo = (c / "fifo.conexion").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& ruta : {fifo, c.Ruta().string()}) {
+    SCOPED_TRACE(ruta);
+    EXPECT_EQ(ErrorEnHijo(ruta), "Archivo de conexion " + ruta + ": no es un archivo regular");
+  }
+}
+
+// The masking is one pass: texts far longer than any line, and shapes that would make a backtracking
+// matcher work hard, come back at once and whole.
+TEST(LimitesDeConexion, OcultarClavesNoDependeDelLargo) {
+  const std::string mucho(1 << 20, 'x');
+  EXPECT_EQ(OcultarClaves("clave=" + mucho), "clave=****");
+  EXPECT_EQ(OcultarClaves("Archivo=" + mucho + " PWD = {" + mucho), "Archivo=" + mucho + " PWD = ****");
+  std::string pares, ocultos, sinIgual;
+  for (int i = 0; i < 100000; ++i) {
+    pares += "pwd=a b;";
+    ocultos += "pwd=****;";
+    sinIgual += "pwd password clave ";
+  }
+  EXPECT_EQ(OcultarClaves(pares), ocultos);
+  EXPECT_EQ(OcultarClaves(sinIgual), sinIgual);
 }
 
 TEST(ResolverRuta, RelativaALaCarpetaDelArchivo) {

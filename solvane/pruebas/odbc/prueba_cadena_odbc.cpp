@@ -74,6 +74,23 @@ TEST(CadenaOdbc, LaMascaraOcultaClavesPorNombreYPorValor) {
   EXPECT_EQ(Mascara().Aplicar("sin claves"), "sin claves");
 }
 
+// A password of any characters comes back whole from the string built for the driver, and adds no key
+// of its own to it (";Database=" inside a password must not choose the database).
+TEST(CadenaOdbc, UnaClaveIncomodaVuelveEnteraYNoAgregaClaves) {
+  const std::string claves[] = {
+      "s3cr 3tXYZ", "a;Database=/tmp/otra", "}",       "{",      "{x}",           "a}}b{",      " borde ",
+      "\ttab",      "com\"illas'",          "=igual=", "ñandú€", "[]{}(),;?*=!@", "PWD=x;UID=y"};
+  for (const auto& clave : claves) {
+    SCOPED_TRACE("[" + clave + "]");
+    const auto cadena =
+        CadenaCompleta(LeerAjustes({{"cadena", "Driver=FreeTDS;Server=s"}, {"clave", clave}}, "f", nullptr));
+    const auto pares = PartirCadena(cadena);
+    ASSERT_EQ(pares.size(), 3u) << cadena;
+    EXPECT_EQ(pares[2].first, "PWD");
+    EXPECT_EQ(pares[2].second, clave);
+  }
+}
+
 // The example shipped for FreeTDS must read as a usable engine setting without a password in it.
 TEST(CadenaOdbc, ElEjemploParaFreeTdsSeLeeSinClave) {
   const auto leidos = LeerConexion(std::string(DIR_FUENTES) + "/solvane/datos/ejemplo-freetds.conexion");
