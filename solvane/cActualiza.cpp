@@ -17,6 +17,8 @@ constexpr const char* kProducto = SOLVANE_NOMBRE_PRODUCTO;
 // The server's answers that mean "no such thing" to a select.
 constexpr long kColumnaInexistente = 207;
 constexpr long kObjetoInexistente = 208;
+// ADO's "no current record".
+constexpr long kSinFila = 3021;
 
 // VB's Trim: blanks only.
 std::string RecortarBlancos(const std::string& s) {
@@ -90,10 +92,19 @@ cActualiza::cActualiza(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, 
 // asked and the chain starts from iVersionBD. A query that failed for any other reason (connection lost,
 // timeout, permission) is raised instead: treating it as older would offer to run the whole chain on a
 // database that may well be newer.
+//
+// A Parametros without rows is refused with ErrorBD 3021 before anything is asked or changed: the chain
+// would run to the end and the final update, touching no row, would record no version, so every later run
+// would start the chain again on a migrated database and fail.
 bool cActualiza::VersionActual(bool& bActSistema, std::string& sVersionBD) {
   bActSistema = false;
   std::string valor;
-  if (!ExisteCampo("Parametros", "PAR_Version", valor)) return false;
+  bool hayFila = false;
+  if (!LeerCampo("Parametros", "PAR_Version", valor, hayFila)) return false;
+  if (!hayFila)
+    throw ErrorBD(kSinFila,
+                  "No se puede leer la versión de la base de datos: la tabla Parametros no tiene filas. "
+                  "No se hizo ningún cambio.");
   try {
     iVersionBD_ = A16Bits(ValorInicial(valor));
   } catch (const std::exception&) {
@@ -254,11 +265,18 @@ void cActualiza::EnTransaccion(const char* version, bool& ok, const std::functio
 
 // An empty table still has the column; the value is left alone then, and a Null reads as empty text.
 bool cActualiza::ExisteCampo(const std::string& tabla, const std::string& campo, std::string& valor) {
+  bool hayFila = false;
+  return LeerCampo(tabla, campo, valor, hayFila);
+}
+
+bool cActualiza::LeerCampo(const std::string& tabla, const std::string& campo, std::string& valor,
+                           bool& hayFila) {
   Recordset rs;
   try {
     long opciones = 0;
     bd_.CargarSQL("Select " + campo + " From " + tabla);
-    if (bd_.AbrirConsulta(rs, opciones)) valor = rs.Campo(campo).value_or("");
+    hayFila = bd_.AbrirConsulta(rs, opciones);
+    if (hayFila) valor = rs.Campo(campo).value_or("");
     return true;
   } catch (const ErrorBD& e) {
     if (e.Numero == kColumnaInexistente || e.Numero == kObjetoInexistente) return false;

@@ -51,6 +51,7 @@ class cActualiza {
              std::int16_t versionPrograma = VersionProgramaPorDefecto());
 
   bool ActualizaVersion();
+  // Throws ErrorBD 3021 when Parametros has no row: no version to start the chain from or to record.
   bool VersionActual(bool& bActSistema, std::string& sVersionBD);
   bool ActualizaBaseDatos();
 
@@ -66,6 +67,8 @@ class cActualiza {
 
   // Inspection helpers.
   bool ExisteCampo(const std::string& tabla, const std::string& campo, std::string& valor);
+  // ExisteCampo that also tells whether a row came back.
+  bool LeerCampo(const std::string& tabla, const std::string& campo, std::string& valor, bool& hayFila);
   std::string ObtenerCollation(std::string tabla, std::string campo, bool conClausula);
   bool ExisteTabla(const std::string& tabla);
   bool ExisteVista(const std::string& vista);

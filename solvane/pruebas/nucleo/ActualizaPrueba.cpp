@@ -114,9 +114,9 @@ TEST_F(Gate, MasViejaYElOperadorDiceSi) {
   EXPECT_EQ(VersionGrabada(), "30100") << "not durable";
 }
 
-TEST_F(Gate, VersionIlegibleOVaciaEmpiezaDesdeCero) {
+TEST_F(Gate, VersionIlegibleEmpiezaDesdeCero) {
   for (const std::string& script :
-       {ScriptVersion(""), std::string("CREATE TABLE Otra (a int NULL)\nGO\n"),
+       {std::string("CREATE TABLE Otra (a int NULL)\nGO\n"),
         std::string("CREATE TABLE Parametros (PAR_Version varchar (10) NULL)\nGO\n"
                     "INSERT INTO Parametros (PAR_Version) VALUES ('99999')\nGO\n")}) {
     SCOPED_TRACE(script);
@@ -137,16 +137,26 @@ TEST_F(Gate, VersionIlegibleOVaciaEmpiezaDesdeCero) {
   }
 }
 
-TEST_F(Gate, TablaVaciaCorreTodaLaCadenaYElUpdateNoCambiaFilas) {
+// With no row there is no version to start from nor a row to record the new one in: the run would end as
+// finished and leave the database to run the whole chain again next time. Refused before the question.
+TEST_F(Gate, TablaVaciaSeRechazaSinPreguntarNiTocar) {
   Preparar(ScriptVersion(""));
   bool bAct = false;
   std::string sVersion = "x";
-  act->VersionActual(bAct, sVersion);
-  EXPECT_EQ(sVersion, "");
-  EXPECT_TRUE(act->ActualizaVersion());
-  EXPECT_EQ(progreso.etiquetas.front(), "Actualizando Version a 2.5.0");
-  EXPECT_EQ(progreso.etiquetas.back(), "Actualizando Version a 3.1.0");
+  try {
+    act->VersionActual(bAct, sVersion);
+    ADD_FAILURE() << "una tabla Parametros sin filas debe rechazarse";
+  } catch (const ErrorBD& e) {
+    EXPECT_EQ(e.Numero, 3021);
+    EXPECT_NE(e.Descripcion.find("Parametros no tiene filas"), std::string::npos) << e.Descripcion;
+  }
+  EXPECT_THROW(act->ActualizaVersion(), ErrorBD);
+  EXPECT_TRUE(grabador->mensajes.empty());
+  EXPECT_TRUE(corridos.empty());
+  EXPECT_EQ(progreso.mostrado, 0);
   EXPECT_EQ(VersionGrabada(), "(sin filas)");
+  bd.Desconectar();
+  EXPECT_EQ(base->Script(), antes);
 }
 
 TEST_F(Gate, TextoDeVersionConDecimalesOBasura) {

@@ -91,6 +91,56 @@ TEST_F(Consola, ProbarConexionPorOdbc) {
   EXPECT_NE(salida.str().find("PAR_Version: 30004\n"), std::string::npos) << salida.str();
 }
 
+// With no row in Parametros there is no version to start from nor a row to record the new one in. On
+// either engine the run is refused before the question: exit 1, the reason on standard error, nothing sent
+// but the version probe, nothing changed.
+TEST_F(Consola, ParametrosSinFilasSeRechazaEnAmbosMotores) {
+  const auto comprobar = [this](const std::string& conexion, const std::string& registro) {
+    salida.str("");
+    errores.str("");
+    EXPECT_EQ(Correr({"--consola", "--si", "--conexion", conexion, "--registro", registro}), 1);
+    EXPECT_EQ(errores.str(),
+              "Error Act BD - No se puede leer la versión de la base de datos: la tabla Parametros no tiene "
+              "filas. No se hizo ningún cambio.\n");
+    EXPECT_EQ(salida.str(), "");
+    EXPECT_EQ(Lineas(registro), (std::vector<std::string>{"Select PAR_Version From Parametros"}));
+  };
+
+  BaseSimulada simulada(ScriptVersion(""));
+  const std::string antes = simulada.Script();
+  comprobar(simulada.Conexion(), simulada.Registro());
+  EXPECT_EQ(simulada.Script(), antes);
+
+  Carpeta c;
+  const auto conexion = (c / "PagoraCliente.conexion").string();
+  Escribir(conexion, "Motor=odbc\nCadena=Driver=SQLite3;Database=" + (c / "p.db").string() + "\n");
+  cBaseDatos bd;
+  cMensajes m;
+  bd.Mensajes(&m);
+  bd.ArchivoExplicito(conexion);
+  bd.BuscarArchivoConexion();
+  const auto objetos = [&bd] {
+    Recordset rs;
+    long opciones = 0;
+    bd.CargarSQL("SELECT group_concat(name || ':' || sql, ' | ') FROM sqlite_master");
+    bd.AbrirConsulta(rs, opciones);
+    return rs.Campo(std::size_t{0}).value_or("");
+  };
+  if (!bd.Conectar()) GTEST_SKIP() << "SQLite ODBC driver not installed";
+  for (const char* sentencia :
+       {"CREATE TABLE Parametros (PAR_Version smallint NULL, PAR_LA varchar (20) NULL)",
+        "CREATE TABLE Seguridad (Seg_Codigo int NOT NULL)"}) {
+    bd.CargarSQL(sentencia);
+    bd.EjecutarSQL();
+  }
+  const std::string esquema = objetos();
+  bd.Desconectar();
+  comprobar(conexion, (c / "registro.sql").string());
+  ASSERT_TRUE(bd.Conectar());
+  EXPECT_EQ(objetos(), esquema);
+  EXPECT_FALSE(HayFila(bd, "SELECT * FROM Parametros"));
+}
+
 TEST(Vaiven, DiezTicsYUnaSegundaCorrida) {
   Vaiven v;
   EXPECT_EQ(v.Cargar(), 0);
