@@ -135,7 +135,7 @@ bool Simulador::Dormir(std::chrono::microseconds d) {
 
 void Simulador::Escribir(std::string_view bytes) {
   std::lock_guard<std::mutex> l(escritura_);
-  for (std::size_t i = 0; i < bytes.size();) {
+  for (std::size_t i = 0; i < bytes.size() && maestro_ >= 0;) {
     const std::size_t n = ritmo_ ? 1 : bytes.size() - i;
     if (ritmo_ && !Dormir(kCaracter)) return;
     const ssize_t w = ::write(maestro_, bytes.data() + i, n);
@@ -157,6 +157,10 @@ void Simulador::Bucle() {
       if (parar_) return;
     }
     EnviarVencidos();
+    if (maestro_ < 0) {
+      Dormir(std::chrono::milliseconds(5));
+      continue;
+    }
     pollfd p{maestro_, POLLIN, 0};
     if (::poll(&p, 1, pendientes_.empty() ? 5 : 1) <= 0) continue;
     const ssize_t n = ::read(maestro_, espacio.data(), espacio.size());
@@ -227,7 +231,7 @@ void Simulador::Completar(Recibido r) {
   auto cuando = std::chrono::steady_clock::now();
   for (Envio& e : respuesta) {
     cuando += e.retraso;
-    pendientes_.push_back({cuando, std::move(e.bytes)});
+    pendientes_.push_back({cuando, std::move(e.bytes), e.colgar});
   }
   EnviarVencidos();
 }
@@ -235,9 +239,20 @@ void Simulador::Completar(Recibido r) {
 void Simulador::EnviarVencidos() {
   while (!pendientes_.empty() && pendientes_.front().cuando <= std::chrono::steady_clock::now()) {
     const std::string bytes = std::move(pendientes_.front().bytes);
+    const bool colgar = pendientes_.front().colgar;
     pendientes_.pop_front();
     Escribir(bytes);
+    if (colgar) Colgar();
   }
+}
+
+// Closing the master hangs up every descriptor of the slave, the driver's included; runs on the
+// simulator's thread, the only reader of the master.
+void Simulador::Colgar() {
+  std::lock_guard<std::mutex> l(escritura_);
+  if (maestro_ >= 0) ::close(maestro_);
+  maestro_ = -1;
+  pendientes_.clear();
 }
 
 Manejador CrearModelo(const OpcionesModelo& opciones) {

@@ -29,10 +29,12 @@ struct Recibido {
   std::string Resumen() const;
 };
 
-// Bytes to send back, after a pause.
+// Bytes to send back, after a pause; with colgar the PIN pad then hangs up (closes its side of the
+// line, as when the cable is pulled) and answers nothing more.
 struct Envio {
   std::string bytes;
   std::chrono::milliseconds retraso{0};
+  bool colgar = false;
 };
 using Respuesta = std::vector<Envio>;
 using Manejador = std::function<Respuesta(const Recibido&)>;
@@ -92,10 +94,12 @@ class Simulador {
   struct Pendiente {
     std::chrono::steady_clock::time_point cuando;
     std::string bytes;
+    bool colgar = false;
   };
   std::deque<Pendiente> pendientes_;  // owned by the simulator thread
   bool anular_ = false;
   void EnviarVencidos();
+  void Colgar();
   // Frame being gathered.
   enum class Estado { Fuera, Dentro, Lrc } estado_ = Estado::Fuera;
   Recibido actual_;

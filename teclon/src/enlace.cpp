@@ -1,6 +1,7 @@
 // The PIN pad link: framing, check byte, acknowledgement and answer waits, closing commands.
 #include "enlace.hpp"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace teclon {
@@ -31,8 +32,14 @@ Enlace::Instante Enlace::Inicio() {
   return reloj_.Ahora();
 }
 
+// The line carries 7-bit characters. An adapter that ignores the 7-bit setting hands over the parity
+// bit as the 8th: it is cleared here, whatever port the host brought, so that control characters are
+// recognised and no high byte reaches the caller's text.
 void Enlace::Recibir(TextoSeguro& buffer) {
+  const std::size_t antes = buffer.size();
   puerto_.LeerTodo(buffer);
+  CadenaSegura& c = buffer.Cadena();
+  for (std::size_t i = antes; i < c.size(); ++i) c[i] = static_cast<char>(c[i] & 0x7F);
 }
 
 bool Enlace::Vencida(Instante inicio) {
@@ -101,18 +108,41 @@ Senal Enlace::EsperarConfirmacion(bool probarCancelar, bool ignorarEot, bool* re
     if (Vencida(inicio)) break;
   }
   if (senal != Senal::Tiempo) {
-    // An answer that starts right behind the acknowledgement is kept, never a second ACK or NAK.
-    const std::size_t stx = buffer.Vista().find(STX, donde + 1);
-    if (stx != std::string_view::npos) sobrante_.Agregar(buffer.Vista().substr(stx));
+    // An answer that starts right behind the acknowledgement is kept, never a second ACK or NAK; so
+    // is an EOT right behind an ACK (the PIN pad cancelled at once), or the answer wait would miss it.
+    const std::string_view v = buffer.Vista();
+    std::size_t inicioResto = v.find(STX, donde + 1);
+    if (senal == Senal::Ack) inicioResto = std::min(inicioResto, v.find(EOT, donde + 1));
+    if (inicioResto != std::string_view::npos) sobrante_.Agregar(v.substr(inicioResto));
   }
   if (recibioAlgo) *recibioAlgo = !buffer.empty();
   return senal;
 }
 
+namespace {
+
+// Drops the characters before position hasta, wiping the freed tail of the buffer.
+void Descartar(TextoSeguro& buffer, std::size_t hasta) {
+  if (hasta == 0) return;
+  if (hasta >= buffer.size()) {
+    buffer.Vaciar();
+    return;
+  }
+  CadenaSegura& c = buffer.Cadena();
+  const std::size_t largo = c.size();
+  c.erase(0, hasta);
+  c.resize(largo, '\0');
+  explicit_bzero(c.data() + largo - hasta, hasta);
+  c.resize(largo - hasta);
+}
+
+}  // namespace
+
 // The answer frame is cut out of the accumulated buffer: whatever precedes its STX (line noise, a
-// stray acknowledgement) is dropped, and a buffer that holds no STX before its ETX is a bad frame.
-// Nothing is ever read past the end of the buffer: a fixed-length frame that has not fully arrived
-// is waited for.
+// stray acknowledgement) is dropped before any length is measured, and a buffer that holds no STX
+// before its ETX is a bad frame. A fixed-length frame whose STX has no ETX within the frame's length
+// was no frame: the search moves on to the next STX. Nothing is ever read past the end of the
+// buffer: a fixed-length frame that has not fully arrived is waited for.
 bool Enlace::LeerRespuesta(const Lectura& lectura, TextoSeguro& trama) {
   trama.Vaciar();
   TextoSeguro buffer(sobrante_.Vista());
@@ -122,9 +152,14 @@ bool Enlace::LeerRespuesta(const Lectura& lectura, TextoSeguro& trama) {
   const Instante inicio = Inicio();
   for (;;) {
     Recibir(buffer);
+    // An EOT below the minimum is the PIN pad giving up, also when it came ahead of the noise cut.
+    const bool eotCorto =
+        buffer.size() < lectura.minimo && buffer.Vista().find(EOT) != std::string_view::npos;
+    const std::size_t primerStx = buffer.Vista().find(STX);
+    if (primerStx != std::string_view::npos) Descartar(buffer, primerStx);
     const std::string_view v = buffer.Vista();
     if (v.size() < lectura.minimo) {
-      if (v.find(EOT) != v.npos) {
+      if (eotCorto || v.find(EOT) != v.npos) {
         buffer.Vaciar();
         codError_ = tcCancel;
         return false;
@@ -143,7 +178,7 @@ bool Enlace::LeerRespuesta(const Lectura& lectura, TextoSeguro& trama) {
       } else {
         const std::size_t etx = v.find(ETX);
         if (etx == v.npos) {
-          buffer.Vaciar();
+          Descartar(buffer, std::min(v.find(STX, 1), v.size()));
         } else {
           desde = v.rfind(STX, etx);
           if (desde == v.npos) {

@@ -148,7 +148,9 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
         throw ErrorPuerto(numero, "El puerto " + dispositivo_ + " está en uso por otro programa (" +
                                       TextoDeSistema(numero) + ")");
       }
+      propio_ = true;
       Comprobar(::ioctl(fd_, TIOCEXCL), "No se puede reservar " + dispositivo_);
+      exclusivo_ = true;
       Aplicar();
       Comprobar(::tcflush(fd_, TCIOFLUSH), "No se pueden vaciar los buffers de " + dispositivo_);
       // The PIN pad wants DTR and RTS up; pseudo-terminals have no modem lines and say ENOTTY.
@@ -184,6 +186,7 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
 
   void LeerTodo(TextoSeguro& destino) override {
     ExigirAbierto();
+    const std::size_t antes = destino.size();
     char espacio[256];
     for (;;) {
       std::size_t pedir = sizeof espacio;
@@ -199,23 +202,31 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
         const int numero = errno;
         explicit_bzero(espacio, sizeof espacio);
         errno = numero;
-        Comprobar(-1, "No se puede leer de " + dispositivo_);
+        // EIO is the line going away (the pty's other side closing just before the hang-up lands).
+        Comprobar(-1,
+                  (numero == EIO ? "Se cortó la comunicación con " : "No se puede leer de ") + dispositivo_);
+      }
+      // With VMIN and VTIME at 0 a read of 0 is both "nothing yet" and "line hung up"; only poll
+      // tells them apart. What did arrive is handed over first: the next read reports the hang-up.
+      if (leidos == 0 && destino.size() == antes) {
+        explicit_bzero(espacio, sizeof espacio);
+        ComprobarLinea(Eventos(0));
       }
       break;
     }
     explicit_bzero(espacio, sizeof espacio);
   }
 
-  // Returns when input is waiting or the time is up. A line that reports ready with nothing to
-  // read (a hang-up) must not turn the caller's poll loop into a spin: the rest is slept.
+  // Returns when input is waiting or the time is up; a hung-up line (the peer closed, the adapter
+  // was pulled) is an error at once instead of a silence that lasts the whole wait.
   void EsperarEntrada(std::chrono::microseconds limite) override {
     const auto fin = std::chrono::steady_clock::now() + limite;
     if (fd_ >= 0) {
-      pollfd p{fd_, POLLIN, 0};
       const int ms = static_cast<int>((limite.count() + 999) / 1000);
-      int n = 0;
-      if (::poll(&p, 1, ms) > 0 && (p.revents & POLLIN) != 0 && ::ioctl(fd_, FIONREAD, &n) == 0 && n > 0)
-        return;
+      const short eventos = Eventos(ms);
+      if (eventos < 0) return;  // a signal: the caller looks at its cancel flag now
+      ComprobarLinea(eventos);
+      if ((eventos & POLLIN) != 0 && BytesEnEntrada() > 0) return;
     }
     const auto resto = fin - std::chrono::steady_clock::now();
     if (resto > std::chrono::steady_clock::duration::zero()) std::this_thread::sleep_for(resto);
@@ -240,11 +251,34 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
     if (fd_ < 0) throw ErrorPuerto(EBADF, "El puerto no está abierto");
   }
 
+  // The events poll reports on the line within ms milliseconds; -1 when a signal cut the wait short.
+  short Eventos(int ms) const {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, ms) < 0) {
+      if (errno == EINTR) return -1;
+      Comprobar(-1, "No se puede esperar datos de " + dispositivo_);
+    }
+    return p.revents;
+  }
+
+  // A line that poll reports hung up or in error is a port error, with the system's number when
+  // the line itself gives one (a hung-up tty refuses its ioctls with EIO).
+  void ComprobarLinea(short eventos) const {
+    if (eventos < 0 || (eventos & (POLLHUP | POLLERR | POLLNVAL)) == 0) return;
+    int n = 0;
+    const std::string accion = "Se cortó la comunicación con " + dispositivo_;
+    Comprobar(::ioctl(fd_, FIONREAD, &n), accion);
+    throw ErrorPuerto(EIO, accion + ": " + TextoDeSistema(EIO));
+  }
+
   void Aplicar() {
     termios t{};
     Comprobar(::tcgetattr(fd_, &t), "No se puede leer la configuración de " + dispositivo_);
     ::cfmakeraw(&t);
-    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP);
+    // The 8th bit of a 7-bit line is the parity bit (or garbage): stripped, so that control
+    // characters are recognised on adapters that deliver it.
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
+    t.c_iflag |= ISTRIP;
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD;
     static constexpr tcflag_t tamanos[] = {CS5, CS6, CS7, CS8};
@@ -290,18 +324,23 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
     return mayor >= 136 && mayor <= 143;
   }
 
-  // Releases the exclusive mark before closing: another holder of the line (a simulator, a
-  // getty) would otherwise keep it and lock out our next opening.
+  // Undoes only what this object did to the line. The exclusive mark belongs to the tty, not to
+  // our descriptor: cleared by an opening that lost the lock, it would strip the holder's. Likewise
+  // the input queue is the holder's until our lock was taken.
   void Cerrar() noexcept {
     if (fd_ < 0) return;
-    ::ioctl(fd_, TIOCNXCL);
+    if (exclusivo_) ::ioctl(fd_, TIOCNXCL);
     // Only input is dropped: a last ACK or EOT still on its way out must reach the PIN pad.
-    ::tcflush(fd_, TCIFLUSH);
+    if (propio_) ::tcflush(fd_, TCIFLUSH);
     ::close(fd_);
     fd_ = -1;
+    exclusivo_ = false;
+    propio_ = false;
   }
 
   int fd_ = -1;
+  bool propio_ = false;     // this object holds the line's lock
+  bool exclusivo_ = false;  // this object set the line's exclusive mark
   short numero_ = 1;
   int longitudLectura_ = 0;
   Configuracion config_;
