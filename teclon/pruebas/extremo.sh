@@ -67,7 +67,9 @@ grep -q '^Resultado: Verdadero$' <<<"$salida" || falla "banda: $salida"
 grep -q '^  B4000123412341234^PRUEBA/TARJETA' <<<"$salida" || falla "banda sin pista 1: $salida"
 grep -q '^  4000123412341234=2912' <<<"$salida" || falla "banda sin pista 2: $salida"
 
-salida=$("$herramienta" --dispositivo "$normal" pin 4000123412341234 CLAVE "INGRESE PIN") || falla "pin: salida $?"
+# The card number and the working key go through standard input, never as arguments.
+salida=$(printf '%s\n' 4000123412341234 CLAVE | "$herramienta" --dispositivo "$normal" pin "INGRESE PIN") ||
+  falla "pin: salida $?"
 grep -q '^Bloque de PIN: 16 caracteres$' <<<"$salida" || falla "pin: $salida"
 grep -q '8F3A5C21D0E4B796' <<<"$salida" && falla "pin: el bloque se mostró"
 
@@ -102,5 +104,5 @@ grep -q '^MsgError: Operacion Leer BANDA Cancelada$' "$tmp/cancelada" || falla "
 set +e
 "$herramienta" --dispositivo "$normal" volar >/dev/null 2>&1; estado=$?
 set -e
-[ "$estado" -eq 1 ] || falla "orden desconocida: salida $estado"
+[ "$estado" -eq 2 ] || falla "orden desconocida: salida $estado"
 echo "extremo a extremo: todo bien"
