@@ -158,6 +158,12 @@ void EscribirTodo(int fd, const std::string& contenido, const std::string& ruta)
       "La base de datos " + ruta + " es " + que + ", no un archivo: indique el archivo .sql de la base");
 }
 
+[[noreturn]] void EnUso(const std::string& ruta) {
+  throw ErrorArchivo(EWOULDBLOCK, "La base de datos " + ruta +
+                                      " está en uso por otro programa (otra ejecución de Solvane o un "
+                                      "servidor simulado); ciérrelo y vuelva a intentar");
+}
+
 }  // namespace
 
 struct ArchivoBase::Impl {
@@ -257,10 +263,7 @@ std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::ch
       const int b = Llamar([&] { return ::flock(d.fd(), LOCK_EX | LOCK_NB); }).second;
       if (b == 0) break;
       if (b != EWOULDBLOCK) Exigir(b, "No se puede bloquear la base de datos", ruta);
-      if (std::chrono::steady_clock::now() >= limite)
-        throw ErrorArchivo(b, "La base de datos " + ruta +
-                                  " está en uso por otro programa (otra ejecución de Solvane o un " +
-                                  "servidor simulado); ciérrelo y vuelva a intentar");
+      if (std::chrono::steady_clock::now() >= limite) EnUso(ruta);
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const struct stat nuestro = Estado(d.fd(), ruta);
@@ -271,8 +274,7 @@ std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::ch
       impl->bloqueo = std::move(d);
       break;
     }
-    if (std::chrono::steady_clock::now() >= limite)
-      throw ErrorArchivo(EWOULDBLOCK, "La base de datos " + ruta + " está en uso por otro programa");
+    if (std::chrono::steady_clock::now() >= limite) EnUso(ruta);
   }
   impl->contenido = LeerTodo(impl->bloqueo.fd(), ruta);
   impl->visto = Estado(impl->bloqueo.fd(), ruta);
