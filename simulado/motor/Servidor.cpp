@@ -1405,6 +1405,10 @@ struct Servidor::Impl {
         // Existing rows take the default only when the column cannot hold NULL.
         Valor v;
         if (d.defecto && !c->nulos) v = ValorDefecto(d.defecto->textoDefecto, c->tipo);
+        // A NULL default would leave NOT NULL rows holding NULL, which no script could load again.
+        if (!c->nulos && v.Nulo() && t->filas > 0)
+          throw ErrorSql(515, "Cannot insert the value NULL into column '" + c->nombre + "', table '" +
+                                  NombreCompleto(*t) + "'; column does not allow nulls. ALTER TABLE fails.");
         for (std::size_t f = 0; f < t->filas; ++f) c->Agregar(v);
       }
       t->e.cols.push_back(c);
