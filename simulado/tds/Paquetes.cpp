@@ -68,7 +68,7 @@ std::optional<Mensaje> Ensamblador::Siguiente() {
 }
 
 Canal::Canal(Descriptor sock, int parada, std::uint16_t spid)
-    : sock_(std::move(sock)), parada_(parada), spid_(spid) {}
+    : sock_(std::move(sock)), parada_(parada), spid_(spid), ens_(kTopeAntesDeEntrar) {}
 
 bool Canal::Parando() const {
   pollfd p{parada_, POLLIN, 0};

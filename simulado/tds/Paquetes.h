@@ -22,6 +22,8 @@ enum TipoPaquete : std::uint8_t {
 };
 
 constexpr std::size_t kTopeMensaje = 64u << 20;
+// Before login nobody has proved who they are: a few kilobytes are all PRELOGIN and LOGIN7 need.
+constexpr std::size_t kTopeAntesDeEntrar = 64u << 10;
 
 struct Mensaje {
   std::uint8_t tipo = 0;
@@ -38,6 +40,7 @@ class Ensamblador {
   explicit Ensamblador(std::size_t tope = kTopeMensaje) : tope_(tope) {}
   void Agregar(const std::uint8_t* datos, std::size_t largo);
   std::optional<Mensaje> Siguiente();
+  void Tope(std::size_t tope) { tope_ = tope; }
   // Part of a packet or of a message has arrived and the rest has not.
   bool AMedias() const { return !buffer_.empty() || enCurso_; }
 
@@ -82,6 +85,7 @@ class Canal {
   void TamanoPaquete(std::size_t n) { tamano_ = n; }
   std::size_t TamanoPaquete() const { return tamano_; }
   int Fd() const { return sock_.fd(); }
+  void Tope(std::size_t tope) { ens_.Tope(tope); }
 
  private:
   void EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin);

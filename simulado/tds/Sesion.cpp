@@ -167,6 +167,7 @@ bool Sesion::Entrar() {
   canal_.Enviar(kRespuesta, e_.Datos());
   e_.Datos().clear();
   canal_.TamanoPaquete(tamano);
+  canal_.Tope(kTopeMensaje);
   return true;
 }
 

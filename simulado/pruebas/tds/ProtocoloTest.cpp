@@ -247,6 +247,19 @@ TEST(Protocolo, EntradaMalformadaYAvalanchaNoTocanAOtros) {
       {0x77, 1, 0, 8, 0, 0, 0, 0},                           // unknown packet type
       {kLote, 1, 0, 8, 0, 0, 0, 0},                          // a batch before login
   };
+  {
+    // Before login a message is kept small: 100 KB of PRELOGIN ends the connection.
+    Crudo c(s.puerto);
+    bool cerrado = false;
+    for (int i = 0; i < 4 && !cerrado; ++i) {
+      try {
+        c.Paquete(0x12, Bytes(30000, 0), 0);
+      } catch (const std::exception&) {
+        cerrado = true;
+      }
+    }
+    EXPECT_TRUE(cerrado || c.Cerrado(5000));
+  }
   for (const auto& a : ataques) {
     Crudo c(s.puerto);
     c.EnviarBytes(a);

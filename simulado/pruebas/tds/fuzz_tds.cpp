@@ -51,6 +51,15 @@ void Probar(const std::uint8_t* datos, std::size_t largo) {
   }
 }
 
+}  // namespace
+
+#ifdef PAGORA_LIBFUZZER
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t largo) {
+  Probar(datos, largo);
+  return 0;
+}
+#else
+namespace {
 std::vector<std::uint8_t> EnPaquetes(std::uint8_t tipo, const std::vector<std::uint8_t>& d, std::size_t max) {
   std::vector<std::uint8_t> r = {7};
   for (std::size_t i = 0; i == 0 || i < d.size(); i += max) {
@@ -66,12 +75,6 @@ std::vector<std::uint8_t> EnPaquetes(std::uint8_t tipo, const std::vector<std::u
 
 }  // namespace
 
-#ifdef PAGORA_LIBFUZZER
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t largo) {
-  Probar(datos, largo);
-  return 0;
-}
-#else
 int main(int argc, char** argv) {
   const long cuenta = argc > 1 ? std::atol(argv[1]) : 2000;
   std::mt19937 azar(argc > 2 ? static_cast<unsigned>(std::atol(argv[2])) : 1208u);
