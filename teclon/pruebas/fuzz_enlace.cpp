@@ -81,6 +81,9 @@ void Probar(const std::uint8_t* datos, std::size_t largo) {
     if (p.abierto) Abortar("dejó el puerto abierto", operacion);
     if (t.CodError() < tcError || t.CodError() > tcTimeOut) Abortar("código fuera de rango", operacion);
     if (r && operacion == 3 && texto.size() != 16) Abortar("bloque de PIN de largo erróneo", operacion);
+    // The line is 7-bit: whatever the PIN pad sent, no byte with the 8th bit reaches the caller.
+    for (const char c : texto)
+      if ((static_cast<unsigned char>(c) & 0x80) != 0) Abortar("byte de 8 bits en la respuesta", operacion);
     if (r && operacion != 1 && t.CodError() != tcAprobado) Abortar("éxito sin tcAprobado", operacion);
     if (!r && t.MsgError().empty()) Abortar("fracaso sin mensaje", operacion);
   }

@@ -57,6 +57,7 @@ int Esperar(pid_t pid, std::chrono::seconds limite) {
 
 std::vector<char*> Argv(std::vector<std::string>& args) {
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   return argv;
