@@ -48,7 +48,8 @@ class TECLON_API PuertoSerie {
 };
 
 // Optional extra of a port, outside the serial control's operation list: blocks until input
-// arrives or the time is up, so a poll pause can end as soon as the PIN pad answers.
+// arrives or the time is up, so a poll pause can end as soon as the PIN pad answers. A line that is
+// gone (hung up) throws ErrorPuerto at once rather than sleeping.
 class TECLON_API AvisoDeEntrada {
  public:
   virtual ~AvisoDeEntrada() = default;
