@@ -25,8 +25,10 @@ std::string Recortar(const std::string& s) {
   return s.substr(ini, fin - ini + 1);
 }
 
-// What ODBC reserves in a connection string; a value holding any of them goes in braces.
-constexpr std::string_view kReservados = "[]{}(),;?*=!@";
+// What ODBC reserves in a connection string; a value holding any of them goes in braces. Not '}' on its
+// own: FreeTDS (1.3) ends a braced value at the first '}' before ';' or the end and keeps a doubled '}'
+// doubled, while every parser takes a bare '}' as it is.
+constexpr std::string_view kReservados = "[]{(),;?*=!@";
 
 bool EsLetraDeClave(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_';

@@ -25,7 +25,7 @@ std::vector<std::pair<std::string, std::string>> PartirCadena(const std::string&
 std::string ValorEnCadena(const std::string& cadena, const std::string& clave);
 
 // A value ready to follow "KEY=": braced, with '}' doubled, when it holds a blank or any of the
-// characters ODBC reserves ([]{}(),;?*=!@); as it is otherwise.
+// characters ODBC reserves but '}' ([]{(),;?*=!@); as it is otherwise.
 std::string Entrecomillar(const std::string& valor);
 
 // `texto` with the whole value of every PWD, Password and Clave key (any letter case, blanks allowed

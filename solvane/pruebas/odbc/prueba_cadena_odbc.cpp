@@ -89,6 +89,9 @@ TEST(CadenaOdbc, UnaClaveIncomodaVuelveEnteraYNoAgregaClaves) {
     EXPECT_EQ(pares[2].first, "PWD");
     EXPECT_EQ(pares[2].second, clave);
   }
+  // FreeTDS would keep a doubled '}' doubled: a '}' alone is left bare, where every driver reads it.
+  EXPECT_EQ(Entrecomillar("a}b"), "a}b");
+  EXPECT_EQ(Entrecomillar("a} b"), "{a}} b}");
 }
 
 // The example shipped for FreeTDS must read as a usable engine setting without a password in it.
