@@ -127,6 +127,8 @@ struct Servidor::Impl {
   bool cargando = false;  // running a script: views are not checked against their tables
   static constexpr int kVistasAnidadas = 32;
   int vistasAbiertas = 0;         // views being expanded, one inside the other
+  static constexpr int kExpansionesMaximas = 4096;
+  int vistasExpandidas = 0;  // views expanded under the outermost one being opened
   bool listandoColumnas = false;  // building information_schema.columns, which opens the views
   std::vector<Deshacer> log;
   std::size_t visitas = 0;
@@ -528,6 +530,14 @@ struct Servidor::Impl {
         throw ErrorSql(217,
                        "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit " +
                            std::to_string(kVistasAnidadas) + ").");
+      // Views that read another view several times grow exponentially with depth; each outermost
+      // view gets a fixed budget of expansions, as the server's optimiser gives up on such plans.
+      if (vistasAbiertas == 0) vistasExpandidas = 0;
+      if (++vistasExpandidas > kExpansionesMaximas)
+        throw ErrorSql(8623,
+                       "The query processor ran out of internal resources and could not produce a query plan. "
+                       "This is a rare event and only expected for extremely complex queries or queries that "
+                       "reference a very large number of tables or partitions. Please simplify the query.");
       ++vistasAbiertas;
       const struct Salida {
         int& n;
@@ -889,6 +899,10 @@ struct Servidor::Impl {
         *s.consulta, maxFilas, &r.columnas,
         [&](std::vector<Valor>& fila) {
           anunciar();
+          if (receptor && receptor->valores) {
+            ++cuenta;
+            return receptor->valores(fila);
+          }
           std::vector<std::optional<std::string>> texto;
           texto.reserve(fila.size());
           for (const Valor& v : fila)

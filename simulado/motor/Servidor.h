@@ -14,6 +14,8 @@
 
 namespace simulado {
 
+struct Valor;
+
 // A refused statement: SQL Server's error number and message text.
 class ErrorSql : public std::runtime_error {
  public:
@@ -65,6 +67,9 @@ class Servidor {
     std::function<void(Clase)> antes;
     std::function<void(const Resultado&)> columnas;
     std::function<bool(const std::vector<std::optional<std::string>>&)> fila;
+    // When set, rows come here as typed values instead of to `fila` as text (a server on the wire encodes
+    // them without printing and parsing each value).
+    std::function<bool(const std::vector<Valor>&)> valores;
     std::function<bool(const Resultado*, const ErrorSql*)> fin;
   };
   void EjecutarLote(std::string_view lote, const Receptor& receptor);

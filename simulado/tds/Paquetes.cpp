@@ -171,7 +171,9 @@ void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
   }
 }
 
+// The length field has 16 bits; the negotiated size keeps every packet far below that.
 void Canal::EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin) {
+  if (largo > 32767 - 8) throw ErrorProtocolo("paquete de respuesta más grande que el tamaño acordado");
   Bytes p(8 + largo);
   p[0] = tipo;
   p[1] = fin ? 1 : 0;

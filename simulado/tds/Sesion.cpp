@@ -399,7 +399,7 @@ void Sesion::EjecutarMotor(const std::string& texto, bool rpc) {
     SoltarHecho(true);
     e_.Metadatos(cols);
   };
-  r.fila = [&](const std::vector<std::optional<std::string>>& f) {
+  r.valores = [&](const std::vector<simulado::Valor>& f) {
     try {
       e_.Fila(cols, f);
       if (++filas % 512 == 0 || e_.Datos().size() >= canal_.TamanoPaquete()) {

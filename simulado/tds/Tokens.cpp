@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "motor/Valores.h"
+
 namespace simulado::tds {
 
 __extension__ typedef unsigned __int128 u128;
@@ -344,33 +346,73 @@ void Fecha(const std::string& v, std::int64_t& dias, std::int64_t& ms) {
 
 }  // namespace
 
+namespace {
+
+// The integer types: range checked against the column, little-endian bytes after the length.
+void PonerEntero(Escritor& e, const ColumnaTds& c, std::int64_t n) {
+  using T = ColumnaTds::Tipo;
+  struct Limite {
+    std::int64_t menor, mayor;
+    const char* nombre;
+    std::uint8_t largo;
+  };
+  const Limite l = c.tipo == T::Bit        ? Limite{0, 1, "bit", 1}
+                   : c.tipo == T::TinyInt  ? Limite{0, 255, "tinyint", 1}
+                   : c.tipo == T::SmallInt ? Limite{-32768, 32767, "smallint", 2}
+                   : c.tipo == T::Int      ? Limite{INT32_MIN, INT32_MAX, "int", 4}
+                                           : Limite{INT64_MIN, INT64_MAX, "bigint", 8};
+  if (n < l.menor || n > l.mayor) Desborde(l.nombre);
+  e.U8(l.largo);
+  for (int k = 0; k < l.largo; ++k) e.U8(static_cast<std::uint8_t>(static_cast<std::uint64_t>(n) >> (8 * k)));
+}
+
+// A decimal whose magnitude is already at the column's scale.
+void PonerDecimal(Escritor& e, const ColumnaTds& c, bool negativo, u128 m) {
+  u128 tope = 1;
+  for (int k = 0; k < c.precision; ++k) tope *= 10;
+  if (m >= tope) Desborde("numeric");
+  const std::uint8_t largo = LargoDecimal(c.precision);
+  e.U8(largo);
+  e.U8(negativo && m != 0 ? 0 : 1);
+  for (int k = 0; k < largo - 1; ++k) e.U8(static_cast<std::uint8_t>(m >> (8 * k)));
+}
+
+// Days since 1900-01-01 and milliseconds since midnight.
+void PonerFecha(Escritor& e, const ColumnaTds& c, std::int64_t dias, std::int64_t ms) {
+  if (c.tipo == ColumnaTds::Tipo::SmallDateTime) {
+    if (dias < 0 || dias > 65535) Desborde("smalldatetime");
+    e.U8(4);
+    e.U16(static_cast<std::uint16_t>(dias));
+    e.U16(static_cast<std::uint16_t>(ms / 60000));
+    return;
+  }
+  if (dias < INT32_MIN || dias > INT32_MAX) Desborde("datetime");
+  e.U8(8);
+  e.U32(static_cast<std::uint32_t>(static_cast<std::int32_t>(dias)));
+  // The emulator keeps datetimes on SQL Server's 1/300 s grid; the nearest tick gives it back exactly.
+  e.U32(static_cast<std::uint32_t>((ms * 300 + 500) / 1000));
+}
+
+constexpr std::int64_t kDiaMs = 86400000;
+constexpr std::int64_t kDias1900a1970 = 25567;
+
+}  // namespace
+
 void Escritor::Valor(const ColumnaTds& c, const std::string& v) {
   using T = ColumnaTds::Tipo;
-  std::int64_t n = 0;
-  auto entero = [&](std::int64_t menor, std::int64_t mayor, const char* nombre, std::uint8_t largo) {
-    if (!Numero(v, n))
-      throw ErrorValor(245, "Conversion failed when converting the varchar value '" + v + "' to data type " +
-                                nombre + ".");
-    if (n < menor || n > mayor) Desborde(nombre);
-    U8(largo);
-    for (int k = 0; k < largo; ++k) U8(static_cast<std::uint8_t>(static_cast<std::uint64_t>(n) >> (8 * k)));
-  };
   switch (c.tipo) {
     case T::Bit:
-      entero(0, 1, "bit", 1);
-      return;
     case T::TinyInt:
-      entero(0, 255, "tinyint", 1);
-      return;
     case T::SmallInt:
-      entero(-32768, 32767, "smallint", 2);
-      return;
     case T::Int:
-      entero(INT32_MIN, INT32_MAX, "int", 4);
+    case T::BigInt: {
+      std::int64_t n = 0;
+      if (!Numero(v, n))
+        throw ErrorValor(245,
+                         "Conversion failed when converting the varchar value '" + v + "' to data type int.");
+      PonerEntero(*this, c, n);
       return;
-    case T::BigInt:
-      entero(INT64_MIN, INT64_MAX, "bigint", 8);
-      return;
+    }
     case T::Decimal:
     case T::Numeric: {
       std::string_view s = v;
@@ -396,13 +438,7 @@ void Escritor::Valor(const ColumnaTds& c, const std::string& v) {
       for (std::size_t k = 0; k < escala; ++k) meter(k < fraccion.size() ? fraccion[k] : '0');
       // Digits beyond the column's scale round the value, as a conversion to it does.
       if (fraccion.size() > escala && fraccion[escala] >= '5') ++m;
-      u128 tope = 1;
-      for (int k = 0; k < c.precision; ++k) tope *= 10;
-      if (m >= tope) Desborde("numeric");
-      const std::uint8_t largo = LargoDecimal(c.precision);
-      U8(largo);
-      U8(negativo && m != 0 ? 0 : 1);
-      for (int k = 0; k < largo - 1; ++k) U8(static_cast<std::uint8_t>(m >> (8 * k)));
+      PonerDecimal(*this, c, negativo, m);
       return;
     }
     case T::Real:
@@ -429,18 +465,7 @@ void Escritor::Valor(const ColumnaTds& c, const std::string& v) {
     case T::DateTime: {
       std::int64_t dias = 0, ms = 0;
       Fecha(v, dias, ms);
-      if (c.tipo == T::SmallDateTime) {
-        if (dias < 0 || dias > 65535) Desborde("smalldatetime");
-        U8(4);
-        U16(static_cast<std::uint16_t>(dias));
-        U16(static_cast<std::uint16_t>(ms / 60000));
-      } else {
-        if (dias < INT32_MIN || dias > INT32_MAX) Desborde("datetime");
-        U8(8);
-        U32(static_cast<std::uint32_t>(static_cast<std::int32_t>(dias)));
-        // The emulator keeps datetimes on SQL Server's 1/300 s grid; the nearest tick gives it back exactly.
-        U32(static_cast<std::uint32_t>((ms * 300 + 500) / 1000));
-      }
+      PonerFecha(*this, c, dias, ms);
       return;
     }
     case T::Char:
@@ -468,8 +493,72 @@ void Escritor::Valor(const ColumnaTds& c, const std::string& v) {
   }
 }
 
+// Numbers and dates straight from the emulator's value; other pairings go through the value's text.
+void Escritor::ValorTipado(const ColumnaTds& c, const simulado::Valor& v) {
+  using T = ColumnaTds::Tipo;
+  using K = simulado::Valor::Clase;
+  switch (c.tipo) {
+    case T::Bit:
+    case T::TinyInt:
+    case T::SmallInt:
+    case T::Int:
+    case T::BigInt:
+      if (v.clase != K::Entero) break;
+      PonerEntero(*this, c, v.n);
+      return;
+    case T::Decimal:
+    case T::Numeric: {
+      if (v.clase != K::Entero && v.clase != K::Decimal) break;
+      const int escala = v.clase == K::Entero ? 0 : v.escala;
+      if (escala < 0 || escala > 38 || c.escala < 0 || c.escala > 38) break;
+      const bool negativo = v.n < 0;
+      u128 m = negativo ? static_cast<u128>(-(v.n + 1)) + 1 : static_cast<u128>(v.n);
+      for (int k = escala; k < c.escala; ++k) m *= 10;
+      if (escala > c.escala) {
+        u128 d = 1;
+        for (int k = c.escala; k < escala; ++k) d *= 10;
+        m = (m + d / 2) / d;  // half away from zero, as the magnitude is unsigned
+      }
+      PonerDecimal(*this, c, negativo, m);
+      return;
+    }
+    case T::SmallDateTime:
+    case T::DateTime: {
+      if (v.clase != K::Fecha) break;
+      std::int64_t dias = v.n / kDiaMs, ms = v.n % kDiaMs;
+      if (ms < 0) {
+        ms += kDiaMs;
+        --dias;
+      }
+      PonerFecha(*this, c, dias + kDias1900a1970, ms);
+      return;
+    }
+    default:
+      if (v.clase == K::Texto) {
+        Valor(c, v.s);
+        return;
+      }
+      break;
+  }
+  Valor(c, simulado::Imprimir(v));
+}
+
 void Escritor::Fila(const std::vector<ColumnaTds>& cols,
                     const std::vector<std::optional<std::string>>& valores) {
+  Fila(
+      cols, valores.size(), [&](std::size_t i) { return valores[i].has_value(); },
+      [&](std::size_t i) { Valor(cols[i], *valores[i]); });
+}
+
+void Escritor::Fila(const std::vector<ColumnaTds>& cols, const std::vector<simulado::Valor>& valores) {
+  Fila(
+      cols, valores.size(), [&](std::size_t i) { return !valores[i].Nulo(); },
+      [&](std::size_t i) { ValorTipado(cols[i], valores[i]); });
+}
+
+void Escritor::Fila(const std::vector<ColumnaTds>& cols, std::size_t n,
+                    const std::function<bool(std::size_t)>& presente,
+                    const std::function<void(std::size_t)>& poner) {
   using T = ColumnaTds::Tipo;
   const std::size_t inicio = b_.size();
   try {
@@ -478,9 +567,8 @@ void Escritor::Fila(const std::vector<ColumnaTds>& cols,
     std::size_t mapa = b_.size();
     if (nbc) b_.resize(b_.size() + (cols.size() + 7) / 8, 0);
     for (std::size_t i = 0; i < cols.size(); ++i) {
-      const auto& v = i < valores.size() ? valores[i] : std::nullopt;
-      if (v) {
-        Valor(cols[i], *v);
+      if (i < n && presente(i)) {
+        poner(i);
       } else if (nbc) {
         b_[mapa + i / 8] = static_cast<std::uint8_t>(b_[mapa + i / 8] | 1u << (i % 8));
       } else {

@@ -2,11 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace simulado {
+struct Valor;
+}
 
 namespace simulado::tds {
 
@@ -100,11 +105,16 @@ class Escritor {
   // One row of printed values (as the emulator prints them); NBCROW from 7.3B on. Throws ErrorValor
   // when a value does not fit its declared column; nothing of the row is written then.
   void Fila(const std::vector<ColumnaTds>& cols, const std::vector<std::optional<std::string>>& valores);
+  // The same from the emulator's typed values, without printing them first.
+  void Fila(const std::vector<ColumnaTds>& cols, const std::vector<simulado::Valor>& valores);
   void Hecho(std::uint8_t token, std::uint16_t estado, std::uint16_t orden, std::uint64_t filas);
   void Retorno(std::int32_t estado);
 
  private:
   void Valor(const ColumnaTds& c, const std::string& v);
+  void ValorTipado(const ColumnaTds& c, const simulado::Valor& v);
+  void Fila(const std::vector<ColumnaTds>& cols, std::size_t n,
+            const std::function<bool(std::size_t)>& presente, const std::function<void(std::size_t)>& poner);
   std::uint32_t version_;
   Bytes b_;
 };

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include "Arnes.h"
+#include "motor/Valores.h"
 #include "tds/Login.h"
 #include "tds/Lotes.h"
 #include "tds/Paquetes.h"
@@ -82,6 +83,47 @@ TEST(Protocolo, ValoresEnBytesExactos) {
       EXPECT_EQ(x.numero, m.numero) << m.valor;
     }
     EXPECT_EQ(e.Datos(), Bytes({0x42})) << "nada de la fila queda escrito";
+  }
+}
+
+// The emulator's typed values give the same bytes as their printed text, rounding and limits included.
+TEST(Protocolo, ValoresTipadosComoSuTexto) {
+  using T = ColumnaTds::Tipo;
+  using simulado::Valor;
+  const std::int64_t dia = 86400000;
+  struct Caso {
+    ColumnaTds col;
+    Valor valor;
+  } casos[] = {
+      {Col(T::Decimal, 0, 9, 2), Valor::Decimal(-12345, 2)},
+      {Col(T::Decimal, 0, 9, 2), Valor::Decimal(1005, 3)},
+      {Col(T::Decimal, 0, 9, 2), Valor::Decimal(-1005, 3)},
+      {Col(T::Decimal, 0, 18, 4), Valor::Entero(-7)},
+      {Col(T::Decimal, 0, 3, 1), Valor::Decimal(1000, 1)},
+      {Col(T::Int), Valor::Entero(INT32_MIN)},
+      {Col(T::Int), Valor::Entero(2147483648LL)},
+      {Col(T::TinyInt), Valor::Entero(-1)},
+      {Col(T::DateTime), Valor::Fecha(-80000LL * dia + 3, 3)},
+      {Col(T::DateTime), Valor::Fecha(19433LL * dia + 48615500, 3)},
+      {Col(T::SmallDateTime), Valor::Fecha(-25567LL * dia - 60000, 0)},
+      {Col(T::VarChar, 4), Valor::Texto("añil")},
+      {Col(T::Int), Valor::Texto("12")},
+  };
+  for (const auto& c : casos) {
+    Escritor texto(0x72090002), tipado(0x72090002);
+    int errorTexto = 0, errorTipado = 0;
+    try {
+      texto.Fila({c.col}, {std::optional<std::string>(simulado::Imprimir(c.valor))});
+    } catch (const ErrorValor& x) {
+      errorTexto = x.numero;
+    }
+    try {
+      tipado.Fila({c.col}, std::vector<Valor>{c.valor});
+    } catch (const ErrorValor& x) {
+      errorTipado = x.numero;
+    }
+    EXPECT_EQ(tipado.Datos(), texto.Datos()) << simulado::Imprimir(c.valor);
+    EXPECT_EQ(errorTipado, errorTexto) << simulado::Imprimir(c.valor);
   }
 }
 
