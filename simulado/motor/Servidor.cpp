@@ -126,9 +126,9 @@ struct Servidor::Impl {
   int nivel = 0;
   bool cargando = false;  // running a script: views are not checked against their tables
   static constexpr int kVistasAnidadas = 32;
-  int vistasAbiertas = 0;         // views being expanded, one inside the other
+  int vistasAbiertas = 0;  // views being expanded, one inside the other
   static constexpr int kExpansionesMaximas = 4096;
-  int vistasExpandidas = 0;  // views expanded under the outermost one being opened
+  int vistasExpandidas = 0;       // views expanded under the outermost one being opened
   bool listandoColumnas = false;  // building information_schema.columns, which opens the views
   std::vector<Deshacer> log;
   std::size_t visitas = 0;
@@ -534,10 +534,11 @@ struct Servidor::Impl {
       // view gets a fixed budget of expansions, as the server's optimiser gives up on such plans.
       if (vistasAbiertas == 0) vistasExpandidas = 0;
       if (++vistasExpandidas > kExpansionesMaximas)
-        throw ErrorSql(8623,
-                       "The query processor ran out of internal resources and could not produce a query plan. "
-                       "This is a rare event and only expected for extremely complex queries or queries that "
-                       "reference a very large number of tables or partitions. Please simplify the query.");
+        throw ErrorSql(
+            8623,
+            "The query processor ran out of internal resources and could not produce a query plan. "
+            "This is a rare event and only expected for extremely complex queries or queries that "
+            "reference a very large number of tables or partitions. Please simplify the query.");
       ++vistasAbiertas;
       const struct Salida {
         int& n;
