@@ -76,9 +76,11 @@ bool Canal::Parando() const {
 }
 
 // Waits up to `esperaMs` for bytes (or the stop signal) and feeds what came to the assembler.
-bool Canal::LeerDisponible(int esperaMs) {
+bool Canal::LeerDisponible(std::chrono::microseconds espera) {
   pollfd p[2] = {{sock_.fd(), POLLIN, 0}, {parada_, POLLIN, 0}};
-  const int n = Sistema("poll", [&] { return ::poll(p, 2, esperaMs); });
+  const timespec t{static_cast<time_t>(espera.count() / 1000000),
+                   static_cast<long>(espera.count() % 1000000 * 1000)};
+  const int n = Sistema("ppoll", [&] { return ::ppoll(p, 2, &t, nullptr); });
   if (n <= 0) return true;
   if (p[1].revents) return false;
   if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) return true;
@@ -127,7 +129,7 @@ std::optional<Mensaje> Canal::Leer(ms ocioso, ms plazo) {
     if (falta <= 0)
       throw ErrorProtocolo(aMedias ? "mensaje incompleto: tiempo de espera agotado"
                                    : "sesión inactiva demasiado tiempo");
-    if (!LeerDisponible(static_cast<int>(std::min<long long>(falta, 1000)))) return std::nullopt;
+    if (!LeerDisponible(std::chrono::milliseconds(std::min<long long>(falta, 1000)))) return std::nullopt;
   }
 }
 
@@ -140,9 +142,9 @@ void Canal::RevisarAtencion() {
   }
 }
 
-bool Canal::Interrumpido() {
+bool Canal::Interrumpido(std::chrono::microseconds espera) {
   if (atencion_ || cerrado_) return true;
-  if (!LeerDisponible(0)) return true;
+  if (!LeerDisponible(espera)) return true;
   RevisarAtencion();
   return atencion_;
 }
@@ -164,7 +166,7 @@ void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
     Sistema("poll", [&] { return ::poll(q, 2, static_cast<int>(std::min<long long>(falta, 1000))); });
     if (q[1].revents) throw ErrorProtocolo("servidor detenido");
     if (q[0].revents & POLLIN) {
-      if (!LeerDisponible(0)) throw ErrorProtocolo("el cliente cerró la conexión");
+      if (!LeerDisponible(std::chrono::microseconds(0))) throw ErrorProtocolo("el cliente cerró la conexión");
       RevisarAtencion();
     }
     if (q[0].revents & (POLLERR | POLLHUP)) throw ErrorProtocolo("el cliente cerró la conexión");
@@ -172,7 +174,8 @@ void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
 }
 
 // The length field has 16 bits; the negotiated size keeps every packet far below that.
-void Canal::EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin) {
+void Canal::EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin,
+                          const Bytes* despues) {
   if (largo > 32767 - 8) throw ErrorProtocolo("paquete de respuesta más grande que el tamaño acordado");
   Bytes p(8 + largo);
   p[0] = tipo;
@@ -183,7 +186,12 @@ void Canal::EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::siz
   p[5] = static_cast<std::uint8_t>(spid_);
   p[6] = numero_++;
   std::copy(datos, datos + largo, p.begin() + 8);
-  if (fin) numero_ = 1;
+  ++enviados_;
+  if (fin) {
+    numero_ = 1;
+    enviados_ = 0;
+  }
+  if (despues) p.insert(p.end(), despues->begin(), despues->end());
   Escribir(p.data(), p.size());
 }
 
@@ -200,8 +208,25 @@ void Canal::Agregar(Bytes& datos) {
   pendiente_.erase(pendiente_.begin(), pendiente_.begin() + static_cast<std::ptrdiff_t>(hecho));
 }
 
+// A cancel seen while this reply was produced is acknowledged in a message of its own, written together with
+// the reply's last packet so the client has both at once.
 void Canal::Terminar() {
-  EnviarPaquete(kRespuesta, pendiente_.data(), pendiente_.size(), true);
+  Bytes acuse;
+  if (atencion_) {
+    Escritor e(version_);
+    e.Hecho(kDone, kAtencion, 0, 0);
+    acuse = {kRespuesta,
+             1,
+             0,
+             static_cast<std::uint8_t>(8 + e.Datos().size()),
+             static_cast<std::uint8_t>(spid_ >> 8),
+             static_cast<std::uint8_t>(spid_),
+             1,
+             0};
+    acuse.insert(acuse.end(), e.Datos().begin(), e.Datos().end());
+    atencion_ = false;
+  }
+  EnviarPaquete(kRespuesta, pendiente_.data(), pendiente_.size(), true, acuse.empty() ? nullptr : &acuse);
   pendiente_.clear();
 }
 

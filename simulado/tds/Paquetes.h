@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <optional>
 
@@ -75,7 +76,11 @@ class Canal {
   // Reads what the client has sent meanwhile without blocking: true when it asked to cancel (ATTENTION),
   // closed the connection, or the server is stopping. The attention is consumed once and remembered in
   // Atendida() until the acknowledgement is sent.
-  bool Interrumpido();
+  bool Interrumpido(std::chrono::microseconds espera = std::chrono::microseconds(0));
+  // Packets of the reply in progress already sent.
+  std::size_t Enviados() const { return enviados_; }
+  // Bytes queued that do not yet fill a packet.
+  std::size_t Pendientes() const { return pendiente_.size(); }
   bool Cerrado() const { return cerrado_; }
   bool Atendida() const { return atencion_; }
   void AtencionRespondida() { atencion_ = false; }
@@ -88,9 +93,10 @@ class Canal {
   void Tope(std::size_t tope) { ens_.Tope(tope); }
 
  private:
-  void EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin);
+  void EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin,
+                     const Bytes* despues = nullptr);
   void Escribir(const std::uint8_t* p, std::size_t n);
-  bool LeerDisponible(int esperaMs);  // false on end of stream
+  bool LeerDisponible(std::chrono::microseconds espera);  // false on end of stream
   void RevisarAtencion();
 
   Descriptor sock_;
@@ -99,6 +105,7 @@ class Canal {
   std::size_t tamano_ = 4096;
   std::uint32_t version_ = 0x74000004;
   std::uint8_t numero_ = 1;
+  std::size_t enviados_ = 0;
   Bytes pendiente_;
   Ensamblador ens_;
   std::deque<Mensaje> guardados_;

@@ -382,6 +382,7 @@ void Sesion::EjecutarMotor(const std::string& texto, bool rpc) {
   std::optional<ErrorValor> errorFila;
   std::exception_ptr roto;
   std::size_t filas = 0;
+  bool esperado = false;
   Servidor::Receptor r;
   r.antes = [&](Clase c) {
     clase = c;
@@ -402,9 +403,18 @@ void Sesion::EjecutarMotor(const std::string& texto, bool rpc) {
   r.valores = [&](const std::vector<simulado::Valor>& f) {
     try {
       e_.Fila(cols, f);
-      if (++filas % 512 == 0 || e_.Datos().size() >= canal_.TamanoPaquete()) {
-        Vaciar(false);
-        if (canal_.Interrumpido()) {
+      // A packet goes out as soon as it can be filled, so what is queued unsent is at most the row that
+      // crossed its end: a cancel finds little left to send.
+      if (++filas % 512 == 0 || e_.Datos().size() + canal_.Pendientes() > canal_.TamanoPaquete() - 8) {
+        Vaciar(true);
+        // Once the first packet of a long result is out, the client gets a moment to cancel before the
+        // rest follows: a first-row probe then costs the same on a table of ten rows or of a million.
+        std::chrono::microseconds espera(0);
+        if (canal_.Enviados() > 0 && !esperado) {
+          esperado = true;
+          espera = std::chrono::microseconds(200);
+        }
+        if (canal_.Interrumpido(espera)) {
           detenido_ = true;
           return false;
         }

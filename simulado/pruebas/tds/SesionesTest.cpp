@@ -16,13 +16,16 @@ std::string Tsql(const ServidorPrueba& s, const std::string& entrada) {
   return Correr("tsql -H 127.0.0.1 -p " + std::to_string(s.puerto) + " -U pagora -P " + kClave, entrada);
 }
 
-// The rows of a table as the database file holds them: the value lines of its INSERT block.
+// The rows of a table as the database file holds them: the value lines of its INSERT blocks.
 std::size_t FilasEnArchivo(const std::string& archivo, const std::string& tabla) {
   const std::string s = LeerArchivo(archivo);
-  std::size_t p = s.find("INSERT INTO [" + tabla + "]");
-  if (p == std::string::npos) return 0;
   std::size_t n = 0;
-  for (p = s.find('\n', p) + 1; p < s.size() && s[p] == '('; p = s.find('\n', p) + 1) ++n;
+  for (std::size_t p = s.find("INSERT INTO [" + tabla + "]"); p != std::string::npos;
+       p = s.find("INSERT INTO [" + tabla + "]", p)) {
+    for (p = s.find('\n', p); p != std::string::npos && p + 1 < s.size() && s[p + 1] == '(';
+         p = s.find('\n', p + 1))
+      ++n;
+  }
   return n;
 }
 
@@ -162,7 +165,7 @@ TEST(Sesiones, KillNueveDuranteConfirmacionesDejaEstadosEnteros) {
     EXPECT_EQ(filas % 2, 0u) << "vuelta " << vuelta;
     s.Arrancar();
     const std::string r = Tsql(s, "SELECT COUNT(*) FROM Pares\ngo\nquit\n");
-    EXPECT_NE(r.find(std::to_string(filas)), std::string::npos) << r;
+    EXPECT_NE(r.find("\n" + std::to_string(filas) + "\n"), std::string::npos) << filas << ": " << r;
   }
   // Nothing of ours is left beside the file.
   std::size_t otros = 0;

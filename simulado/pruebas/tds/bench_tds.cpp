@@ -48,7 +48,6 @@ double Sonda(SQLHDBC dbc, const char* sql) {
   }
   SQLINTEGER n = 0;
   SQLGetData(st, 1, SQL_C_SLONG, &n, 0, nullptr);
-  if (std::getenv("BENCH_PARTES")) std::fprintf(stderr, "%.3f ", Ms(reloj::now() - t0));
   SQLCloseCursor(st);
   const double ms = Ms(reloj::now() - t0);
   SQLFreeHandle(SQL_HANDLE_STMT, st);
