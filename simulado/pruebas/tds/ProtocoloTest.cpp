@@ -327,6 +327,7 @@ TEST(Protocolo, EntradaMalformadaYAvalanchaNoTocanAOtros) {
     EXPECT_TRUE(cerrado || d.Cerrado(5000));
   }
   std::vector<std::unique_ptr<Crudo>> muchas;
+  muchas.reserve(12);
   for (int i = 0; i < 12; ++i) muchas.push_back(std::make_unique<Crudo>(s.puerto));
   std::size_t cerradas = 0;
   for (auto& m : muchas) cerradas += m->Cerrado(300) ? 1 : 0;

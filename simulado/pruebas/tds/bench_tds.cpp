@@ -66,8 +66,18 @@ std::string Tabla(const char* nombre, int filas) {
 
 }  // namespace
 
+int Medir(int vueltas);
+
 int main(int argc, char** argv) {
-  const int vueltas = argc > 1 ? std::atoi(argv[1]) : 50;
+  try {
+    return Medir(std::max(1, argc > 1 ? std::atoi(argv[1]) : 50));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_simulado_tds: %s\n", e.what());
+    return 1;
+  }
+}
+
+int Medir(int vueltas) {
   const auto c0 = reloj::now();
   ServidorPrueba s(Tabla("Diez", 10) + Tabla("Millon", 1000000));
   std::printf("carga de la base (10 + 1.000.000 filas): %.0f ms\n", Ms(reloj::now() - c0));
@@ -76,6 +86,7 @@ int main(int argc, char** argv) {
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
 
   std::vector<double> logins;
+  logins.reserve(static_cast<std::size_t>(vueltas));
   for (int i = 0; i < vueltas; ++i) {
     Conexion c(env);
     const auto t0 = reloj::now();
@@ -103,6 +114,7 @@ int main(int argc, char** argv) {
   for (const char* t : {"Diez", "Millon"}) {
     const std::string sql = std::string("SELECT n, t, m FROM ") + t;
     std::vector<double> v;
+    v.reserve(static_cast<std::size_t>(vueltas));
     Sonda(c.dbc, sql.c_str());
     for (int i = 0; i < vueltas; ++i) v.push_back(Sonda(c.dbc, sql.c_str()));
     std::printf("sonda de la primera fila con cierre del cursor, %s: mediana %.3f ms (mín %.3f, máx %.3f)\n",
