@@ -70,7 +70,9 @@ void ComprobarVolcado(std::string_view script) {
   const std::string_view ultima = corte == std::string_view::npos ? script : script.substr(corte + 1);
   if (script.back() != '\n' || ultima.substr(0, kCierre.size()) != kCierre)
     throw ErrorSql(kErrorVolcado,
-                   "El archivo de la base simulada está incompleto: falta su línea final de comprobación.");
+                   "El archivo de la base simulada está incompleto: falta su línea final de comprobación. Si lo "
+                   "escribió una versión anterior y está completo, quítele la primera línea para cargarlo como "
+                   "script.");
   if (ultima != LineaCierre(script.substr(0, corte + 1)))
     throw ErrorSql(kErrorVolcado,
                    "El archivo de la base simulada está dañado: su contenido no coincide con la línea final "
