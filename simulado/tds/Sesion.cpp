@@ -178,7 +178,7 @@ void Sesion::Peticion(Mensaje& m) {
   cortado_ = false;
   rpc_ = false;
   if (m.ignorar) {
-    e_.Hecho(kDone, kErrorHecho, 0, 0);
+    hecho_ = Hecho{kDone, kErrorHecho, 0};
     Final();
     return;
   }
@@ -242,7 +242,8 @@ void Sesion::Final(std::uint8_t token) {
     e_.Hecho(kDoneProc, 0, 0, 0);
   } else if (hecho_) {
     SoltarHecho(false);
-  } else if (e_.Datos().empty()) {
+  } else {
+    // Every reply ends with a DONE, also one that only carried messages or nothing at all.
     e_.Hecho(kDone, EnTransaccion(), 0, 0);
   }
   Vaciar(true);
