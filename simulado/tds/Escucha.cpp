@@ -74,6 +74,8 @@ void Escucha::Correr() {
     } catch (const ErrorSistema& e) {
       // Out of descriptors or a connection reset before it was taken: the others go on.
       registro_(std::string("No se pudo aceptar una conexión: ") + e.what());
+      // Out of descriptors the listening socket stays readable: a pause keeps this from spinning.
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
       continue;
     }
     if (fd < 0) continue;

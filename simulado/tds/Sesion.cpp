@@ -288,8 +288,8 @@ void Sesion::Texto(const std::string& texto, bool rpc) {
         break;
       case Pieza::K::SiTrancount: {
         const bool abierta = base_.Nivel(spid_) > 0;
-        if (abierta) EjecutarMotor(p.confirmar ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION", rpc);
-        if (p.empezar && !detenido_) EjecutarMotor("BEGIN TRANSACTION", rpc);
+        if (abierta) EjecutarMotor(p.confirmar ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION");
+        if (p.empezar && !detenido_) EjecutarMotor("BEGIN TRANSACTION");
         if (!abierta && !p.empezar) CerrarSentencia(0, 0);
         break;
       }
@@ -302,7 +302,7 @@ void Sesion::Texto(const std::string& texto, bool rpc) {
         }
         break;
       case Pieza::K::Motor:
-        EjecutarMotor(p.texto, rpc);
+        EjecutarMotor(p.texto);
         break;
     }
     Vaciar(false);
@@ -372,7 +372,7 @@ void Sesion::CambioTransaccion(int antes, bool confirmo) {
 // Runs statements through the emulator. Autocommit changes run in a transaction of their own that is
 // written to the file before it is committed; an outermost COMMIT writes the file first and is refused
 // (transaction still open) when that fails, so nothing is ever acknowledged that the file does not hold.
-void Sesion::EjecutarMotor(const std::string& texto, bool rpc) {
+void Sesion::EjecutarMotor(const std::string& texto) {
   if (!TomarBase()) return;
   Servidor& motor = base_.Motor();
   using Clase = Servidor::Clase;
@@ -470,7 +470,6 @@ void Sesion::EjecutarMotor(const std::string& texto, bool rpc) {
     CerrarSentencia(kErrorHecho, 0);
   }
   if (roto) std::rethrow_exception(roto);
-  (void)rpc;
 }
 
 void Sesion::Procedimiento(const Bytes& datos) {
@@ -499,7 +498,7 @@ void Sesion::Transaccion(const Bytes& datos) {
   const int nivel = base_.Nivel(spid_);
   switch (p.tipo) {
     case 5:
-      EjecutarMotor("BEGIN TRANSACTION", false);
+      EjecutarMotor("BEGIN TRANSACTION");
       break;
     case 7:
     case 8:
@@ -513,8 +512,8 @@ void Sesion::Transaccion(const Bytes& datos) {
       }
       // The transaction manager ends the whole transaction, however deeply BEGINs were nested.
       for (int i = p.tipo == 7 ? nivel : 1; i > 0 && !detenido_ && base_.Nivel(spid_) > 0; --i)
-        EjecutarMotor(p.tipo == 7 ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION", false);
-      if (p.otra && !detenido_ && base_.Nivel(spid_) == 0) EjecutarMotor("BEGIN TRANSACTION", false);
+        EjecutarMotor(p.tipo == 7 ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION");
+      if (p.otra && !detenido_ && base_.Nivel(spid_) == 0) EjecutarMotor("BEGIN TRANSACTION");
       break;
     case 9:
       CerrarSentencia(0, 0);

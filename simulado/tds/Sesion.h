@@ -40,7 +40,7 @@ class Sesion {
   void Transaccion(const Bytes& datos);
   void Variable(const std::string& nombre);
   bool TomarBase();
-  void EjecutarMotor(const std::string& texto, bool rpc);
+  void EjecutarMotor(const std::string& texto);
   void CambioTransaccion(int antes, bool confirmo);
   void ErrorSentencia(int numero, const std::string& texto);
   void CerrarSentencia(std::uint16_t estado, std::uint64_t filas);
