@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +59,8 @@ class ServidorPrueba {
     std::ofstream(salidaRuta, std::ios::trunc).close();
     pid = ::fork();
     if (pid == 0) {
+      // A test program that dies does not leave its server behind.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       ::setenv("PAGORA_SERVIDOR_CLAVE", kClave, 1);
       const int fd = ::open(salidaRuta.c_str(), O_WRONLY | O_APPEND);
       ::dup2(fd, 1);
