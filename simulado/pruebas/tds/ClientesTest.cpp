@@ -184,36 +184,45 @@ TEST(Clientes, OdbcVeRechazosConSuNumeroYSuTexto) {
 
 // T-SQL transactions and the driver's own (autocommit off, SQLEndTran): what is committed is in the file,
 // what is rolled back is not, and @@TRANCOUNT follows.
+// At 7.2 and later the driver's own transactions are transaction-manager requests; at 7.1 it sends
+// T-SQL batches (IF @@TRANCOUNT > 0 COMMIT BEGIN TRANSACTION) instead.
 TEST(Clientes, OdbcConfirmaYDeshaceEnElArchivo) {
-  ServidorPrueba s;
-  Odbc o;
-  ASSERT_TRUE(o.Conectar(s.Cadena()));
-  ASSERT_TRUE(o.Ejecutar("CREATE TABLE Mov (n int)"));
-  EXPECT_NE(LeerArchivo(s.archivo).find("Mov"), std::string::npos) << "un cambio en autocommit se graba";
-  ASSERT_TRUE(o.Ejecutar("BEGIN TRANSACTION"));
-  ASSERT_TRUE(o.Ejecutar("INSERT INTO Mov VALUES (9100041)"));
-  EXPECT_EQ(o.Uno("SELECT @@TRANCOUNT"), "1");
-  EXPECT_EQ(LeerArchivo(s.archivo).find("9100041"), std::string::npos) << "nada se graba antes de confirmar";
-  ASSERT_TRUE(o.Ejecutar("ROLLBACK TRANSACTION"));
-  EXPECT_EQ(o.Uno("SELECT @@TRANCOUNT"), "0");
-  ASSERT_TRUE(o.Ejecutar("BEGIN TRANSACTION; INSERT INTO Mov VALUES (9100042); COMMIT TRANSACTION"));
-  ASSERT_TRUE(o.Ejecutar("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"));
-  EXPECT_EQ(o.Uno("SELECT COUNT(*) FROM Mov"), "1");
-  EXPECT_NE(LeerArchivo(s.archivo).find("9100042"), std::string::npos);
+  for (const char* version : {"7.4", "7.1"}) {
+    SCOPED_TRACE(version);
+    ServidorPrueba s;
+    Odbc o;
+    std::string cadena = s.Cadena();
+    cadena.replace(cadena.find("TDS_Version=7.4"), 15, std::string("TDS_Version=") + version);
+    ASSERT_TRUE(o.Conectar(cadena));
+    ASSERT_TRUE(o.Ejecutar("CREATE TABLE Mov (n int)"));
+    EXPECT_NE(LeerArchivo(s.archivo).find("Mov"), std::string::npos) << "un cambio en autocommit se graba";
+    ASSERT_TRUE(o.Ejecutar("BEGIN TRANSACTION"));
+    ASSERT_TRUE(o.Ejecutar("INSERT INTO Mov VALUES (9100041)"));
+    EXPECT_EQ(o.Uno("SELECT @@TRANCOUNT"), "1");
+    EXPECT_EQ(LeerArchivo(s.archivo).find("9100041"), std::string::npos)
+        << "nada se graba antes de confirmar";
+    ASSERT_TRUE(o.Ejecutar("ROLLBACK TRANSACTION"));
+    EXPECT_EQ(o.Uno("SELECT @@TRANCOUNT"), "0");
+    ASSERT_TRUE(o.Ejecutar("BEGIN TRANSACTION; INSERT INTO Mov VALUES (9100042); COMMIT TRANSACTION"));
+    ASSERT_TRUE(o.Ejecutar("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION"));
+    EXPECT_EQ(o.Uno("SELECT COUNT(*) FROM Mov"), "1");
+    EXPECT_NE(LeerArchivo(s.archivo).find("9100042"), std::string::npos);
 
-  ASSERT_TRUE(
-      SQL_SUCCEEDED(SQLSetConnectAttr(o.dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0)));
-  ASSERT_TRUE(o.Ejecutar("INSERT INTO Mov VALUES (9100043)"));
-  EXPECT_EQ(o.Uno("SELECT @@TRANCOUNT"), "1");
-  ASSERT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, o.dbc, SQL_ROLLBACK)));
-  ASSERT_TRUE(o.Ejecutar("INSERT INTO Mov VALUES (9100044)"));
-  ASSERT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, o.dbc, SQL_COMMIT)));
-  const std::string archivo = LeerArchivo(s.archivo);
-  EXPECT_EQ(archivo.find("9100043"), std::string::npos);
-  EXPECT_NE(archivo.find("9100044"), std::string::npos);
-  ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(o.dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_ON, 0)));
-  EXPECT_EQ(o.Uno("SELECT @@TRANCOUNT"), "0");
-  EXPECT_EQ(o.Uno("SELECT COUNT(*) FROM Mov"), "2");
+    ASSERT_TRUE(
+        SQL_SUCCEEDED(SQLSetConnectAttr(o.dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0)));
+    ASSERT_TRUE(o.Ejecutar("INSERT INTO Mov VALUES (9100043)"));
+    EXPECT_EQ(o.Uno("SELECT @@TRANCOUNT"), "1");
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, o.dbc, SQL_ROLLBACK)));
+    ASSERT_TRUE(o.Ejecutar("INSERT INTO Mov VALUES (9100044)"));
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, o.dbc, SQL_COMMIT)));
+    const std::string archivo = LeerArchivo(s.archivo);
+    EXPECT_EQ(archivo.find("9100043"), std::string::npos);
+    EXPECT_NE(archivo.find("9100044"), std::string::npos);
+    ASSERT_TRUE(
+        SQL_SUCCEEDED(SQLSetConnectAttr(o.dbc, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_ON, 0)));
+    EXPECT_EQ(o.Uno("SELECT @@TRANCOUNT"), "0");
+    EXPECT_EQ(o.Uno("SELECT COUNT(*) FROM Mov"), "2");
+  }
 }
 
 TEST(Clientes, PymssqlConsultaConfirmaYVeErrores) {

@@ -57,6 +57,10 @@ TEST(Protocolo, ValoresEnBytesExactos) {
       {Col(T::NVarChar, 10), "ñ", {0x02, 0x00, 0xF1, 0x00}},
       {Col(T::VarChar, 10), std::nullopt, {0xFF, 0xFF}},
       {Col(T::Int), std::nullopt, {0x00}},
+      {Col(T::BigInt), "-2", {0x08, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {Col(T::Float), "0.5", {0x08, 0, 0, 0, 0, 0, 0, 0xE0, 0x3F}},
+      {Col(T::Real), "-2", {0x04, 0, 0, 0, 0xC0}},
+      {Col(T::NChar, 2), "a", {0x04, 0x00, 0x61, 0x00, 0x20, 0x00}},
   };
   for (const auto& c : casos) EXPECT_EQ(ValorEnFila(c.col, c.valor), c.esperado) << c.valor.value_or("NULL");
   // From 7.3B a row is an NBCROW: a null bitmap and only the values present.
