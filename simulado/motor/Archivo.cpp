@@ -20,10 +20,36 @@
 
 namespace simulado {
 
+LlamadasArchivo& Llamadas() {
+  static LlamadasArchivo tabla{
+      [](const char* ruta, int banderas, mode_t modo) { return ::open(ruta, banderas, modo); },
+      ::close,
+      ::read,
+      ::write,
+      ::fsync,
+      ::rename,
+      ::unlink,
+      ::fchmod,
+      ::fchown,
+      ::flock,
+      [](int fd, struct stat* st) { return ::fstat(fd, st); },
+      [](const char* ruta, struct stat* st) { return ::stat(ruta, st); },
+      [](const char* ruta, struct stat* st) { return ::lstat(ruta, st); },
+      ::lseek,
+      ::mkostemp,
+      [](const char* ruta, char* destino) { return ::realpath(ruta, destino); },
+      ::opendir,
+      ::readdir,
+      ::closedir,
+  };
+  return tabla;
+}
+
 namespace {
 
-// Every OS call of this file goes through here: retried while interrupted, errno captured at once (0 on
-// success; for calls returning a pointer a null with errno 0, such as the end of a folder, is no error).
+// Every OS call of this file is made through the table of Llamadas() inside this helper: retried while
+// interrupted, errno captured at once (0 on success; for calls returning a pointer a null with errno 0, such
+// as the end of a folder, is no error).
 template <class F>
 auto Llamar(F&& f) {
   for (;;) {
@@ -66,7 +92,7 @@ class Descriptor {
   bool Abierto() const { return fd_ >= 0; }
   // Closing a descriptor never reports: after close, even on EINTR or EIO, the number is gone.
   void Cerrar() noexcept {
-    if (fd_ >= 0) Llamar([&] { return ::close(std::exchange(fd_, -1)); });
+    if (fd_ >= 0) Llamar([&] { return Llamadas().cerrar(std::exchange(fd_, -1)); });
   }
 
  private:
@@ -77,7 +103,7 @@ class Carpeta {
  public:
   explicit Carpeta(DIR* d) : d_(d) {}
   ~Carpeta() {
-    if (d_) Llamar([&] { return ::closedir(d_); });
+    if (d_) Llamar([&] { return Llamadas().cerrarCarpeta(d_); });
   }
   Carpeta(const Carpeta&) = delete;
   Carpeta& operator=(const Carpeta&) = delete;
@@ -89,7 +115,7 @@ class Carpeta {
 
 struct stat Estado(int fd, const std::string& ruta) {
   struct stat st {};
-  Exigir(Llamar([&] { return ::fstat(fd, &st); }).second, "No se puede examinar", ruta);
+  Exigir(Llamar([&] { return Llamadas().estado(fd, &st); }).second, "No se puede examinar", ruta);
   return st;
 }
 
@@ -131,7 +157,7 @@ std::string LeerTodo(int fd, const std::string& ruta) {
   std::string texto;
   std::vector<char> bloque(1 << 16);
   for (;;) {
-    const auto [n, e] = Llamar([&] { return ::read(fd, bloque.data(), bloque.size()); });
+    const auto [n, e] = Llamar([&] { return Llamadas().leer(fd, bloque.data(), bloque.size()); });
     Exigir(e, "No se puede leer la base de datos", ruta);
     if (n == 0) return texto;
     texto.append(bloque.data(), static_cast<std::size_t>(n));
@@ -142,7 +168,7 @@ void EscribirTodo(int fd, const std::string& contenido, const std::string& ruta)
   std::size_t hecho = 0;
   while (hecho < contenido.size()) {
     const auto [n, e] =
-        Llamar([&] { return ::write(fd, contenido.data() + hecho, contenido.size() - hecho); });
+        Llamar([&] { return Llamadas().escribir(fd, contenido.data() + hecho, contenido.size() - hecho); });
     Exigir(e, "No se puede escribir", ruta);
     hecho += static_cast<std::size_t>(n);
   }
@@ -183,34 +209,36 @@ struct ArchivoBase::Impl {
 void ArchivoBase::Impl::QuitarTemporales() noexcept {
   const std::string carpeta = CarpetaDe(real);
   const std::string nombre = NombreDe(real);
-  const auto [d, e] = Llamar([&] { return ::opendir(carpeta.c_str()); });
+  const auto [d, e] = Llamar([&] { return Llamadas().abrirCarpeta(carpeta.c_str()); });
   if (e != 0) return;
   Carpeta dir(d);
   for (;;) {
-    const auto [entrada, error] = Llamar([&] { return ::readdir(dir.get()); });
+    const auto [entrada, error] = Llamar([&] { return Llamadas().leerCarpeta(dir.get()); });
     if (!entrada || error != 0) return;
     const std::string n = entrada->d_name;
     if (!EsTemporal(n, nombre)) continue;
     const std::string sobra = carpeta + "/" + n;
     Descriptor t(Llamar([&] {
-                   return ::open(sobra.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+                   return Llamadas().abrir(sobra.c_str(),
+                                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
                  }).first);
     if (!t.Abierto()) continue;
     struct stat st {};
-    if (Llamar([&] { return ::fstat(t.fd(), &st); }).second != 0 || !S_ISREG(st.st_mode)) continue;
-    if (Llamar([&] { return ::flock(t.fd(), LOCK_EX | LOCK_NB); }).second != 0) continue;
-    Llamar([&] { return ::unlink(sobra.c_str()); });
+    if (Llamar([&] { return Llamadas().estado(t.fd(), &st); }).second != 0 || !S_ISREG(st.st_mode)) continue;
+    if (Llamar([&] { return Llamadas().bloquear(t.fd(), LOCK_EX | LOCK_NB); }).second != 0) continue;
+    Llamar([&] { return Llamadas().borrar(sobra.c_str()); });
   }
 }
 
 void ArchivoBase::Impl::ComprobarIgual() const {
   struct stat ahora {};
-  const int e = Llamar([&] { return ::stat(real.c_str(), &ahora); }).second;
+  const int e = Llamar([&] { return Llamadas().estadoRuta(real.c_str(), &ahora); }).second;
   if (e != 0 && e != ENOENT) Exigir(e, "No se puede examinar", ruta);
   // Timestamps move in coarse steps, so an edit in place of the same size can keep them: the bytes decide.
   bool igual = e == 0 && MismoArchivo(ahora, visto);
   if (igual) {
-    Exigir(Llamar([&] { return ::lseek(bloqueo.fd(), 0, SEEK_SET); }).second, "No se puede leer", ruta);
+    Exigir(Llamar([&] { return Llamadas().posicionar(bloqueo.fd(), 0, SEEK_SET); }).second,
+           "No se puede leer", ruta);
     igual = Huella(LeerTodo(bloqueo.fd(), ruta)) == huella;
   }
   if (!igual)
@@ -240,9 +268,10 @@ std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::ch
   impl->ruta = ruta;
   impl->real = ruta;
   struct stat st {};
-  Exigir(Llamar([&] { return ::lstat(ruta.c_str(), &st); }).second, "No se encuentra la base de datos", ruta);
+  Exigir(Llamar([&] { return Llamadas().estadoEnlace(ruta.c_str(), &st); }).second,
+         "No se encuentra la base de datos", ruta);
   if (S_ISLNK(st.st_mode)) {
-    const auto [r, e] = Llamar([&] { return ::realpath(ruta.c_str(), nullptr); });
+    const auto [r, e] = Llamar([&] { return Llamadas().rutaReal(ruta.c_str(), nullptr); });
     Exigir(e, "No se encuentra la base de datos", ruta);
     impl->real = r;
     std::free(r);
@@ -250,17 +279,18 @@ std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::ch
   const auto limite = std::chrono::steady_clock::now() + espera;
   for (;;) {
     // Stat before open: opening a device or a fifo may block or act on it.
-    Exigir(Llamar([&] { return ::stat(impl->real.c_str(), &st); }).second, "No se encuentra la base de datos",
-           ruta);
+    Exigir(Llamar([&] { return Llamadas().estadoRuta(impl->real.c_str(), &st); }).second,
+           "No se encuentra la base de datos", ruta);
     if (!S_ISREG(st.st_mode)) NoEsArchivo(ruta, st);
-    const auto [fd, e] =
-        Llamar([&] { return ::open(impl->real.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
+    const auto [fd, e] = Llamar([&] {
+      return Llamadas().abrir(impl->real.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0);
+    });
     Exigir(e, "No se puede abrir la base de datos", ruta);
     Descriptor d(fd);
     if (const struct stat abierto = Estado(d.fd(), ruta); !S_ISREG(abierto.st_mode))
       NoEsArchivo(ruta, abierto);
     for (;;) {
-      const int b = Llamar([&] { return ::flock(d.fd(), LOCK_EX | LOCK_NB); }).second;
+      const int b = Llamar([&] { return Llamadas().bloquear(d.fd(), LOCK_EX | LOCK_NB); }).second;
       if (b == 0) break;
       if (b != EWOULDBLOCK) Exigir(b, "No se puede bloquear la base de datos", ruta);
       if (std::chrono::steady_clock::now() >= limite) EnUso(ruta);
@@ -268,7 +298,7 @@ std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::ch
     }
     const struct stat nuestro = Estado(d.fd(), ruta);
     struct stat ahora {};
-    const int e2 = Llamar([&] { return ::stat(impl->real.c_str(), &ahora); }).second;
+    const int e2 = Llamar([&] { return Llamadas().estadoRuta(impl->real.c_str(), &ahora); }).second;
     if (e2 != 0 && e2 != ENOENT) Exigir(e2, "No se puede examinar", ruta);
     if (e2 == 0 && ahora.st_dev == nuestro.st_dev && ahora.st_ino == nuestro.st_ino) {
       impl->bloqueo = std::move(d);
@@ -294,41 +324,44 @@ void ArchivoBase::Escribir(const std::string& contenido) {
     throw ErrorArchivo(EACCES, "La base de datos " + d.ruta +
                                    " es de solo lectura (no tiene permiso de escritura): no se graba");
   std::string plantilla = CarpetaDe(d.real) + "/." + NombreDe(d.real) + ".XXXXXX";
-  const auto [fd, e] = Llamar([&] { return ::mkostemp(plantilla.data(), O_CLOEXEC); });
+  const auto [fd, e] = Llamar([&] { return Llamadas().crearTemporal(plantilla.data(), O_CLOEXEC); });
   Exigir(e, "No se puede crear el archivo temporal junto a", d.ruta);
   Descriptor nuevo(fd);
   const std::string& temporal = plantilla;
   try {
-    Exigir(Llamar([&] { return ::flock(nuevo.fd(), LOCK_EX | LOCK_NB); }).second, "No se puede bloquear",
-           temporal);
+    Exigir(Llamar([&] { return Llamadas().bloquear(nuevo.fd(), LOCK_EX | LOCK_NB); }).second,
+           "No se puede bloquear", temporal);
     const struct stat t = Estado(nuevo.fd(), temporal);
     if (t.st_uid != actual.st_uid || t.st_gid != actual.st_gid) {
-      const int c = Llamar([&] { return ::fchown(nuevo.fd(), actual.st_uid, actual.st_gid); }).second;
+      const int c =
+          Llamar([&] { return Llamadas().cambiarDueno(nuevo.fd(), actual.st_uid, actual.st_gid); }).second;
       if (c != 0)
         throw ErrorArchivo(c, "No se puede conservar el dueño y el grupo de la base de datos " + d.ruta +
                                   " al grabarla (" + Texto(c) +
                                   "): grábela con el usuario dueño del archivo");
     }
-    Exigir(Llamar([&] { return ::fchmod(nuevo.fd(), actual.st_mode & 07777); }).second,
+    Exigir(Llamar([&] { return Llamadas().cambiarModo(nuevo.fd(), actual.st_mode & 07777); }).second,
            "No se puede dar el modo de la base de datos a", temporal);
     EscribirTodo(nuevo.fd(), contenido, temporal);
-    Exigir(Llamar([&] { return ::fsync(nuevo.fd()); }).second, "No se puede asegurar en disco", temporal);
+    Exigir(Llamar([&] { return Llamadas().sincronizar(nuevo.fd()); }).second, "No se puede asegurar en disco",
+           temporal);
     d.ComprobarIgual();
-    Exigir(Llamar([&] { return ::rename(temporal.c_str(), d.real.c_str()); }).second,
+    Exigir(Llamar([&] { return Llamadas().renombrar(temporal.c_str(), d.real.c_str()); }).second,
            "No se puede reemplazar la base de datos", d.ruta);
   } catch (...) {
-    Llamar([&] { return ::unlink(temporal.c_str()); });
+    Llamar([&] { return Llamadas().borrar(temporal.c_str()); });
     throw;
   }
   d.bloqueo = std::move(nuevo);
   d.huella = Huella(contenido);
   // Should this fail, the next write finds the file "changed" and refuses: nothing is lost.
-  if (Llamar([&] { return ::fstat(d.bloqueo.fd(), &d.visto); }).second != 0) d.visto = {};
+  if (Llamar([&] { return Llamadas().estado(d.bloqueo.fd(), &d.visto); }).second != 0) d.visto = {};
   // The rename must reach the disk too. Its failure is not reported: the file already holds the new
   // state, and a caller told otherwise would undo in memory what the file keeps.
   const std::string carpeta = CarpetaDe(d.real);
-  Descriptor dir(Llamar([&] { return ::open(carpeta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }).first);
-  if (dir.Abierto()) Llamar([&] { return ::fsync(dir.fd()); });
+  Descriptor dir(
+      Llamar([&] { return Llamadas().abrir(carpeta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); }).first);
+  if (dir.Abierto()) Llamar([&] { return Llamadas().sincronizar(dir.fd()); });
 }
 
 }  // namespace simulado

@@ -1,6 +1,10 @@
 // The emulator's database file: held under an exclusive lock while open, replaced atomically on commit.
 #pragma once
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -12,10 +16,38 @@ namespace simulado {
 // ours, such as a file changed behind our back) and a Spanish description naming the file.
 class ErrorArchivo : public std::runtime_error {
  public:
-  ErrorArchivo(int codigo, std::string texto) : std::runtime_error(texto), errno_(codigo), descripcion(std::move(texto)) {}
+  ErrorArchivo(int codigo, std::string texto)
+      : std::runtime_error(texto), errno_(codigo), descripcion(std::move(texto)) {}
   int errno_;
   std::string descripcion;
 };
+
+// The operating system calls of ArchivoBase, all made through this table so that a test can make any
+// one of them fail. Replaced only while no ArchivoBase is in use on another thread.
+struct LlamadasArchivo {
+  int (*abrir)(const char* ruta, int banderas, mode_t modo);
+  int (*cerrar)(int fd);
+  ssize_t (*leer)(int fd, void* destino, size_t n);
+  ssize_t (*escribir)(int fd, const void* origen, size_t n);
+  int (*sincronizar)(int fd);
+  int (*renombrar)(const char* desde, const char* hacia);
+  int (*borrar)(const char* ruta);
+  int (*cambiarModo)(int fd, mode_t modo);
+  int (*cambiarDueno)(int fd, uid_t dueno, gid_t grupo);
+  int (*bloquear)(int fd, int operacion);
+  int (*estado)(int fd, struct stat* st);
+  int (*estadoRuta)(const char* ruta, struct stat* st);
+  int (*estadoEnlace)(const char* ruta, struct stat* st);
+  off_t (*posicionar)(int fd, off_t desplazamiento, int desde);
+  int (*crearTemporal)(char* plantilla, int banderas);
+  char* (*rutaReal)(const char* ruta, char* destino);
+  DIR* (*abrirCarpeta)(const char* ruta);
+  dirent* (*leerCarpeta)(DIR* d);
+  int (*cerrarCarpeta)(DIR* d);
+};
+
+// The table in force; starts with the system's own functions.
+LlamadasArchivo& Llamadas();
 
 // One database file, from load to close. Opening takes an exclusive lock on the file and keeps it until
 // the object is destroyed, also across the renames of Escribir, so two programs (two runs of Solvane, a
