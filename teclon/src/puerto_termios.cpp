@@ -3,8 +3,6 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,9 +16,27 @@
 #include <thread>
 #include <vector>
 
+#include "sistema.hpp"
 #include "teclon/puerto.hpp"
 
 namespace teclon {
+
+LlamadasPuerto& LlamadasDelPuerto() {
+  static LlamadasPuerto tabla{
+      [](const char* ruta, int banderas) { return ::open(ruta, banderas); },
+      ::close,
+      ::isatty,
+      ::flock,
+      [](int fd, unsigned long pedido, void* dato) { return ::ioctl(fd, pedido, dato); },
+      ::tcgetattr,
+      ::tcsetattr,
+      ::tcflush,
+      ::read,
+      ::write,
+      ::poll,
+  };
+  return tabla;
+}
 
 std::string DispositivoDePuerto(short numero) {
   const std::string variable = "TECLON_PUERTO_" + std::to_string(numero);
@@ -35,14 +51,35 @@ std::string TextoDeSistema(int numero) {
   return strerror_r(numero, espacio, sizeof espacio);
 }
 
-// Every system call of the adapter goes through here, so the error code and the device are
-// captured at the moment of failure.
-int Comprobar(int resultado, const std::string& accion) {
-  if (resultado < 0) {
-    const int numero = errno;
-    throw ErrorPuerto(numero, accion + ": " + TextoDeSistema(numero));
-  }
-  return resultado;
+// What one system call gave: its result and, when it failed, the errno of that moment.
+struct Resultado {
+  long valor;
+  int error;
+};
+
+// Every system call of the adapter goes through here and the table of LlamadasDelPuerto(): errno is
+// taken before anything else (building a message may allocate and change it).
+template <class F>
+Resultado Llamar(F&& f) {
+  errno = 0;
+  const long r = static_cast<long>(f());
+  const int e = errno;
+  return {r, r < 0 ? e : 0};
+}
+
+// Throws ErrorPuerto "accion: <system text>" when the call failed; otherwise its result.
+long Comprobar(Resultado r, const std::string& accion) {
+  if (r.error != 0) throw ErrorPuerto(r.error, accion + ": " + TextoDeSistema(r.error));
+  return r.valor;
+}
+
+LlamadasPuerto& So() {
+  return LlamadasDelPuerto();
+}
+
+// A modem-line ioctl refused because the line has none (a pseudo-terminal says ENOTTY or EINVAL).
+bool SinLineasDeModem(Resultado r) {
+  return r.error == ENOTTY || r.error == EINVAL;
 }
 
 struct Configuracion {
@@ -79,7 +116,7 @@ speed_t Velocidad(long baudios) {
   }
 }
 
-// Parses "baudios,paridad,datos,parada" as the Windows serial control wrote it ("1200,E,7,1").
+// Parses "baudios,paridad,datos,parada", the form callers store it in ("1200,E,7,1").
 Configuracion Interpretar(const std::string& texto) {
   std::vector<std::string> partes;
   std::size_t desde = 0;
@@ -139,24 +176,27 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
     if (fd_ >= 0) throw ErrorPuerto(EBUSY, "El puerto " + dispositivo_ + " ya está abierto");
     if (numero_ < 1) throw ErrorPuerto(EINVAL, "Número de puerto inválido: " + std::to_string(numero_));
     dispositivo_ = DispositivoDePuerto(numero_);
-    fd_ = Comprobar(::open(dispositivo_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC),
-                    "No se puede abrir " + dispositivo_);
+    fd_ = static_cast<int>(Comprobar(
+        Llamar([&] { return So().abrir(dispositivo_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }),
+        "No se puede abrir " + dispositivo_));
     try {
-      if (!::isatty(fd_)) throw ErrorPuerto(ENOTTY, dispositivo_ + " no es un puerto serie");
-      if (::flock(fd_, LOCK_EX | LOCK_NB) < 0) {
-        const int numero = errno;
-        throw ErrorPuerto(numero, "El puerto " + dispositivo_ + " está en uso por otro programa (" +
-                                      TextoDeSistema(numero) + ")");
-      }
+      // isatty says no with 0 and errno, not with -1.
+      const Resultado terminal = Llamar([&] { return So().esTerminal(fd_) == 1 ? 0 : -1; });
+      if (terminal.error != 0) throw ErrorPuerto(terminal.error, dispositivo_ + " no es un puerto serie");
+      if (const Resultado r = Llamar([&] { return So().bloquear(fd_, LOCK_EX | LOCK_NB); }); r.error != 0)
+        throw ErrorPuerto(r.error, "El puerto " + dispositivo_ + " está en uso por otro programa (" +
+                                       TextoDeSistema(r.error) + ")");
       propio_ = true;
-      Comprobar(::ioctl(fd_, TIOCEXCL), "No se puede reservar " + dispositivo_);
+      Comprobar(Llamar([&] { return So().control(fd_, TIOCEXCL, nullptr); }),
+                "No se puede reservar " + dispositivo_);
       exclusivo_ = true;
       Aplicar();
-      Comprobar(::tcflush(fd_, TCIOFLUSH), "No se pueden vaciar los buffers de " + dispositivo_);
-      // The PIN pad wants DTR and RTS up; pseudo-terminals have no modem lines and say ENOTTY.
+      Comprobar(Llamar([&] { return So().vaciar(fd_, TCIOFLUSH); }),
+                "No se pueden vaciar los buffers de " + dispositivo_);
+      // The PIN pad wants DTR and RTS up; pseudo-terminals have none.
       int lineas = TIOCM_DTR | TIOCM_RTS;
-      if (::ioctl(fd_, TIOCMBIS, &lineas) < 0 && errno != ENOTTY && errno != EINVAL)
-        Comprobar(-1, "No se pueden activar DTR y RTS en " + dispositivo_);
+      const Resultado r = Llamar([&] { return So().control(fd_, TIOCMBIS, &lineas); });
+      if (!SinLineasDeModem(r)) Comprobar(r, "No se pueden activar DTR y RTS en " + dispositivo_);
     } catch (...) {
       Cerrar();
       throw;
@@ -170,17 +210,18 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
     ExigirAbierto();
     const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (!texto.empty()) {
-      const ssize_t escritos = ::write(fd_, texto.data(), texto.size());
-      if (escritos >= 0) {
-        texto.remove_prefix(static_cast<std::size_t>(escritos));
+      const Resultado r = Llamar([&] { return So().escribir(fd_, texto.data(), texto.size()); });
+      if (r.error == 0) {
+        texto.remove_prefix(static_cast<std::size_t>(r.valor));
         continue;
       }
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN) Comprobar(-1, "No se puede escribir en " + dispositivo_);
+      if (r.error == EINTR) continue;
+      if (r.error != EAGAIN) Comprobar(r, "No se puede escribir en " + dispositivo_);
       if (std::chrono::steady_clock::now() > limite)
         throw ErrorPuerto(ETIMEDOUT, "El puerto " + dispositivo_ + " no acepta datos");
       pollfd p{fd_, POLLOUT, 0};
-      ::poll(&p, 1, 100);
+      const Resultado espera = Llamar([&] { return So().esperar(&p, 1, 100); });
+      if (espera.error != EINTR) Comprobar(espera, "No se puede esperar para escribir en " + dispositivo_);
     }
   }
 
@@ -191,20 +232,19 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
     for (;;) {
       std::size_t pedir = sizeof espacio;
       if (longitudLectura_ > 0) pedir = std::min(pedir, static_cast<std::size_t>(longitudLectura_));
-      const ssize_t leidos = ::read(fd_, espacio, pedir);
+      const Resultado r = Llamar([&] { return So().leer(fd_, espacio, pedir); });
+      const long leidos = r.valor;
       if (leidos > 0) {
         destino.Agregar(std::string_view(espacio, static_cast<std::size_t>(leidos)));
         if (longitudLectura_ > 0) break;
         continue;
       }
-      if (leidos < 0 && errno == EINTR) continue;
-      if (leidos < 0 && errno != EAGAIN) {
-        const int numero = errno;
+      if (r.error == EINTR) continue;
+      if (r.error != 0 && r.error != EAGAIN) {
         explicit_bzero(espacio, sizeof espacio);
-        errno = numero;
         // EIO is the line going away (the pty's other side closing just before the hang-up lands).
-        Comprobar(-1,
-                  (numero == EIO ? "Se cortó la comunicación con " : "No se puede leer de ") + dispositivo_);
+        Comprobar(r,
+                  (r.error == EIO ? "Se cortó la comunicación con " : "No se puede leer de ") + dispositivo_);
       }
       // With VMIN and VTIME at 0 a read of 0 is both "nothing yet" and "line hung up"; only poll
       // tells them apart. What did arrive is handed over first: the next read reports the hang-up.
@@ -235,14 +275,16 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
   int BytesEnEntrada() override {
     ExigirAbierto();
     int n = 0;
-    Comprobar(::ioctl(fd_, FIONREAD, &n), "No se puede consultar la entrada de " + dispositivo_);
+    Comprobar(Llamar([&] { return So().control(fd_, FIONREAD, &n); }),
+              "No se puede consultar la entrada de " + dispositivo_);
     return n;
   }
 
   int BytesEnSalida() override {
     ExigirAbierto();
     int n = 0;
-    Comprobar(::ioctl(fd_, TIOCOUTQ, &n), "No se puede consultar la salida de " + dispositivo_);
+    Comprobar(Llamar([&] { return So().control(fd_, TIOCOUTQ, &n); }),
+              "No se puede consultar la salida de " + dispositivo_);
     return n;
   }
 
@@ -254,10 +296,9 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
   // The events poll reports on the line within ms milliseconds; -1 when a signal cut the wait short.
   short Eventos(int ms) const {
     pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, ms) < 0) {
-      if (errno == EINTR) return -1;
-      Comprobar(-1, "No se puede esperar datos de " + dispositivo_);
-    }
+    const Resultado r = Llamar([&] { return So().esperar(&p, 1, ms); });
+    if (r.error == EINTR) return -1;
+    Comprobar(r, "No se puede esperar datos de " + dispositivo_);
     return p.revents;
   }
 
@@ -267,13 +308,14 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
     if (eventos < 0 || (eventos & (POLLHUP | POLLERR | POLLNVAL)) == 0) return;
     int n = 0;
     const std::string accion = "Se cortó la comunicación con " + dispositivo_;
-    Comprobar(::ioctl(fd_, FIONREAD, &n), accion);
+    Comprobar(Llamar([&] { return So().control(fd_, FIONREAD, &n); }), accion);
     throw ErrorPuerto(EIO, accion + ": " + TextoDeSistema(EIO));
   }
 
   void Aplicar() {
     termios t{};
-    Comprobar(::tcgetattr(fd_, &t), "No se puede leer la configuración de " + dispositivo_);
+    Comprobar(Llamar([&] { return So().leerAtributos(fd_, &t); }),
+              "No se puede leer la configuración de " + dispositivo_);
     ::cfmakeraw(&t);
     // The 8th bit of a 7-bit line is the parity bit (or garbage): stripped, so that control
     // characters are recognised on adapters that deliver it.
@@ -302,26 +344,23 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
     if (config_.parada == 2) t.c_cflag |= CSTOPB;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    Comprobar(::cfsetispeed(&t, config_.velocidad), "Velocidad no admitida por " + dispositivo_);
-    Comprobar(::cfsetospeed(&t, config_.velocidad), "Velocidad no admitida por " + dispositivo_);
-    if (::tcsetattr(fd_, TCSANOW, &t) == 0) return;
-    const int numero = errno;
-    // A pseudo-terminal has no character size or parity and may refuse them with EINVAL; what
-    // matters there is raw mode with non-blocking reads, checked on the settings in force.
+    // Speeds come from our own list, so these two (library calls, not system calls) cannot refuse.
+    ::cfsetispeed(&t, config_.velocidad);
+    ::cfsetospeed(&t, config_.velocidad);
+    const Resultado r = Llamar([&] { return So().fijarAtributos(fd_, TCSANOW, &t); });
+    if (r.error == 0) return;
+    // A line without modem lines (a pseudo-terminal: TIOCMGET refused) carries bytes whole and has no
+    // character size or parity, and the C library reports their refusal as EINVAL; what matters there
+    // is raw mode with non-blocking reads, checked on the settings in force. A port with modem lines
+    // that refuses a setting is an error: running with another parity or size would garble every frame.
+    int lineas = 0;
     termios vigente{};
-    if (numero == EINVAL && EsSeudoterminal() && ::tcgetattr(fd_, &vigente) == 0 &&
+    if (r.error == EINVAL && SinLineasDeModem(Llamar([&] { return So().control(fd_, TIOCMGET, &lineas); })) &&
+        Llamar([&] { return So().leerAtributos(fd_, &vigente); }).error == 0 &&
         (vigente.c_lflag & (ICANON | ECHO | ISIG)) == 0 && vigente.c_cc[VMIN] == 0 &&
         vigente.c_cc[VTIME] == 0)
       return;
-    errno = numero;
-    Comprobar(-1, "No se puede configurar " + dispositivo_);
-  }
-
-  bool EsSeudoterminal() const {
-    struct stat datos {};
-    if (::fstat(fd_, &datos) != 0 || !S_ISCHR(datos.st_mode)) return false;
-    const unsigned mayor = major(datos.st_rdev);
-    return mayor >= 136 && mayor <= 143;
+    Comprobar(r, "No se puede configurar " + dispositivo_);
   }
 
   // Undoes only what this object did to the line. The exclusive mark belongs to the tty, not to
@@ -329,10 +368,11 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
   // the input queue is the holder's until our lock was taken.
   void Cerrar() noexcept {
     if (fd_ < 0) return;
-    if (exclusivo_) ::ioctl(fd_, TIOCNXCL);
+    // Failures are not reported here: the descriptor is released whatever close says.
+    if (exclusivo_) Llamar([&] { return So().control(fd_, TIOCNXCL, nullptr); });
     // Only input is dropped: a last ACK or EOT still on its way out must reach the PIN pad.
-    if (propio_) ::tcflush(fd_, TCIFLUSH);
-    ::close(fd_);
+    if (propio_) Llamar([&] { return So().vaciar(fd_, TCIFLUSH); });
+    Llamar([&] { return So().cerrar(fd_); });
     fd_ = -1;
     exclusivo_ = false;
     propio_ = false;
