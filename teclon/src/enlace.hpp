@@ -7,8 +7,8 @@
 #include <functional>
 #include <string_view>
 
-#include "teclon/cTeclon.hpp"
 #include "teclon/puerto.hpp"
+#include "teclon/resultado.h"
 #include "teclon/texto_seguro.hpp"
 
 namespace teclon {

@@ -1,31 +1,13 @@
-// cTeclon: the PIN pad driver object, its result codes and its public operations.
+// cTeclon: the PIN pad driver object and its public operations.
 #pragma once
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "teclon/puerto.hpp"
-
-#ifndef TECLON_ENUMERACIONES
-#define TECLON_ENUMERACIONES
-// Result code of the last operation (CodError).
-enum TeclonError : std::int32_t {
-  tcError = 0,
-  tcAprobado = 1,
-  tcNOAprobado = 2,
-  tcCancel = 3,
-  tcTimeOut = 4,
-};
-
-// PIN pad models, published for callers that record one per cash desk; the driver treats both alike.
-enum TeclonModelo : std::int32_t {
-  tcModVF1000SE = 0,
-  tcModVFVX800 = 1,
-};
-#endif
+#include "teclon/resultado.h"
 
 namespace teclon {
 class Enlace;

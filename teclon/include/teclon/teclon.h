@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "teclon/resultado.h"
+
 #if defined(TECLON_COMPILANDO)
 #define TECLON_C_API __attribute__((visibility("default")))
 #else
@@ -14,19 +16,6 @@
 extern "C" {
 #endif
 
-#ifndef TECLON_ENUMERACIONES
-#define TECLON_ENUMERACIONES
-/* Result codes reported by cTeclon_CodError. */
-typedef enum TeclonError {
-  tcError = 0,
-  tcAprobado = 1,
-  tcNOAprobado = 2,
-  tcCancel = 3,
-  tcTimeOut = 4
-} TeclonError;
-/* PIN pad models (informative: the driver treats both alike). */
-typedef enum TeclonModelo { tcModVF1000SE = 0, tcModVFVX800 = 1 } TeclonModelo;
-#endif
 
 typedef struct TeclonObjeto TeclonObjeto;
 
