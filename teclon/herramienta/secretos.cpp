@@ -16,7 +16,9 @@ namespace {
 
 constexpr std::size_t kLargoMaximo = 256;
 
-// Every system call of the secret input goes through here, so errno is taken at the failure.
+// A failed system call of the secret input becomes ErrorEntrada here, with the errno of that failure
+// (read before anything else can change it). Not checked: isatty, whose 0 is an answer, and the
+// restoring calls of ~SinEco, which can do nothing about a failure.
 long Llamar(long resultado, const char* accion) {
   if (resultado < 0) {
     const int numero = errno;

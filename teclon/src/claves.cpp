@@ -18,7 +18,7 @@ bool cTeclon::InicializarTECLON() {
       mCodError = tcAprobado;
       return true;
     };
-    if (e.Enviar72() && confirmar("Z8VELMORIANTEX", Formato::A) && confirmar("122", Formato::B)) return true;
+    if (e.Enviar72() && confirmar(kPrompt, Formato::A) && confirmar("122", Formato::B)) return true;
     mMsgError = "Comando Inicializar Teclon No Procesado";
     return false;
   });

@@ -25,6 +25,9 @@ inline constexpr char FS = 0x1C;
 
 enum class Formato { A, B };
 
+// The idle text the PIN pad shows between operations, loaded by CargarPROMPT and at set-up.
+inline constexpr std::string_view kPrompt = "Z8VELMORIANTEX";
+
 // XOR of the 8-bit codes of the text; 0 for an empty text.
 int CalcularLRC(std::string_view texto);
 
@@ -47,7 +50,8 @@ struct Lectura {
 };
 
 // The link layer of one cTeclon. It borrows the object's port, clock, pump, cancel flag and
-// result code; it keeps no state of its own between calls.
+// result code; what it keeps between calls is the start of an answer frame that arrived together
+// with the acknowledgement before it (handed to the next LeerRespuesta).
 class Enlace {
  public:
   using Instante = std::chrono::steady_clock::time_point;

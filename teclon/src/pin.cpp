@@ -6,10 +6,6 @@
 
 using namespace teclon;
 
-namespace {
-constexpr std::string_view kPrompt = "Z8VELMORIANTEX";
-}
-
 bool cTeclon::CargarPROMPT() {
   Entrada(tcNOAprobado);
   return Ejecutar("ERROR al Cargar PROMPT - ", true, [&] {

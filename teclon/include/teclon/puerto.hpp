@@ -47,7 +47,7 @@ class TECLON_API PuertoSerie {
   virtual int BytesEnSalida() = 0;
 };
 
-// Optional extra of a port, outside the serial control's operation list: blocks until input
+// Optional extra of a port, beyond the operations above: blocks until input
 // arrives or the time is up, so a poll pause can end as soon as the PIN pad answers. A line that is
 // gone (hung up) throws ErrorPuerto at once rather than sleeping.
 class TECLON_API AvisoDeEntrada {
