@@ -109,6 +109,9 @@ int main(int argc, char** argv) {
   };
   try {
     simulado::tds::Base base(archivo, std::chrono::milliseconds(500));
+    // Test-only: refuse the N-th statement, to drive a client through every failure point.
+    if (const char* n = std::getenv("PAGORA_SERVIDOR_RECHAZAR"); n && *n)
+      base.RechazarSentencia(std::strtoull(n, nullptr, 10));
     simulado::tds::Escucha escucha(base, aj, direccion, puerto, maxSesiones, registro);
     gEscucha = &escucha;
     struct sigaction sa {};

@@ -1,6 +1,7 @@
 // The one database a TDS server serves: the emulator, its file, and which session holds it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -40,6 +41,11 @@ class Base {
   // The end of a session: its open transaction is rolled back and the database is free again.
   void Abandonar(std::uint16_t sesion);
 
+  // Fault injection for tests: the `n`-th statement run by any session (counted from 1) is refused; 0 never.
+  void RechazarSentencia(std::uint64_t n) { rechazar_ = n; }
+  // Counts one statement; true when it is the one to refuse.
+  bool Rechazada() { return rechazar_ != 0 && ++cuenta_ == rechazar_; }
+
  private:
   std::unique_ptr<ArchivoBase> archivo_;
   std::unique_ptr<Servidor> motor_;
@@ -47,6 +53,8 @@ class Base {
   mutable std::mutex m_;
   std::condition_variable cv_;
   std::uint16_t dueno_ = 0;
+  std::uint64_t rechazar_ = 0;
+  std::atomic<std::uint64_t> cuenta_{0};
 };
 
 // "PagoraDemo" for ".../PagoraDemo.sql".

@@ -302,7 +302,12 @@ void Sesion::Texto(const std::string& texto, bool rpc) {
         }
         break;
       case Pieza::K::Motor:
-        EjecutarMotor(p.texto);
+        if (base_.Rechazada()) {
+          ErrorSentencia(50000, "Sentencia rechazada a propósito por el servidor.");
+          CerrarSentencia(kErrorHecho, 0);
+        } else {
+          EjecutarMotor(p.texto);
+        }
         break;
     }
     Vaciar(false);
