@@ -215,6 +215,14 @@ std::string CadenaCompleta(const AjustesOdbc& ajustes) {
   };
   agregar("UID", ajustes.usuario);
   agregar("PWD", ajustes.clave);
+  // Our text is UTF-8; FreeTDS otherwise converts it as ISO-8859-1 both ways, so an accent sent would be
+  // stored as two characters and the server's messages would arrive in Latin-1.
+  std::string driver = ValorEnCadena(ajustes.cadena, "driver");
+  std::transform(driver.begin(), driver.end(), driver.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const bool freetds =
+      driver.find("freetds") != std::string::npos || driver.find("tdsodbc") != std::string::npos;
+  if (freetds && ValorEnCadena(ajustes.cadena, "clientcharset").empty()) agregar("ClientCharset", "UTF-8");
   return r;
 }
 

@@ -2,6 +2,7 @@
 #include "odbc/MotorOdbc.h"
 
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "odbc/CadenaOdbc.h"
@@ -48,6 +49,7 @@ class MotorOdbc final : public MotorBD {
   PrimeraFila Leer(const std::string& sentencia) const;
   std::string Info(SQLUSMALLINT dato) const;
   bool FijarAutocommit(bool encendido) noexcept;
+  ErrorBD Revisar(const ErrorBD& e) const;
 
   odbc::AjustesOdbc ajustes_;
   Mascara mascara_;
@@ -57,6 +59,8 @@ class MotorOdbc final : public MotorBD {
   bool abierta_ = false;
   bool sqlServer_ = false;
   std::string nombre_;
+  // Why the connection was found lost; every later statement is refused with it.
+  mutable std::optional<ErrorBD> perdida_;
 };
 
 // A failed attempt leaves no handle behind, so the engine can be asked to connect again.
@@ -111,11 +115,13 @@ void MotorOdbc::Desconectar() noexcept {
   entorno_.Liberar();
   conectado_ = false;
   abierta_ = false;
+  perdida_.reset();
   nombre_.clear();
 }
 
 Manija MotorOdbc::NuevaSentencia() const {
   if (!conectado_) throw ErrorBD(-1, "No hay conexión con la base de datos");
+  if (perdida_) throw *perdida_;
   Manija st(SQL_HANDLE_STMT, conexion_.get(), mascara_);
   if (ajustes_.tiempoSentencia > 0)
     Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_QUERY_TIMEOUT,
@@ -128,13 +134,33 @@ Manija MotorOdbc::NuevaSentencia() const {
 // batch only when its result is reached.
 void MotorOdbc::Ejecutar(const std::string& sentencia) {
   Manija st = NuevaSentencia();
-  Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
-  while (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) != SQL_NO_DATA) {
+  try {
+    Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
+    while (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) != SQL_NO_DATA) {
+    }
+  } catch (const ErrorBD& e) {
+    throw Revisar(e);
   }
 }
 
 PrimeraFila MotorOdbc::Consultar(const std::string& sentencia) {
-  return Leer(sentencia);
+  try {
+    return Leer(sentencia);
+  } catch (const ErrorBD& e) {
+    throw Revisar(e);
+  }
+}
+
+// A failure because the server went away says so (the driver's own words are often just "Unknown
+// error"), and every statement after it is refused with the same reason.
+ErrorBD MotorOdbc::Revisar(const ErrorBD& e) const {
+  if (perdida_) return *perdida_;
+  SQLUINTEGER muerta = SQL_CD_FALSE;
+  if (Intentar(SQLGetConnectAttr(conexion_.get(), SQL_ATTR_CONNECTION_DEAD, &muerta, 0, nullptr), conexion_,
+               "SQLGetConnectAttr", mascara_) &&
+      muerta == SQL_CD_TRUE)
+    perdida_ = ErrorBD(e.Numero, "Se perdió la conexión con el servidor: " + e.Descripcion);
+  return perdida_ ? *perdida_ : e;
 }
 
 // Only the first row is ever read, and the cursor is closed right after the fetch (on SQL Server
@@ -258,16 +284,19 @@ void MotorOdbc::Deshacer() noexcept {
 }
 
 // SQL Server ends a transaction by itself on some errors (conversion errors, for one); ask it.
-// Other engines give no way to tell, so our own flag answers. A server that cannot be asked has
-// lost the connection, and the transaction with it.
+// Other engines give no way to tell, so our own flag answers. A server that cannot be asked has lost
+// the connection: the answer is then "open", so that the caller goes on to the next statement and is
+// told of the lost connection itself, not of a transaction the server ended.
 bool MotorOdbc::TransaccionAbierta() const {
   if (!conectado_ || !abierta_) return false;
   if (!sqlServer_) return true;
+  if (perdida_) return true;
   try {
     const PrimeraFila r = Leer("SELECT @@TRANCOUNT");
     return r.Fila && !r.Fila->empty() && (*r.Fila)[0] && std::atol((*r.Fila)[0]->c_str()) > 0;
-  } catch (const ErrorBD&) {
-    return false;
+  } catch (const ErrorBD& e) {
+    if (!perdida_) perdida_ = ErrorBD(e.Numero, "Se perdió la conexión con el servidor: " + e.Descripcion);
+    return true;
   }
 }
 

@@ -1,5 +1,5 @@
-// Where the ODBC tests run: a fresh SQLite file always, and a real SQL Server when PAGORA_PRUEBA_ODBC holds
-// its connection string.
+// Where the ODBC tests run: a fresh SQLite file, and SQL Server: the one PAGORA_PRUEBA_ODBC names or else
+// solvane-servidor, started once per test program on a copy of the demo database.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "odbc/MotorOdbc.h"
+#include "sqlserver/Servido.h"
 
 namespace solvane::pruebas {
 
@@ -23,14 +24,36 @@ struct Dialecto {
   long claveDuplicada;
   std::string textoClaveDuplicada;  // a fragment of the message
   std::string importe;              // 1250.50 in a decimal(12,2) column, as text
+  // The clause that puts rows in key order: solvane-servidor has no ORDER BY and returns them so already.
+  std::string enOrden;
+  // Whether another connection can read committed rows while one holds a transaction open on the table
+  // (SQL Server's locks make it wait).
+  bool leeJuntoAUnaTransaccion;
   bool esSqlServer() const { return nombre == "sqlserver"; }
 };
 
 inline Dialecto DialectoDe(const std::string& nombre) {
   if (nombre == "sqlserver")
-    return {nombre,   208, "Invalid object name 'NoExiste'.", 2627, "Violation of PRIMARY KEY constraint",
-            "1250.50"};
-  return {nombre, 1, "no such table: NoExiste (1)", 19, "UNIQUE constraint failed", "1250.5"};
+    return {nombre,
+            208,
+            "Invalid object name 'NoExiste'.",
+            2627,
+            "Violation of PRIMARY KEY constraint",
+            "1250.50",
+            "",
+            false};
+  return {nombre,         1,   "no such table: NoExiste (1)", 19, "UNIQUE constraint failed", "1250.5",
+          " ORDER BY Id", true};
+}
+
+// The server of this test program, started at first use and stopped (with its folder) at exit.
+inline std::string CadenaServidorLocal() {
+  struct Local {
+    Temporal dir;
+    Servido servidor{dir.ruta, Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql")};
+  };
+  static Local local;
+  return local.servidor.Cadena() + ";PWD=" + kClaveServidor;
 }
 
 // One test's database: the connection string and the name of its scratch table.
@@ -39,7 +62,8 @@ class BancoOdbc {
   explicit BancoOdbc(const std::string& nombre) : dialecto(DialectoDe(nombre)) {
     const std::string sufijo = std::to_string(::getpid()) + "_" + std::to_string(++contador());
     if (dialecto.esSqlServer()) {
-      cadena = std::getenv("PAGORA_PRUEBA_ODBC") ? std::getenv("PAGORA_PRUEBA_ODBC") : "";
+      const char* dada = std::getenv("PAGORA_PRUEBA_ODBC");
+      cadena = dada && *dada ? dada : CadenaServidorLocal();
       tabla = "PruebaOdbc_" + sufijo;
     } else {
       carpeta = std::filesystem::temp_directory_path() / ("prueba_odbc_" + sufijo);
@@ -72,8 +96,9 @@ class BancoOdbc {
   }
 
   // The scratch table, created afresh (and dropped at the end on a real server).
+  // On SQL Server the name is new to every test, so there is nothing to drop first.
   void CrearTabla(MotorBD& m) const {
-    m.Ejecutar("DROP TABLE IF EXISTS " + tabla);
+    if (!dialecto.esSqlServer()) m.Ejecutar("DROP TABLE IF EXISTS " + tabla);
     m.Ejecutar("CREATE TABLE " + tabla +
                " (Id int PRIMARY KEY, Nombre varchar(40) NULL, Importe decimal(12,2) NULL, Nota "
                "varchar(4000) NULL)");
@@ -81,7 +106,7 @@ class BancoOdbc {
   void BorrarTabla() const {
     if (!dialecto.esSqlServer() || !disponible()) return;
     try {
-      Conectado()->Ejecutar("DROP TABLE IF EXISTS " + tabla);
+      Conectado()->Ejecutar("DROP TABLE " + tabla);
     } catch (...) {
     }
   }
@@ -104,12 +129,12 @@ class BancoOdbc {
   }
 };
 
-// Fixture of the bodies that run on both servers; skipped on SQL Server when no string was given.
+// Fixture of the bodies that run on both servers.
 class ConBanco : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     banco = std::make_unique<BancoOdbc>(GetParam());
-    if (!banco->disponible()) GTEST_SKIP() << "PAGORA_PRUEBA_ODBC sin definir: no hay SQL Server de prueba";
+    ASSERT_TRUE(banco->disponible());
   }
   void TearDown() override {
     if (banco) banco->BorrarTabla();

@@ -1,6 +1,8 @@
 // Connection strings of the ODBC engine: credentials kept apart, quoting, and password masking.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "BaseDatos.h"
 #include "Conexion.h"
 #include "odbc/CadenaOdbc.h"
@@ -25,7 +27,7 @@ TEST(CadenaOdbc, PartirRespetaLasLlavesYElCasoDeLasClaves) {
 TEST(CadenaOdbc, UsuarioYClaveAparteSeAgreganALaCadena) {
   const auto a = LeerAjustes({{"cadena", "Driver=FreeTDS;Server=s"}, {"usuario", "pagora"}, {"clave", "x;y"}},
                              "f", nullptr);
-  EXPECT_EQ(CadenaCompleta(a), "Driver=FreeTDS;Server=s;UID=pagora;PWD={x;y}");
+  EXPECT_EQ(CadenaCompleta(a), "Driver=FreeTDS;Server=s;UID=pagora;PWD={x;y};ClientCharset=UTF-8");
   EXPECT_EQ(a.tiempoConexion, 15);
 
   // PAGORA_CLAVE stands in only when the file gives no password.
@@ -85,13 +87,29 @@ TEST(CadenaOdbc, UnaClaveIncomodaVuelveEnteraYNoAgregaClaves) {
     const auto cadena =
         CadenaCompleta(LeerAjustes({{"cadena", "Driver=FreeTDS;Server=s"}, {"clave", clave}}, "f", nullptr));
     const auto pares = PartirCadena(cadena);
-    ASSERT_EQ(pares.size(), 3u) << cadena;
+    ASSERT_EQ(pares.size(), 4u) << cadena;  // Driver, Server, PWD and the ClientCharset added for FreeTDS
     EXPECT_EQ(pares[2].first, "PWD");
     EXPECT_EQ(pares[2].second, clave);
+    EXPECT_EQ(pares[3].first, "ClientCharset");
   }
   // FreeTDS would keep a doubled '}' doubled: a '}' alone is left bare, where every driver reads it.
   EXPECT_EQ(Entrecomillar("a}b"), "a}b");
   EXPECT_EQ(Entrecomillar("a} b"), "{a}} b}");
+}
+
+// FreeTDS (by name or by library path) is told that our text is UTF-8 unless the file says otherwise;
+// other drivers get nothing added.
+TEST(CadenaOdbc, FreeTdsRecibeUtf8SiLaCadenaNoDiceOtroJuego) {
+  const std::map<std::string, std::string> casos = {
+      {"Driver=FreeTDS;Server=s", "Driver=FreeTDS;Server=s;ClientCharset=UTF-8"},
+      {"DRIVER={freetds};Server=s;", "DRIVER={freetds};Server=s;ClientCharset=UTF-8"},
+      {"Driver=/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so;Server=s",
+       "Driver=/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so;Server=s;ClientCharset=UTF-8"},
+      {"Driver=FreeTDS;ClientCharset=ISO-8859-1", "Driver=FreeTDS;ClientCharset=ISO-8859-1"},
+      {"Driver=SQLite3;Database=x.db", "Driver=SQLite3;Database=x.db"},
+  };
+  for (const auto& [cadena, completa] : casos)
+    EXPECT_EQ(CadenaCompleta(LeerAjustes({{"cadena", cadena}}, "f", nullptr)), completa) << cadena;
 }
 
 // The example shipped for FreeTDS must read as a usable engine setting without a password in it.

@@ -1,4 +1,4 @@
-// The ODBC engine against the SQLite ODBC driver and, when PAGORA_PRUEBA_ODBC is set, a real SQL Server.
+// The ODBC engine against the SQLite ODBC driver and SQL Server (solvane-servidor through FreeTDS).
 #include <gtest/gtest.h>
 
 #include "BancoOdbc.h"
@@ -15,7 +15,8 @@ TEST_P(Motor, EjecutaYLeeLaPrimeraFilaPorNombreYPosicion) {
   m->Ejecutar("INSERT INTO " + banco->tabla + " (Id, Nombre, Importe) VALUES (1, 'Configuración', 1250.50)");
   m->Ejecutar("INSERT INTO " + banco->tabla + " (Id, Nombre, Importe) VALUES (2, 'otra', NULL)");
 
-  const auto r = m->Consultar("SELECT Id, Nombre, Importe, Nota FROM " + banco->tabla + " ORDER BY Id");
+  const auto r =
+      m->Consultar("SELECT Id, Nombre, Importe, Nota FROM " + banco->tabla + banco->dialecto.enOrden);
   ASSERT_EQ(r.Columnas.size(), 4u);
   EXPECT_EQ(r.Columnas[1], "Nombre");
   ASSERT_TRUE(r.Fila.has_value());
@@ -50,12 +51,12 @@ TEST_P(Motor, LaSondaNoRetieneElCursorNiLimitaLaSentenciaSiguiente) {
   banco->CrearTabla(*m);
   for (int i = 1; i <= 50; ++i)
     m->Ejecutar("INSERT INTO " + banco->tabla + " (Id, Importe) VALUES (" + std::to_string(i) + ", 1)");
-  const auto r = m->Consultar("SELECT Id FROM " + banco->tabla + " ORDER BY Id");
+  const auto r = m->Consultar("SELECT Id FROM " + banco->tabla + banco->dialecto.enOrden);
   EXPECT_EQ(r.Fila.value()[0], "1");
 
   m->Ejecutar("UPDATE " + banco->tabla + " SET Importe = 2");
-  const auto suma = m->Consultar("SELECT SUM(Importe) FROM " + banco->tabla);
-  EXPECT_EQ(std::stod(suma.Fila.value()[0].value()), 100.0);
+  const auto cambiadas = m->Consultar("SELECT COUNT(*) FROM " + banco->tabla + " WHERE Importe = 2");
+  EXPECT_EQ(cambiadas.Fila.value()[0], "50");
   EXPECT_NO_THROW(m->Ejecutar("DROP TABLE " + banco->tabla));
 }
 
@@ -130,10 +131,13 @@ TEST_P(Motor, DesconectarConTransaccionAbiertaLaDeshaceYSueltaLosBloqueos) {
   m->Desconectar();
 }
 
+INSTANTIATE_TEST_SUITE_P(Odbc, Motor, ::testing::Values("sqlite", "sqlserver"), NombreDelBanco);
+
+using SoloSqlServer = ConBanco;
+
 // SQL Server alone: the server ends the transaction itself on a conversion error, and an error in a later
 // statement of a batch is reported even though the first one worked.
-TEST_P(Motor, ErroresQueSoloDaSqlServer) {
-  if (!banco->dialecto.esSqlServer()) GTEST_SKIP() << "solo SQL Server";
+TEST_P(SoloSqlServer, ErroresQueSoloDaSqlServer) {
   auto m = banco->Conectado();
   banco->CrearTabla(*m);
   try {
@@ -145,13 +149,13 @@ TEST_P(Motor, ErroresQueSoloDaSqlServer) {
   }
   m->Comenzar();
   m->Ejecutar("INSERT INTO " + banco->tabla + " (Id) VALUES (2)");
-  EXPECT_THROW(m->Consultar("SELECT CONVERT(int, 'abc')"), ErrorBD);
+  EXPECT_THROW(m->Ejecutar("INSERT INTO " + banco->tabla + " (Id) VALUES ('abc')"), ErrorBD);
   EXPECT_FALSE(m->TransaccionAbierta());
   m->Deshacer();
   EXPECT_EQ(banco->Contar(*m), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Odbc, Motor, ::testing::Values("sqlite", "sqlserver"), NombreDelBanco);
+INSTANTIATE_TEST_SUITE_P(Odbc, SoloSqlServer, ::testing::Values("sqlserver"), NombreDelBanco);
 
 // Connection failures: a reason in words, never the password.
 TEST(MotorOdbcConexion, UnDriverOUnArchivoEquivocadoDanUnErrorSinLaClave) {

@@ -1,0 +1,306 @@
+// The whole chain the way a shop runs it: solvane -> unixODBC -> FreeTDS -> TDS -> solvane-servidor, against
+// the same chain on the simulated engine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <random>
+
+#include "Servido.h"
+#include "cBaseDatos.h"
+#include "cMensajes.h"
+#include "odbc/MotorOdbc.h"
+#include "pasos/ArnesCadena.h"
+
+namespace solvane::pruebas {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const char* const kRechazo = "Sentencia rechazada a propósito por el servidor.";
+
+// How many of a sweep to run: CI takes `enCi`, a run by hand sets the variable (1 = every one).
+std::size_t Cuantos(const char* variable, std::size_t enCi) {
+  const char* v = std::getenv(variable);
+  return v && *v ? std::strtoul(v, nullptr, 10) : enCi;
+}
+
+// The record without the engine's own statements.
+std::string SinLineasDelMotor(const std::string& registro) {
+  std::istringstream s(registro);
+  std::string r;
+  for (std::string l; std::getline(s, l);)
+    if (l.rfind("-- motor: ", 0) != 0) r += l + "\n";
+  return r;
+}
+
+// One database state, run once per engine.
+struct Comparada {
+  Salida corrida;
+  std::string archivo, registro;
+};
+
+Comparada PorSimulado(const std::string& inicial) {
+  Temporal t;
+  Escribir(t / "PagoraDemo.sql", inicial);
+  Escribir(t / "c.conexion", "Motor=simulado\nArchivo=PagoraDemo.sql\n");
+  Comparada c;
+  c.corrida = Solvane(t.ruta, {"--consola", "--si", "--conexion", (t / "c.conexion").string(), "--registro",
+                               (t / "registro.sql").string()});
+  c.archivo = Leer(t / "PagoraDemo.sql");
+  c.registro = Leer(t / "registro.sql");
+  return c;
+}
+
+Comparada PorServidor(const std::string& inicial, const std::string& extra = "") {
+  Temporal t;
+  Servido s(t.ruta, inicial);
+  Comparada c;
+  c.corrida = Solvane(t.ruta, {"--consola", "--si", "--conexion", s.Conexion(extra).string(), "--registro",
+                               (t / "registro.sql").string()});
+  EXPECT_EQ(s.Detener(), 0);
+  c.archivo = Leer(s.archivo);
+  c.registro = Leer(t / "registro.sql");
+  return c;
+}
+
+std::size_t Lineas(const std::string& s) {
+  return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
+}
+
+std::string Con(const std::string& script, const std::vector<std::string>& sentencias) {
+  simulado::Servidor s;
+  s.EjecutarScript(script);
+  for (const auto& x : sentencias) s.Ejecutar(x);
+  return s.Script();
+}
+
+const std::string& Final() {
+  static const std::string f = PorSimulado(ScriptDemo()).archivo;
+  return f;
+}
+
+// Same start, same everything: exit status, what the operator reads, the record and the file. A failing
+// chain leaves the served file as it was.
+TEST(CadenaSqlServer, TerminaIgualQueElMotorSimulado) {
+  struct Caso {
+    std::string nombre, inicial, error;  // error: the start of the operator's message when the chain fails
+  };
+  const std::string en30004 = DemoEn(30004);
+  const std::vector<Caso> casos = {
+      {"desde 0", ScriptDemo(), ""},
+      {"desde 30004", en30004, ""},
+      {"falla 3.0.5",
+       Con(en30004, {"Insert Into Seguridad (Seg_Codigo,Seg_Descri,Seg_Nivel,Seg_Edita) Values "
+                     "('20010000','Viejo',1,1)",
+                     "Insert Into Seguridad (Seg_Codigo,Seg_Descri,Seg_Nivel,Seg_Edita) Values "
+                     "('20110000','Nuevo',1,1)"}),
+       "Error Act BD - Violation of PRIMARY KEY constraint 'PK_Seguridad'"},
+      {"falla 3.1.0", Con(DemoEn(30009), {"DROP TABLE TarjetaCaja"}),
+       "ERROR de Actualización a Version 3.1.0 \n208 Invalid object name 'TarjetaCaja'."},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.nombre);
+    const Comparada a = PorSimulado(c.inicial), b = PorServidor(c.inicial);
+    EXPECT_EQ(b.corrida.estado, a.corrida.estado);
+    EXPECT_EQ(b.corrida.salida, a.corrida.salida);
+    EXPECT_EQ(b.corrida.errores, a.corrida.errores);
+    EXPECT_EQ(SinLineasDelMotor(b.registro), a.registro);
+    EXPECT_TRUE(b.archivo == a.archivo) << "el archivo servido difiere del simulado";
+    if (c.error.empty()) {
+      EXPECT_EQ(b.corrida.estado, 0) << b.corrida.errores;
+      EXPECT_EQ(VersionGrabada(b.archivo), "30100");
+    } else {
+      EXPECT_EQ(b.corrida.estado, 1);
+      EXPECT_EQ(b.corrida.errores.rfind(c.error, 0), 0u) << b.corrida.errores;
+      EXPECT_TRUE(b.archivo == c.inicial) << "una cadena fallida cambió el archivo";
+    }
+  }
+  EXPECT_FALSE(Final().empty());
+}
+
+// The server refuses statement N (every `PAGORA_PRUEBA_PASO`-th, from 1, until a run gets past the
+// end): every such run fails with the refusal in its message and leaves the served file byte for byte.
+TEST(CadenaSqlServer, UnaSentenciaRechazadaPorElServidorNoDejaNadaHecho) {
+  const std::size_t paso = std::max<std::size_t>(1, Cuantos("PAGORA_PRUEBA_PASO", 10));
+  const std::string original = ScriptDemo();
+  std::size_t fallidas = 0, n = 1;
+  for (; n < 5000; n += paso) {
+    Temporal t;
+    Servido s(t.ruta, original, {{"PAGORA_SERVIDOR_RECHAZAR", std::to_string(n)}});
+    const Salida r = Solvane(t.ruta, {"--consola", "--si", "--conexion", s.Conexion().string()});
+    EXPECT_EQ(s.Detener(), 0) << "N=" << n;
+    const std::string archivo = Leer(s.archivo);
+    if (r.estado == 0 && r.errores.find(kRechazo) == std::string::npos) {
+      EXPECT_TRUE(archivo == Final()) << "N=" << n;  // past the last statement: nothing was refused
+      break;
+    }
+    ++fallidas;
+    EXPECT_EQ(r.estado, 1) << "N=" << n << ": " << r.errores;
+    EXPECT_NE(r.errores.find(kRechazo), std::string::npos) << "N=" << n << ": " << r.errores;
+    const bool conocido =
+        r.errores.rfind("Error Act BD - ", 0) == 0 || r.errores.rfind("ERROR de Actualización", 0) == 0;
+    EXPECT_TRUE(conocido) << "N=" << n << ": " << r.errores;
+    EXPECT_TRUE(archivo == original) << "N=" << n << " cambió el archivo";
+  }
+  std::cout << "[ red ] sentencias rechazadas una por corrida: " << fallidas << " (cada " << paso
+            << "), la primera corrida completa con N=" << n << "\n";
+  EXPECT_GT(fallidas, 20u / paso);
+}
+
+// Solvane killed at random moments: the server drops its transaction, the file is as before (or complete,
+// when the kill came after the commit) and the next run completes.
+TEST(CadenaSqlServer, KillNueveDeSolvaneNoDejaNadaAMedias) {
+  const std::size_t veces = Cuantos("PAGORA_PRUEBA_MUERTES", 3);
+  const std::string original = ScriptDemo();
+  Temporal t;
+  auto s = std::make_unique<Servido>(t.ruta, original);
+  const auto conexion = s->Conexion().string();
+  // The kills are spread over the time of one whole run.
+  const auto inicio = std::chrono::steady_clock::now();
+  ASSERT_EQ(Solvane(t.ruta, {"--consola", "--si", "--conexion", conexion}).estado, 0);
+  const auto duracion =
+      std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - inicio).count();
+  std::mt19937 azar(static_cast<unsigned>(Cuantos("PAGORA_PRUEBA_SEMILLA", 12345)));
+  std::size_t aMedias = 0;
+  for (std::size_t i = 0; i < veces; ++i) {
+    if (Leer(s->archivo) != original) {  // the last kill came too late: start over
+      s.reset();
+      s = std::make_unique<Servido>(t.ruta, original);
+      s->Conexion();
+    }
+    const auto espera = milliseconds(std::uniform_int_distribution<long>(0, duracion)(azar));
+    const Salida r =
+        Solvane(t.ruta, {"--consola", "--si", "--conexion", conexion}, seconds(240), [&](pid_t pid) {
+          std::this_thread::sleep_for(espera);
+          ::kill(pid, SIGKILL);
+        });
+    const std::string archivo = Leer(s->archivo);
+    // After a rolled-back run the server's names for unnamed defaults have moved on: a complete file is
+    // compared with them masked.
+    EXPECT_TRUE(archivo == original || SinNombresGenerados(archivo) == SinNombresGenerados(Final()))
+        << "muerte " << i << " tras " << espera.count();
+    if (r.estado == 128 + SIGKILL && archivo == original) ++aMedias;
+  }
+  const Salida fin = Solvane(t.ruta, {"--consola", "--si", "--conexion", conexion});
+  EXPECT_EQ(fin.estado, 0) << fin.errores;
+  EXPECT_TRUE(SinNombresGenerados(Leer(s->archivo)) == SinNombresGenerados(Final()));
+  std::cout << "[ muertes ] " << veces << " kill -9, " << aMedias << " en plena cadena\n";
+  EXPECT_GT(aMedias, 0u);
+}
+
+// Two runs at once on one served database: the second waits for the first's transaction, then finds the
+// database current and asks nothing (it is told to answer No); the chain is applied once.
+TEST(CadenaSqlServer, DosCorridasALaVezAplicanLaCadenaUnaVez) {
+  Temporal t, u;
+  Servido s(t.ruta, ScriptDemo());
+  const auto conexion = s.Conexion().string();
+  const auto registro = (t / "registro.sql").string();
+  const auto so = (t / "primera.out").string();
+  const pid_t primera =
+      Lanzar({SOLVANE_PROGRAMA, "--consola", "--si", "--conexion", conexion, "--registro", registro}, {}, so,
+             (t / "primera.err").string());
+  // The second starts once the first is inside its transaction.
+  const auto limite = std::chrono::steady_clock::now() + seconds(60);
+  while (Leer(registro).find("BEGIN TRANSACTION") == std::string::npos &&
+         std::chrono::steady_clock::now() < limite)
+    std::this_thread::sleep_for(milliseconds(5));
+  const Salida segunda = Solvane(
+      u.ruta, {"--consola", "--no", "--conexion", conexion, "--registro", (u / "registro.sql").string()});
+  EXPECT_EQ(Esperar(primera, seconds(240)), 0) << Leer(t / "primera.err");
+  EXPECT_EQ(segunda.estado, 0) << segunda.errores;
+  EXPECT_EQ(segunda.salida.find("(S/N)"), std::string::npos) << segunda.salida;
+  EXPECT_EQ(Leer(u / "registro.sql").find("BEGIN TRANSACTION"), std::string::npos);
+  EXPECT_NE(Leer(so).find("Finalizado"), std::string::npos);
+  EXPECT_TRUE(Leer(s.archivo) == Final());
+}
+
+TEST(CadenaSqlServer, ProbarConexionMuestraElServidorYLaVersion) {
+  Temporal t;
+  Servido s(t.ruta, DemoEn(30004));
+  const Salida r = Solvane(t.ruta, {"--consola", "--probar-conexion", "--conexion", s.Conexion().string()});
+  EXPECT_EQ(r.estado, 0) << r.errores;
+  EXPECT_NE(r.salida.find("Microsoft SQL Server"), std::string::npos) << r.salida;
+  EXPECT_NE(r.salida.find("PAR_Version: 30004\n"), std::string::npos) << r.salida;
+}
+
+// A statement that waits past TiempoSentencia (here behind another session's transaction) ends the run
+// with a message and nothing done; a server that dies under the run ends it with "Error Act BD - ".
+TEST(CadenaSqlServer, EsperaVencidaYServidorCaidoTerminanLaCorrida) {
+  const std::string original = ScriptDemo();
+  {
+    Temporal t;
+    Servido s(t.ruta, original);
+    auto otra = CrearMotorOdbc({{"cadena", s.Cadena() + ";PWD=" + kClaveServidor}}, "prueba");
+    otra->Conectar();
+    otra->Comenzar();
+    otra->Ejecutar("UPDATE Parametros SET PAR_LA = PAR_LA");
+    const auto inicio = std::chrono::steady_clock::now();
+    const Salida r =
+        Solvane(t.ruta, {"--consola", "--si", "--conexion", s.Conexion("TiempoSentencia=2\n").string()});
+    EXPECT_LT(std::chrono::steady_clock::now() - inicio, seconds(60));
+    EXPECT_EQ(r.estado, 1);
+    EXPECT_NE(r.errores.find("Error Act BD - "), std::string::npos) << r.errores;
+    otra->Deshacer();
+    EXPECT_EQ(s.Detener(), 0);
+    EXPECT_TRUE(Leer(s.archivo) == original);
+  }
+  {
+    Temporal t;
+    Servido s(t.ruta, original);
+    const Salida r =
+        Solvane(t.ruta,
+                {"--consola", "--si", "--conexion", s.Conexion().string(), "--registro",
+                 (t / "registro.sql").string()},
+                seconds(240), [&](pid_t) {
+                  const auto limite = std::chrono::steady_clock::now() + seconds(60);
+                  // 200 lines into the record the run is inside the 3.0 steps.
+                  while (Lineas(Leer(t / "registro.sql")) < 200 && std::chrono::steady_clock::now() < limite)
+                    std::this_thread::sleep_for(milliseconds(2));
+                  s.Detener(SIGKILL);
+                });
+    EXPECT_EQ(r.estado, 1);
+    EXPECT_EQ(r.errores.rfind("Error Act BD - ", 0), 0u) << r.errores;
+    EXPECT_TRUE(Leer(s.archivo) == original);
+  }
+}
+
+// A server lost inside a transaction is reported as lost by every statement that follows, not as a
+// transaction the server ended (3930), which would send the operator after the wrong cause.
+TEST(CadenaSqlServer, ConexionPerdidaSeInformaComoTalEnCadaSentencia) {
+  Temporal t;
+  Servido s(t.ruta, ScriptDemo());
+  cMensajes m;
+  cBaseDatos bd;
+  bd.Mensajes(&m);
+  bd.OpcionConexion1(false);
+  bd.OpcionConexion2(false);
+  bd.ArchivoExplicito(s.Conexion().string());
+  bd.BuscarArchivoConexion();
+  ASSERT_TRUE(bd.Conectar());
+  bd.IniciarTransaccion();
+  bd.CargarSQL("UPDATE Parametros SET PAR_LA = PAR_LA");
+  bd.EjecutarSQL();
+  s.Detener(SIGKILL);
+  std::vector<ErrorBD> errores;
+  for (const char* sentencia : {"UPDATE Parametros SET PAR_LA = 'x'", "Select PAR_LA From Parametros"}) {
+    bd.CargarSQL(sentencia);
+    try {
+      bd.EjecutarSQL();
+      ADD_FAILURE() << sentencia << " no falló";
+    } catch (const ErrorBD& e) {
+      errores.push_back(e);
+    }
+  }
+  ASSERT_EQ(errores.size(), 2u);
+  for (const auto& e : errores) {
+    EXPECT_NE(e.Numero, 3930) << e.Descripcion;
+    EXPECT_EQ(e.Descripcion.rfind("Se perdió la conexión con el servidor", 0), 0u) << e.Descripcion;
+  }
+  EXPECT_THROW(bd.ConfirmarTransaccion(), ErrorBD);
+}
+
+}  // namespace
+}  // namespace solvane::pruebas
