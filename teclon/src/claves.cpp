@@ -27,6 +27,10 @@ bool cTeclon::InicializarTECLON() {
 // The PIN pad acknowledges the key and echoes the whole frame; the echo is compared only once its
 // check byte is in, and the exchange succeeds on the EOT that follows our ACK of a good echo.
 bool cTeclon::TransferirClaveMaestra(const std::string& ClaveMaestra) {
+  return TransferirClave(ClaveMaestra);
+}
+
+bool cTeclon::TransferirClave(std::string_view ClaveMaestra) {
   Entrada(tcNOAprobado);
   return Ejecutar("ERROR TransferirClaveMaestra - ", false, [&] {
     Enlace& e = *mEnlace;

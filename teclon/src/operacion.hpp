@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <exception>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "enlace.hpp"
 #include "teclon/cTeclon.hpp"
@@ -32,3 +34,29 @@ bool cTeclon::Ejecutar(const char* prefijo, bool fijarCodigo, Cuerpo&& cuerpo) {
   CerrarPuerto();
   return resultado;
 }
+
+namespace teclon {
+
+// An operation's answer into either kind of destination: the caller's string or wiping memory.
+inline void Poner(std::string& destino, std::string_view valor) {
+  destino.assign(valor);
+}
+inline void Poner(TextoSeguro& destino, std::string_view valor) {
+  destino.Vaciar();
+  destino.Agregar(valor);
+}
+inline void Borrar(TextoSeguro& texto) noexcept {
+  texto.Vaciar();
+}
+
+// What the C interface may call beyond the public operations.
+struct Interno {
+  static bool LeerBANDA(cTeclon& t, TextoSeguro& banda) { return t.LeerBandaEn(banda); }
+  static bool IngresarPIN(cTeclon& t, std::string_view tarjeta, std::string_view clave, std::string_view m1,
+                          std::string_view m2, TextoSeguro& pin) {
+    return t.IngresarPinEn(tarjeta, clave, m1, m2, pin);
+  }
+  static bool TransferirClaveMaestra(cTeclon& t, std::string_view clave) { return t.TransferirClave(clave); }
+};
+
+}  // namespace teclon

@@ -20,6 +20,12 @@ bool cTeclon::CargarPROMPT() {
 
 bool cTeclon::IngresarPIN(const std::string& NroTarjeta, const std::string& ClaveTrabajo,
                           const std::string& Mensaje1, const std::string& Mensaje2, std::string& NroPIN) {
+  return IngresarPinEn(NroTarjeta, ClaveTrabajo, Mensaje1, Mensaje2, NroPIN);
+}
+
+template <class Texto>
+bool cTeclon::IngresarPinEn(std::string_view NroTarjeta, std::string_view ClaveTrabajo,
+                            std::string_view Mensaje1, std::string_view Mensaje2, Texto& NroPIN) {
   Entrada(tcNOAprobado);
   Borrar(NroPIN);
   return Ejecutar("ERROR al Ingresar PIN - ", true, [&] {
@@ -82,7 +88,11 @@ bool cTeclon::IngresarPIN(const std::string& NroTarjeta, const std::string& Clav
       return false;
     }
     mCodError = tcAprobado;
-    NroPIN.assign(trama.Vista().substr(9, 16));
+    Poner(NroPIN, trama.Vista().substr(9, 16));
     return true;
   });
 }
+
+// The wiping destination, for the C interface.
+template bool cTeclon::IngresarPinEn(std::string_view, std::string_view, std::string_view, std::string_view,
+                                     TextoSeguro&);

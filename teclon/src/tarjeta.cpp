@@ -39,6 +39,11 @@ void ArmarBanda(std::string_view resto, TextoSeguro& banda) {
 }  // namespace
 
 bool cTeclon::LeerBANDA(std::string& Banda) {
+  return LeerBandaEn(Banda);
+}
+
+template <class Texto>
+bool cTeclon::LeerBandaEn(Texto& Banda) {
   Entrada(tcNOAprobado);
   Cancelar(false);
   Borrar(Banda);
@@ -69,7 +74,7 @@ bool cTeclon::LeerBANDA(std::string& Banda) {
         } else {
           TextoSeguro banda;
           ArmarBanda(trama.Vista().substr(4), banda);
-          Banda.assign(banda.Vista());
+          Poner(Banda, banda.Vista());
           mCodError = tcAprobado;
           resultado = true;
         }
@@ -119,3 +124,6 @@ bool cTeclon::LeerCHIP(std::string& Banda) {
     return resultado;
   });
 }
+
+// The wiping destination, for the C interface.
+template bool cTeclon::LeerBandaEn(TextoSeguro& Banda);

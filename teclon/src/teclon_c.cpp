@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "operacion.hpp"
 #include "teclon/cTeclon.hpp"
 
 struct TeclonObjeto {
@@ -18,19 +19,10 @@ struct TeclonObjeto {
 
 namespace {
 
-std::string Texto(const char* c) {
-  return c ? std::string(c) : std::string();
+// A caller's text read in place: card numbers and keys are never copied into memory that is not wiped.
+std::string_view Texto(const char* c) {
+  return c ? std::string_view(c) : std::string_view();
 }
-
-// A copy of a caller's text (card number, key, track, PIN block) that is wiped however the call
-// ends, so it never goes back to the heap readable.
-struct Copia {
-  explicit Copia(const char* c = nullptr) : texto(Texto(c)) {}
-  Copia(const Copia&) = delete;
-  Copia& operator=(const Copia&) = delete;
-  ~Copia() { teclon::Borrar(texto); }
-  std::string texto;
-};
 
 // The wrapper's own failure; out of memory the message may stay empty, but nothing is thrown.
 void ErrorPropio(TeclonObjeto* h, const char* mensaje) noexcept {
@@ -48,12 +40,13 @@ void Limpiar(TeclonObjeto* h) {
 }
 
 // Copies the answer when it fits, NUL included; otherwise writes nothing and reports why.
-int Entregar(TeclonObjeto* h, bool resultado, std::string& respuesta, char* destino, std::size_t tamano) {
+int Entregar(TeclonObjeto* h, bool resultado, std::string_view respuesta, char* destino, std::size_t tamano) {
   int salida = resultado ? 1 : 0;
   if (respuesta.empty() && (destino == nullptr || tamano == 0)) {
     // Nothing to hand back and nowhere asked to put it.
   } else if (respuesta.size() + 1 <= tamano && destino != nullptr) {
-    std::memcpy(destino, respuesta.c_str(), respuesta.size() + 1);
+    std::memcpy(destino, respuesta.data(), respuesta.size());
+    destino[respuesta.size()] = '\0';
   } else {
     if (destino != nullptr && tamano > 0) destino[0] = '\0';
     ErrorPropio(h, "Espacio insuficiente para la respuesta");
@@ -125,29 +118,28 @@ int cTeclon_CargarPROMPT(TeclonObjeto* h) {
 
 int cTeclon_LeerCHIP(TeclonObjeto* h, char* Banda, size_t tamano) {
   return Proteger(h, [&] {
-    Copia banda;
-    const bool r = h->objeto.LeerCHIP(banda.texto);
-    return Entregar(h, r, banda.texto, Banda, tamano);
+    // The chip is only started; no track comes back.
+    std::string banda;
+    const bool r = h->objeto.LeerCHIP(banda);
+    return Entregar(h, r, banda, Banda, tamano);
   });
 }
 
 int cTeclon_LeerBANDA(TeclonObjeto* h, char* Banda, size_t tamano) {
   return Proteger(h, [&] {
-    Copia banda;
-    const bool r = h->objeto.LeerBANDA(banda.texto);
-    return Entregar(h, r, banda.texto, Banda, tamano);
+    teclon::TextoSeguro banda;
+    const bool r = teclon::Interno::LeerBANDA(h->objeto, banda);
+    return Entregar(h, r, banda.Vista(), Banda, tamano);
   });
 }
 
 int cTeclon_IngresarPIN(TeclonObjeto* h, const char* NroTarjeta, const char* ClaveTrabajo,
                         const char* Mensaje1, const char* Mensaje2, char* NroPIN, size_t tamano) {
   return Proteger(h, [&] {
-    const Copia tarjeta(NroTarjeta);
-    const Copia clave(ClaveTrabajo);
-    Copia pin;
-    const bool r =
-        h->objeto.IngresarPIN(tarjeta.texto, clave.texto, Texto(Mensaje1), Texto(Mensaje2), pin.texto);
-    return Entregar(h, r, pin.texto, NroPIN, tamano);
+    teclon::TextoSeguro pin;
+    const bool r = teclon::Interno::IngresarPIN(h->objeto, Texto(NroTarjeta), Texto(ClaveTrabajo),
+                                                Texto(Mensaje1), Texto(Mensaje2), pin);
+    return Entregar(h, r, pin.Vista(), NroPIN, tamano);
   });
 }
 
@@ -156,10 +148,8 @@ int cTeclon_InicializarTECLON(TeclonObjeto* h) {
 }
 
 int cTeclon_TransferirClaveMaestra(TeclonObjeto* h, const char* ClaveMaestra) {
-  return Proteger(h, [&] {
-    const Copia clave(ClaveMaestra);
-    return h->objeto.TransferirClaveMaestra(clave.texto) ? 1 : 0;
-  });
+  return Proteger(
+      h, [&] { return teclon::Interno::TransferirClaveMaestra(h->objeto, Texto(ClaveMaestra)) ? 1 : 0; });
 }
 
 int cTeclon_VerificarClaveMaestra(TeclonObjeto* h, short PosClave) {

@@ -5,13 +5,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "teclon/puerto.hpp"
 #include "teclon/resultado.h"
 
 namespace teclon {
 class Enlace;
-}
+struct Interno;
+}  // namespace teclon
 
 // Drives a PIN pad on a serial port. Every operation opens the port, runs one framed exchange on
 // the calling thread, closes the port and returns true on success, leaving CodError and MsgError
@@ -46,6 +48,16 @@ class TECLON_API cTeclon {
   void FijarBombeo(std::function<void()> bombeo);
 
  private:
+  // The C interface reaches the secret-carrying operations below, which keep card numbers, keys,
+  // tracks and PIN blocks in wiping memory all the way to the caller's buffer.
+  friend struct teclon::Interno;
+  template <class Texto>
+  bool LeerBandaEn(Texto& Banda);
+  template <class Texto>
+  bool IngresarPinEn(std::string_view NroTarjeta, std::string_view ClaveTrabajo, std::string_view Mensaje1,
+                     std::string_view Mensaje2, Texto& NroPIN);
+  bool TransferirClave(std::string_view ClaveMaestra);
+
   bool AbrirPuerto();
   void Entrada(TeclonError codigo);
   void ErrorApertura(const int* numero, const char* descripcion) noexcept;
