@@ -128,7 +128,9 @@ std::string TextoAyuda() {
          "  --conexion ARCHIVO archivo de conexion a usar (si no, se busca PagoraCliente.conexion en\n"
          "                     $PAGORA_CONEXION, la carpeta del programa, la carpeta de trabajo,\n"
          "                     $XDG_CONFIG_HOME/pagora y /etc/pagora)\n"
-         "  --registro ARCHIVO agrega a ARCHIVO cada sentencia enviada a la base de datos\n"
+         "  --registro ARCHIVO agrega a ARCHIVO cada sentencia de la actualizacion, cada orden de\n"
+         "                     transaccion y cada error (no las consultas propias del motor ODBC, como\n"
+         "                     SELECT @@TRANCOUNT)\n"
          "  --probar-conexion  solo conecta y muestra el servidor y la version grabada\n"
          "\n"
          "Salida: 0 la base queda actualizada, 1 si no, 2 error de uso.\n";
