@@ -98,13 +98,13 @@ int Descriptores() {
   return n;
 }
 
-bool Exclusiva(const std::string& dispositivo) {
-  const int fd = ::open(dispositivo.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == EBUSY;
+// The line's exclusive mark, seen from a descriptor of our own (refused outright when not root).
+bool Marcada(const std::string& dispositivo) {
   int marca = 0;
-  const int r = ::ioctl(fd, TIOCGEXCL, &marca);
-  ::close(fd);
-  return r == 0 && marca != 0;
+  const int fd = ::open(dispositivo.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const bool marcada = fd < 0 ? errno == EBUSY : ::ioctl(fd, TIOCGEXCL, &marca) == 0 && marca != 0;
+  if (fd >= 0) ::close(fd);
+  return marcada;
 }
 
 class PuertoFallos : public ::testing::TestWithParam<int> {
@@ -155,7 +155,7 @@ TEST_P(PuertoFallos, CadaLlamadaDeAbrirYCargarPrompt) {
     // The mark lives on the tty until its last descriptor closes; the simulator holds one, so a
     // failed clearing shows here, while on a real port our close drops it.
     if (g.fallida != "ioctl TIOCNXCL") {
-      EXPECT_FALSE(Exclusiva(b.sim.Dispositivo())) << "line left marked exclusive, " << donde;
+      EXPECT_FALSE(Marcada(b.sim.Dispositivo())) << "line left marked exclusive, " << donde;
     }
     EXPECT_TRUE(b.teclon.CargarPROMPT()) << "after " << donde << " -> " << b.teclon.MsgError();
     if (g.fallida.empty()) break;

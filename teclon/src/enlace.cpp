@@ -26,7 +26,12 @@ TextoSeguro ArmarTrama(std::string_view datos, Formato formato) {
 
 Enlace::Enlace(PuertoSerie& puerto, Reloj& reloj, const std::function<void()>& bombeo,
                const std::atomic<bool>& cancelar, TeclonError& codError)
-    : puerto_(puerto), reloj_(reloj), bombeo_(bombeo), cancelar_(cancelar), codError_(codError) {}
+    : puerto_(puerto),
+      aviso_(dynamic_cast<AvisoDeEntrada*>(&puerto)),
+      reloj_(reloj),
+      bombeo_(bombeo),
+      cancelar_(cancelar),
+      codError_(codError) {}
 
 Enlace::Instante Enlace::Inicio() {
   return reloj_.Ahora();
@@ -50,8 +55,8 @@ bool Enlace::Vencida(Instante inicio) {
 // PIN pad's bytes arrive, which keeps every acknowledgement from costing up to a poll period.
 void Enlace::Pausa() {
   if (bombeo_) bombeo_();
-  if (auto* aviso = dynamic_cast<AvisoDeEntrada*>(&puerto_))
-    reloj_.DormirSalvoEntrada(kPausa, *aviso);
+  if (aviso_ != nullptr)
+    reloj_.DormirSalvoEntrada(kPausa, *aviso_);
   else
     reloj_.Dormir(kPausa);
 }

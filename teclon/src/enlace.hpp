@@ -97,6 +97,7 @@ class Enlace {
   // the answer wait that follows begins with it instead of losing it.
   TextoSeguro sobrante_;
   PuertoSerie& puerto_;
+  AvisoDeEntrada* aviso_;  // the port's wait for input, when it has one: what the clock's pause needs
   Reloj& reloj_;
   const std::function<void()>& bombeo_;
   const std::atomic<bool>& cancelar_;

@@ -272,23 +272,19 @@ class PuertoTermios final : public PuertoSerie, public AvisoDeEntrada {
     if (resto > std::chrono::steady_clock::duration::zero()) std::this_thread::sleep_for(resto);
   }
 
-  int BytesEnEntrada() override {
-    ExigirAbierto();
-    int n = 0;
-    Comprobar(Llamar([&] { return So().control(fd_, FIONREAD, &n); }),
-              "No se puede consultar la entrada de " + dispositivo_);
-    return n;
-  }
-
-  int BytesEnSalida() override {
-    ExigirAbierto();
-    int n = 0;
-    Comprobar(Llamar([&] { return So().control(fd_, TIOCOUTQ, &n); }),
-              "No se puede consultar la salida de " + dispositivo_);
-    return n;
-  }
+  int BytesEnEntrada() override { return Cola(FIONREAD, "la entrada"); }
+  int BytesEnSalida() override { return Cola(TIOCOUTQ, "la salida"); }
 
  private:
+  // The bytes waiting in one of the line's queues (FIONREAD: input, TIOCOUTQ: output).
+  int Cola(unsigned long pedido, const char* cual) {
+    ExigirAbierto();
+    int n = 0;
+    Comprobar(Llamar([&] { return So().control(fd_, pedido, &n); }),
+              std::string("No se puede consultar ") + cual + " de " + dispositivo_);
+    return n;
+  }
+
   void ExigirAbierto() const {
     if (fd_ < 0) throw ErrorPuerto(EBADF, "El puerto no está abierto");
   }

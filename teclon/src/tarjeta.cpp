@@ -1,5 +1,6 @@
 // Card reading: the magnetic stripe (LeerBANDA) and the chip reader probe (LeerCHIP).
 #include <string>
+#include <utility>
 
 #include "enlace.hpp"
 #include "operacion.hpp"
@@ -42,12 +43,18 @@ bool cTeclon::LeerBANDA(std::string& Banda) {
   return LeerBandaEn(Banda);
 }
 
-template <class Texto>
-bool cTeclon::LeerBandaEn(Texto& Banda) {
+// Both card reads can be cancelled: each starts with the flag down and the caller's old text wiped.
+template <class Texto, class Cuerpo>
+bool cTeclon::LeerTarjeta(const char* prefijo, Texto& Banda, Cuerpo&& cuerpo) {
   Entrada(tcNOAprobado);
   Cancelar(false);
   Borrar(Banda);
-  return Ejecutar("ERROR al Leer Banda - ", true, [&] {
+  return Ejecutar(prefijo, true, std::forward<Cuerpo>(cuerpo));
+}
+
+template <class Texto>
+bool cTeclon::LeerBandaEn(Texto& Banda) {
+  return LeerTarjeta("ERROR al Leer Banda - ", Banda, [&] {
     Enlace& e = *mEnlace;
     bool resultado = false;
     const auto confirmar = [&](std::string_view datos) {
@@ -91,10 +98,7 @@ bool cTeclon::LeerBandaEn(Texto& Banda) {
 }
 
 bool cTeclon::LeerCHIP(std::string& Banda) {
-  Entrada(tcNOAprobado);
-  Cancelar(false);
-  Borrar(Banda);
-  return Ejecutar("ERROR al Leer Chip - ", true, [&] {
+  return LeerTarjeta("ERROR al Leer Chip - ", Banda, [&] {
     Enlace& e = *mEnlace;
     bool resultado = false;
     try {

@@ -62,6 +62,8 @@ class TECLON_API cTeclon {
   void Entrada(TeclonError codigo);
   void ErrorApertura(const int* numero, const char* descripcion) noexcept;
   void ErrorAtrapado(const char* prefijo, bool fijarCodigo, int numero, const char* descripcion) noexcept;
+  template <class Texto, class Cuerpo>
+  bool LeerTarjeta(const char* prefijo, Texto& Banda, Cuerpo&& cuerpo);
   template <class Cuerpo>
   bool Ejecutar(const char* prefijo, bool fijarCodigo, Cuerpo&& cuerpo);
 
