@@ -164,6 +164,36 @@ TEST_P(PuertoFallos, CadaLlamadaDeAbrirYCargarPrompt) {
   EXPECT_LT(n, 400);
 }
 
+// A line that takes nothing and a poll that keeps failing: the poll's error, at once, not a 15 s spin
+// ending in "no acepta datos".
+TEST(PuertoSistema, UnaEsperaDeEscrituraQueFallaSeInforma) {
+  prueba::Banco b;
+  auto puerto = teclon::CrearPuertoTermios();
+  puerto->FijarNumero(7);
+  puerto->FijarAbierto(true);
+  sistema = teclon::LlamadasDelPuerto();
+  LlamadasPuerto t = sistema;
+  t.escribir = [](int, const void*, size_t) {
+    errno = EAGAIN;
+    return ssize_t{-1};
+  };
+  t.esperar = [](pollfd*, nfds_t, int) {
+    errno = EINVAL;
+    return -1;
+  };
+  teclon::LlamadasDelPuerto() = t;
+  const auto inicio = std::chrono::steady_clock::now();
+  int numero = 0;
+  try {
+    puerto->Escribir("x");
+  } catch (const teclon::ErrorPuerto& e) {
+    numero = e.Numero();
+  }
+  teclon::LlamadasDelPuerto() = sistema;
+  EXPECT_EQ(numero, EINVAL);
+  EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(2));
+}
+
 INSTANTIATE_TEST_SUITE_P(Errores, PuertoFallos, ::testing::Values(EIO, EPERM));
 
 }  // namespace
