@@ -1,0 +1,84 @@
+// The benchmarks' databases: the demo database plus N generated rows in Transaccion and TransOFF and as
+// many in Tarjeta as its smallint key holds beside the demo's and the chain's own codes (65,436).
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace bench {
+
+inline std::string LeerDemo() {
+  // The demo database sits beside this source file's folder.
+  const auto ruta = std::filesystem::path(__FILE__).parent_path().parent_path() / "datos" / "PagoraDemo.sql";
+  std::ifstream f(ruta, std::ios::binary);
+  if (!f) {
+    std::fprintf(stderr, "no se encuentra PagoraDemo.sql\n");
+    std::exit(2);
+  }
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Rows in the shape the engine writes its file: 500-row INSERT statements, one row per line.
+inline void Filas(std::string& s, const char* cabeza, std::size_t n,
+                  const std::function<void(std::size_t, char*)>& fila) {
+  char linea[512];
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i % 500 == 0) s += cabeza;
+    fila(i, linea);
+    s += linea;
+    s += (i % 500 == 499 || i + 1 == n) ? ")\nGO\n" : "),\n";
+  }
+}
+
+// Loaded as a script: the demo's dump header and closing check line are left out, since the rows added
+// after them would make the check fail.
+inline std::string Base(std::size_t n) {
+  std::string s = LeerDemo();
+  s.erase(0, s.find('\n') + 1);
+  if (const auto fin = s.rfind("-- Fin de la base simulada"); fin != std::string::npos) s.resize(fin);
+  s.reserve(s.size() + n * 400);
+  const char* const ops = "CADC";
+  Filas(s,
+        "INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], "
+        "[TRA_Operacion], "
+        "[TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], "
+        "[TRA_Titular], "
+        "[TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES\n",
+        n, [&](std::size_t i, char* l) {
+          std::snprintf(l, 512,
+                        "('000009', %zu, '000001', '%03zu', '%c', %zu.%02zu, 'P', %zu, %zu, '45097901%08zu', "
+                        "'2811', 'TITULAR %zu', '2026-11-%02zu 10:15:00', '10:15:32', %zu, %zu",
+                        i + 1, i % 40 + 1, ops[i % 4], i % 5000, i % 100, i % 50, i % 14 + 1, i, i,
+                        i % 28 + 1, i / 500, i);
+        });
+  Filas(s,
+        "INSERT INTO [TransOFF] ([OFF_Empresa], [OFF_Transaccion], [OFF_Local], [OFF_Caja], [OFF_Operacion], "
+        "[OFF_Monto], [OFF_Moneda], [OFF_CodTarjeta], [OFF_NroTarjeta], [OFF_TrackII], [OFF_Venc], "
+        "[OFF_Titular], [OFF_CVC], [OFF_Fecha], [OFF_Hora], [OFF_Ticket]) VALUES\n",
+        n, [&](std::size_t i, char* l) {
+          std::snprintf(l, 512,
+                        "('000009', %zu, '000001', '%03zu', '%c', %zu.%02zu, 'P', %zu, '45097901%08zu', "
+                        "';4509790112684851=2811?', '2811', 'TITULAR %zu', '123', '2026-11-%02zu 10:15:00', "
+                        "'10:15:32', %zu",
+                        i + 1, i % 40 + 1, ops[i % 4], i % 5000, i % 100, i % 14 + 1, i, i, i % 28 + 1, i);
+        });
+  // Card codes above the demo's and the chain's own, then the negative ones.
+  Filas(s,
+        "INSERT INTO [Tarjeta] ([TAR_Cod], [TAR_Desc], [TAR_Orden], [TAR_Control], [TAR_CI], [TAR_CVC]) "
+        "VALUES\n",
+        std::min<std::size_t>(n, 65436), [&](std::size_t i, char* l) {
+          const long codigo = i < 32668 ? static_cast<long>(100 + i) : -static_cast<long>(i - 32668 + 1);
+          std::snprintf(l, 512, "(%ld, 'Tarjeta %ld', 'Tra_FechaCierre,', 0, 1, 0", codigo, codigo);
+        });
+  return s;
+}
+
+}  // namespace bench
