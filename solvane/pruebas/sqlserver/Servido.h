@@ -72,6 +72,7 @@ inline pid_t Lanzar(const std::vector<std::string>& argv, const std::map<std::st
     ::dup2(fo, 1);
     ::dup2(fe, 2);
     std::vector<char*> v;
+    v.reserve(argv.size() + 1);
     for (const auto& a : argv) v.push_back(const_cast<char*>(a.c_str()));
     v.push_back(nullptr);
     ::execv(v[0], v.data());
@@ -143,7 +144,7 @@ class Servido {
   }
   // A connection file for Solvane on this server, mode 600.
   std::filesystem::path Conexion(const std::string& extra = "") const {
-    const auto ruta = dir_ / "PagoraCliente.conexion";
+    auto ruta = dir_ / "PagoraCliente.conexion";
     Escribir(ruta, "Motor=odbc\nCadena=" + Cadena() + "\nClave=" + kClaveServidor + "\n" + extra);
     ::chmod(ruta.c_str(), 0600);
     return ruta;
