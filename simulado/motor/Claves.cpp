@@ -1,0 +1,210 @@
+// The simulated server's undo log and its unique keys.
+#include "ServidorImpl.h"
+
+namespace simulado {
+
+void Servidor::Impl::AnotarEsquema(const std::shared_ptr<Tabla>& t) {
+  Deshacer d;
+  d.k = Deshacer::K::Esquema;
+  d.tabla = t;
+  d.esquema = t->e;
+  log.push_back(std::move(d));
+}
+
+void Servidor::Impl::AnotarObjetos() {
+  Deshacer d;
+  d.k = Deshacer::K::Objetos;
+  d.tablas = tablas;
+  d.vistas = vistas;
+  log.push_back(std::move(d));
+}
+
+void Servidor::Impl::AnotarFilas(const std::shared_ptr<Tabla>& t) {
+  Deshacer d;
+  d.k = Deshacer::K::Truncar;
+  d.tabla = t;
+  d.filas = t->filas;
+  log.push_back(std::move(d));
+}
+
+void Servidor::Impl::DeshacerHasta(std::size_t marca) {
+  while (log.size() > marca) {
+    Deshacer& d = log.back();
+    switch (d.k) {
+      case Deshacer::K::Esquema:
+        d.tabla->e = std::move(d.esquema);
+        d.tabla->clavesValidas = false;
+        break;
+      case Deshacer::K::Objetos:
+        tablas = std::move(d.tablas);
+        vistas = std::move(d.vistas);
+        break;
+      case Deshacer::K::Truncar:
+        for (auto& c : d.tabla->e.cols) c->Truncar(d.filas);
+        d.tabla->filas = d.filas;
+        d.tabla->clavesValidas = false;
+        break;
+      case Deshacer::K::Celdas:
+        for (std::size_t i = 0; i < d.posiciones.size(); ++i) d.col->CopiarDe(d.posiciones[i], *d.viejos, i);
+        if (d.tabla) d.tabla->clavesValidas = false;
+        break;
+      case Deshacer::K::Borrado: {
+        const std::size_t total = d.tabla->filas + d.posiciones.size();
+        for (auto& [col, quitados] : d.borrados) {
+          auto nueva = col->Vacia();
+          nueva->Reservar(total);
+          std::size_t k = 0, j = 0;
+          for (std::size_t f = 0; f < total; ++f) {
+            if (k < d.posiciones.size() && d.posiciones[k] == f)
+              nueva->AgregarDe(*quitados, k++);
+            else
+              nueva->AgregarDe(*col, j++);
+          }
+          col->Intercambiar(*nueva);
+        }
+        d.tabla->filas = total;
+        d.tabla->clavesValidas = false;
+        break;
+      }
+    }
+    log.pop_back();
+  }
+}
+
+std::vector<const std::vector<std::string>*> Servidor::Impl::ColumnasUnicas(
+    const Tabla& t, std::vector<std::string>* nombres) const {
+  std::vector<const std::vector<std::string>*> r;
+  for (const auto& x : t.e.restr)
+    if (x.tipo != TR::DF) {
+      r.push_back(&x.columnas);
+      if (nombres) nombres->push_back(x.nombre);
+    }
+  for (const auto& x : t.e.indices)
+    if (x.unico) {
+      r.push_back(&x.columnas);
+      if (nombres) nombres->push_back(x.nombre);
+    }
+  return r;
+}
+
+std::string Servidor::Impl::Clave(const Tabla& t, const std::vector<std::string>& cols,
+                                  const std::function<Valor(int)>& leer) {
+  std::string k;
+  for (const auto& c : cols) {
+    const Valor v = leer(t.Columna(c));
+    if (v.Nulo())
+      k += '\x01';
+    else if (v.clase == Valor::Clase::Texto)
+      k += ClaveTexto(v.s);
+    else
+      k += Imprimir(v);
+    k += '\0';
+  }
+  return k;
+}
+
+std::string Servidor::Impl::ValoresClave(const Tabla& t, const std::vector<std::string>& cols,
+                                         const std::function<Valor(int)>& leer) {
+  std::string r;
+  for (const auto& c : cols) {
+    const Valor v = leer(t.Columna(c));
+    if (!r.empty()) r += ", ";
+    r += v.Nulo() ? "<NULL>" : Imprimir(v);
+  }
+  return r;
+}
+
+std::string Servidor::Impl::MensajeDuplicado(const Tabla& t, const std::string& nombre,
+                                             const std::string& valores) const {
+  for (const auto& x : t.e.restr)
+    if (x.tipo != TR::DF && MismoNombre(x.nombre, nombre))
+      return std::string("Violation of ") + (x.tipo == TR::PK ? "PRIMARY KEY" : "UNIQUE KEY") +
+             " constraint '" + x.nombre + "'. Cannot insert duplicate key in object 'dbo." + t.nombre +
+             "'. The duplicate key value is (" + valores + ").";
+  return "Cannot insert duplicate key row in object 'dbo." + t.nombre + "' with unique index '" + nombre +
+         "'. The duplicate key value is (" + valores + ").";
+}
+
+int Servidor::Impl::NumeroDuplicado(const Tabla& t, const std::string& nombre) const {
+  for (const auto& x : t.e.restr)
+    if (x.tipo != TR::DF && MismoNombre(x.nombre, nombre)) return 2627;
+  return 2601;
+}
+
+// Builds the key sets from the rows; a duplicate raises the error of an insert or update.
+void Servidor::Impl::AsegurarClaves(Tabla& t) {
+  if (t.clavesValidas) return;
+  t.claves.clear();
+  std::vector<std::string> nombres;
+  const auto grupos = ColumnasUnicas(t, &nombres);
+  for (std::size_t g = 0; g < grupos.size(); ++g) {
+    auto& conjunto = t.claves[Minusculas(nombres[g])];
+    conjunto.reserve(t.filas);
+    for (std::size_t f = 0; f < t.filas; ++f) {
+      auto leer = [&](int i) { return t.e.cols[static_cast<std::size_t>(i)]->Leer(f); };
+      if (!conjunto.insert(Clave(t, *grupos[g], leer)).second)
+        throw ErrorSql(NumeroDuplicado(t, nombres[g]),
+                       MensajeDuplicado(t, nombres[g], ValoresClave(t, *grupos[g], leer)));
+    }
+  }
+  t.clavesValidas = true;
+}
+
+std::vector<Servidor::Impl::Grupo> Servidor::Impl::Grupos(Tabla& t) {
+  AsegurarClaves(t);
+  std::vector<std::string> nombres;
+  const auto cols = ColumnasUnicas(t, &nombres);
+  std::vector<Grupo> r(cols.size());
+  for (std::size_t g = 0; g < cols.size(); ++g) {
+    r[g].nombre = nombres[g];
+    r[g].columnas = *cols[g];
+    for (const auto& c : *cols[g]) r[g].indices.push_back(t.Columna(c));
+    r[g].conjunto = &t.claves[Minusculas(nombres[g])];
+  }
+  return r;
+}
+
+// Checks a new row against every unique key and records its keys.
+void Servidor::Impl::AnotarClaves(Tabla& t, std::vector<Grupo>& grupos, const std::vector<Valor>& fila,
+                                  std::vector<std::string>& claves) {
+  claves.resize(grupos.size());
+  for (std::size_t g = 0; g < grupos.size(); ++g) {
+    std::string& k = claves[g];
+    k.clear();
+    for (int i : grupos[g].indices) {
+      const Valor& v = fila[static_cast<std::size_t>(i)];
+      if (v.Nulo())
+        k += '\x01';
+      else if (v.clase == Valor::Clase::Texto)
+        k += ClaveTexto(v.s);
+      else
+        k += Imprimir(v);
+      k += '\0';
+    }
+    if (grupos[g].conjunto->count(k) != 0) {
+      auto leer = [&](int i) { return fila[static_cast<std::size_t>(i)]; };
+      throw ErrorSql(NumeroDuplicado(t, grupos[g].nombre),
+                     MensajeDuplicado(t, grupos[g].nombre, ValoresClave(t, grupos[g].columnas, leer)));
+    }
+  }
+  for (std::size_t g = 0; g < grupos.size(); ++g) grupos[g].conjunto->insert(claves[g]);
+}
+
+// Creating a unique index over the existing rows: 1505 on a duplicate.
+void Servidor::Impl::ComprobarUnicidad(const Tabla& t, const std::vector<std::string>& cols,
+                                       const std::string& indice) {
+  std::unordered_set<std::string> vistos;
+  vistos.reserve(t.filas);
+  for (std::size_t f = 0; f < t.filas; ++f) {
+    auto leer = [&](int i) { return t.e.cols[static_cast<std::size_t>(i)]->Leer(f); };
+    if (!vistos.insert(Clave(t, cols, leer)).second)
+      throw Doble(1505,
+                  "The CREATE UNIQUE INDEX statement terminated because a duplicate key was found for the "
+                  "object name 'dbo." +
+                      t.nombre + "' and the index name '" + indice + "'. The duplicate key value is (" +
+                      ValoresClave(t, cols, leer) + ").",
+                  kNoRestriccion);
+  }
+}
+
+}  // namespace simulado

@@ -1,0 +1,219 @@
+// The simulated server's inside, shared by the files that implement it: rows, sources and the state.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "Almacen.h"
+#include "Servidor.h"
+#include "Sintaxis.h"
+#include "Valores.h"
+
+namespace simulado {
+
+using TR = DefRestriccion::T;
+
+// Several errors raised together: the first number, both texts.
+inline ErrorSql Doble(int numero, const std::string& texto, const std::string& siguiente) {
+  return ErrorSql(numero, texto + " " + siguiente);
+}
+
+inline const char* const kNoRestriccion = "Could not create constraint or index. See previous errors.";
+
+inline bool EsquemaPropio(const NombreObjeto& o) {
+  return o.esquema.empty() || MismoNombre(o.esquema, "dbo");
+}
+
+inline std::string TextoNombre(const NombreObjeto& o) {
+  return o.esquema.empty() ? o.nombre : o.esquema + "." + o.nombre;
+}
+
+// Calls `fn(inicio, fin)` for each line of a script (without its '\n').
+template <typename F>
+void CadaLinea(std::string_view script, F&& fn) {
+  for (std::size_t pos = 0; pos <= script.size();) {
+    std::size_t fin = script.find('\n', pos);
+    if (fin == std::string_view::npos) fin = script.size();
+    fn(pos, fin);
+    pos = fin + 1;
+  }
+}
+
+// Throws when a script that opens as one of our dumps does not end with its matching closing line.
+void ComprobarVolcado(std::string_view script);
+
+// A row as expressions read it.
+struct Fila {
+  virtual ~Fila() = default;
+  virtual Valor Leer(int i) const = 0;
+};
+struct FilaTabla : Fila {
+  const Tabla* t = nullptr;
+  std::size_t f = 0;
+  Valor Leer(int i) const override { return t->e.cols[static_cast<std::size_t>(i)]->Leer(f); }
+};
+struct FilaValores : Fila {
+  const std::vector<Valor>* v = nullptr;
+  Valor Leer(int i) const override { return (*v)[static_cast<std::size_t>(i)]; }
+};
+struct FilaVacia : Fila {
+  Valor Leer(int) const override { return {}; }
+};
+
+// Something rows can be read from: a table, a view, a catalogue view, or nothing (SELECT 1).
+struct Origen {
+  std::string nombre;
+  std::vector<std::string> nombres;
+  std::vector<TipoCol> tipos;
+  std::shared_ptr<Tabla> tabla;
+  bool materializado = false;
+  bool vacio = false;
+  std::vector<std::vector<Valor>> filas;
+  struct Parte {
+    std::unique_ptr<Origen> origen;
+    std::vector<const Expr*> items;
+    std::vector<int> directas;  // column index for `*` items, -1 for an expression
+    const Expr* donde = nullptr;
+  };
+  std::vector<Parte> partes;
+  std::shared_ptr<Consulta> consulta;  // keeps a view's tree alive
+};
+
+struct Servidor::Impl {
+  std::string base;
+  std::string collation = "Modern_Spanish_CI_AS";
+  std::vector<std::shared_ptr<Tabla>> tablas;
+  std::vector<std::shared_ptr<Vista>> vistas;
+  std::uint32_t semillaId = 0x25869641u;
+  std::set<int> ids;
+  int nivel = 0;
+  bool cargando = false;  // running a script: views are not checked against their tables
+  static constexpr int kVistasAnidadas = 32;
+  int vistasAbiertas = 0;  // views being expanded, one inside the other
+  static constexpr int kExpansionesMaximas = 4096;
+  int vistasExpandidas = 0;       // views expanded under the outermost one being opened
+  bool listandoColumnas = false;  // building information_schema.columns, which opens the views
+  std::vector<Deshacer> log;
+  std::size_t visitas = 0;
+  std::function<std::int64_t()> reloj = AhoraMs;
+  const Servidor::Receptor* receptor = nullptr;  // the running batch's rows go here when set
+
+  // ---- names and objects (Objetos.cpp) ----
+
+  int NuevoId();
+  std::shared_ptr<Tabla> BuscarTabla(const NombreObjeto& o) const;
+  std::shared_ptr<Vista> BuscarVista(const NombreObjeto& o) const;
+  bool NombreUsado(std::string_view nombre) const;
+  std::shared_ptr<Tabla> TablaOError(const NombreObjeto& o) const;
+  std::string NombreCompleto(const Tabla& t) const { return base + ".dbo." + t.nombre; }
+
+  // ---- undo log and unique keys (Claves.cpp) ----
+
+  void AnotarEsquema(const std::shared_ptr<Tabla>& t);
+  void AnotarObjetos();
+  void AnotarFilas(const std::shared_ptr<Tabla>& t);
+  void DeshacerHasta(std::size_t marca);
+
+  std::vector<const std::vector<std::string>*> ColumnasUnicas(const Tabla& t,
+                                                              std::vector<std::string>* nombres) const;
+  static std::string Clave(const Tabla& t, const std::vector<std::string>& cols,
+                           const std::function<Valor(int)>& leer);
+  static std::string ValoresClave(const Tabla& t, const std::vector<std::string>& cols,
+                                  const std::function<Valor(int)>& leer);
+  std::string MensajeDuplicado(const Tabla& t, const std::string& nombre, const std::string& valores) const;
+  int NumeroDuplicado(const Tabla& t, const std::string& nombre) const;
+  void AsegurarClaves(Tabla& t);
+
+  // The unique keys of a table ready for one statement's inserts: the key sets are built first and
+  // stay put while the statement runs.
+  struct Grupo {
+    std::string nombre;
+    std::vector<std::string> columnas;
+    std::vector<int> indices;
+    std::unordered_set<std::string>* conjunto = nullptr;
+  };
+  std::vector<Grupo> Grupos(Tabla& t);
+  void AnotarClaves(Tabla& t, std::vector<Grupo>& grupos, const std::vector<Valor>& fila,
+                    std::vector<std::string>& claves);
+  void ComprobarUnicidad(const Tabla& t, const std::vector<std::string>& cols, const std::string& indice);
+
+  // ---- sources of rows (Origenes.cpp) ----
+
+  Origen Catalogo(const NombreObjeto& o);
+  Origen AbrirOrigen(const NombreObjeto& o);
+  void ArmarUnion(Origen& r, Consulta& c, const std::string& vista);
+  static Origen Vacio();
+  bool Recorrer(const Origen& o, const std::function<bool(const Fila&)>& fn);
+
+  // ---- expressions and queries (Consultas.cpp) ----
+
+  void Ligar(Expr& e, const Origen& o);
+  static bool TieneColumnas(const Expr& e);
+  static const Expr* PrimeraColumna(const Expr& e);
+  void SinColumnas(const Expr& e);
+  Valor Evaluar(const Expr& e, const Fila& f);
+  const std::vector<Valor>& ValoresSubconsulta(const Expr& e);
+  int Cumple(const Expr& e, const Fila& f);
+  static TipoCol TipoDe(const Expr& e, const Origen& o);
+  void Proyectar(Nucleo& n, const Origen& o, std::vector<const Expr*>& items, std::vector<int>& directas,
+                 std::vector<std::string>& nombres, std::vector<TipoCol>& tipos);
+  void Consultar(Consulta& c, std::size_t maxFilas, std::vector<std::string>* nombres,
+                 const std::function<bool(std::vector<Valor>&)>& fn,
+                 std::vector<TipoCol>* tiposSalida = nullptr);
+
+  Resultado Seleccionar(Sentencia& s, std::size_t maxFilas);
+  static TipoResultado TipoDeResultado(const TipoCol& t);
+
+  // ---- changes to rows (Filas.cpp) ----
+
+  std::int64_t SiguienteIdentidad(Columna& c);
+  Resultado Insertar(Sentencia& s);
+  Origen OrigenDe(const std::shared_ptr<Tabla>& t);
+  bool EnClave(const Tabla& t, const std::string& col) const;
+  Resultado Actualizar(Sentencia& s);
+  Resultado Borrar(Sentencia& s);
+
+  // ---- schema statements (Esquema.cpp) ----
+
+  std::string NombreDefecto(const Tabla& t, const std::string& col);
+  std::string NombreClave(const Tabla& t, TR tipo);
+  std::shared_ptr<Columna> NuevaColumna(const DefColumna& d, const std::string& tabla);
+  void ComprobarNombreRestriccion(const std::string& nombre, std::set<std::string>& nuevos);
+  int SiguienteIndid(const Tabla& t, bool agrupado) const;
+  const std::string* IndiceAgrupado(const Tabla& t) const;
+  bool IndiceExiste(const Tabla& t, const std::string& nombre) const;
+  void AgregarClave(Tabla& t, const DefRestriccion& d, std::string nombre);
+  Valor ValorDefecto(const std::string& texto, const TipoCol& tipo);
+  void AgregarDefecto(Tabla& t, const DefRestriccion& d, std::string nombre);
+  Resultado CrearTabla(Sentencia& s);
+  std::shared_ptr<Tabla> TablaAlterada(const NombreObjeto& o);
+  Resultado AgregarATabla(Sentencia& s);
+  std::string Dependientes(const Tabla& t, const Columna& c, const DefColumna* nueva, bool nulos) const;
+  Resultado AlterarColumna(Sentencia& s);
+  Resultado EliminarDeTabla(Sentencia& s);
+  Resultado CrearIndice(Sentencia& s);
+  Resultado CrearVista(Sentencia& s);
+  static bool Nombra(const Consulta& c, const std::string& nombre);
+  static bool Nombra(const Expr& e, const std::string& nombre);
+  Resultado EliminarObjeto(Sentencia& s);
+  Resultado Identidad(Sentencia& s);
+
+  // ---- one statement to its kind (Servidor.cpp) ----
+
+  Resultado Una(Sentencia& s, std::size_t maxFilas);
+
+  // ---- dump (Volcado.cpp) ----
+
+  static std::string Corchetes(const std::string& n) { return "[" + n + "]"; }
+  std::string DefinicionColumna(const Tabla& t, const Columna& c) const;
+  static std::string ListaCorchetes(const std::vector<std::string>& cols);
+  std::string Volcar() const;
+};
+
+}  // namespace simulado
