@@ -44,12 +44,19 @@ class EnlacePty : public ::testing::Test {
     puerto->FijarNumero(9);
     puerto->FijarConfiguracion("1200,E,7,1");
     puerto->FijarAbierto(true);
-    enlace = std::make_unique<Enlace>(*puerto, *reloj, bombeo, cancelar, cod);
+    enlace = std::make_unique<Enlace>(*puerto, *reloj, bombeo, cancelar);
   }
   void SetUp() override { Preparar(std::make_shared<RelojReal>()); }
   void Enviar(std::string_view datos) {
     const TextoSeguro t = ArmarTrama(datos, Formato::A);
     enlace->EnviarTrama(t.Vista(), false);
+  }
+  // One answer wait: the accepted frame lands in trama and the code in cod.
+  bool Leer(const Lectura& lectura) {
+    const Respuesta r = enlace->LeerRespuesta(lectura);
+    cod = r.codigo;
+    trama = r.trama;
+    return r.Aceptada();
   }
 
   sim::Simulador sim;
@@ -57,8 +64,9 @@ class EnlacePty : public ::testing::Test {
   std::shared_ptr<Reloj> reloj;
   std::function<void()> bombeo;
   std::atomic<bool> cancelar{false};
-  TeclonError cod = tcNOAprobado;
   std::unique_ptr<Enlace> enlace;
+  TextoSeguro trama;
+  TeclonError cod = tcError;
 };
 
 TEST_F(EnlacePty, ConfirmationSignalsAndTheirPrecedence) {
@@ -76,35 +84,40 @@ TEST_F(EnlacePty, ConfirmationSignalsAndTheirPrecedence) {
   for (std::size_t i = 0; i < casos.size(); ++i) {
     sim.Agregar("A:Q40", {{casos[i].respuesta}});
     Enviar("Q40");
-    EXPECT_EQ(enlace->EsperarConfirmacion(false, casos[i].ignorarEot), casos[i].esperada) << "caso " << i;
+    EXPECT_EQ(enlace->EsperarConfirmacion(false, casos[i].ignorarEot).senal, casos[i].esperada)
+        << "caso " << i;
   }
   // An ignored EOT does not end the wait; a later ACK still confirms.
   sim.Agregar("A:Q40", {{kEOT}, {kACK, 120ms}});
   Enviar("Q40");
-  bool recibio = false;
-  EXPECT_EQ(enlace->EsperarConfirmacion(false, true, &recibio), Senal::Ack);
-  EXPECT_TRUE(recibio);
+  const Confirmacion c = enlace->EsperarConfirmacion(false, true);
+  EXPECT_EQ(c.senal, Senal::Ack);
+  EXPECT_TRUE(c.recibioAlgo);
 }
 
 TEST_F(EnlacePty, CancelIsSeenOnlyWhereTested) {
   cancelar = true;
   sim.Agregar("A:Q40", {{kACK, 150ms}});
   Enviar("Q40");
-  EXPECT_EQ(enlace->EsperarConfirmacion(false), Senal::Ack);
-  EXPECT_EQ(cod, tcNOAprobado);
+  EXPECT_EQ(enlace->EsperarConfirmacion(false).senal, Senal::Ack);
   Enviar("Q40");
-  EXPECT_THROW(enlace->EsperarConfirmacion(true), Cancelacion);
-  EXPECT_EQ(cod, tcCancel);
+  EXPECT_EQ(enlace->EsperarConfirmacion(true).senal, Senal::Cancelada);
+  // An answer wait that tests the request ends as cancelled; one that does not still takes its frame.
+  EXPECT_EQ(enlace->LeerRespuesta({25, 0, kACK, true}).codigo, tcCancel);
+  const std::string banda = "81." + std::string(30, '4') + sim::kFS + sim::kFS;
+  sim.Enviar(A(banda));
+  const Respuesta r = enlace->LeerRespuesta({25, 0, kACK, false});
+  EXPECT_TRUE(r.Aceptada());
+  EXPECT_EQ(r.codigo, tcNOAprobado);
 }
 
 TEST_F(EnlacePty, AnswerFramesAreCutCheckedAndAcknowledged) {
   const std::string banda = "81.4000123412341234=2912" + sim::kFS + "B4000^X" + sim::kFS;
-  TextoSeguro trama;
   const Lectura lectura{25, 0, kACK, false};
 
   // Noise ahead of the STX is dropped; the frame runs from STX to the check byte.
   sim.Enviar("\x01zz" + A(banda));
-  ASSERT_TRUE(enlace->LeerRespuesta(lectura, trama));
+  ASSERT_TRUE(Leer(lectura));
   EXPECT_EQ(trama.Vista(), A(banda));
   ASSERT_TRUE(sim.EsperarRecibidos(1, 1s));
   EXPECT_EQ(sim.Resumenes(), std::vector<std::string>{"ACK"});
@@ -114,7 +127,7 @@ TEST_F(EnlacePty, AnswerFramesAreCutCheckedAndAcknowledged) {
   sim.Enviar(A(banda, true));
   sim.Agregar("NAK", {{A(banda, true)}});
   sim.Agregar("NAK", {{A(banda)}});
-  ASSERT_TRUE(enlace->LeerRespuesta(lectura, trama));
+  ASSERT_TRUE(Leer(lectura));
   ASSERT_TRUE(sim.EsperarRecibidos(3, 1s));
   EXPECT_EQ(sim.Resumenes(), (std::vector<std::string>{"NAK", "NAK", "ACK"}));
   sim.OlvidarRecibidos();
@@ -123,7 +136,7 @@ TEST_F(EnlacePty, AnswerFramesAreCutCheckedAndAcknowledged) {
   sim.Enviar(A(banda, true));
   sim.Agregar("NAK", {{A(banda, true)}});
   sim.Agregar("NAK", {{A(banda, true)}});
-  EXPECT_FALSE(enlace->LeerRespuesta(lectura, trama));
+  EXPECT_FALSE(Leer(lectura));
   EXPECT_EQ(cod, tcNOAprobado);
   EXPECT_TRUE(trama.empty());
   ASSERT_TRUE(sim.EsperarRecibidos(3, 1s));
@@ -135,20 +148,19 @@ TEST_F(EnlacePty, AnswerFramesAreCutCheckedAndAcknowledged) {
              "\x03"
              "y");
   sim.Agregar("NAK", {{A(banda)}});
-  ASSERT_TRUE(enlace->LeerRespuesta(lectura, trama));
+  ASSERT_TRUE(Leer(lectura));
   EXPECT_EQ(trama.Vista(), A(banda));
 }
 
 TEST_F(EnlacePty, EotMeansCancelOnlyBelowTheMinimum) {
-  TextoSeguro trama;
   sim.Enviar(kEOT);
-  EXPECT_FALSE(enlace->LeerRespuesta({25, 0, kACK, false}, trama));
+  EXPECT_FALSE(Leer({25, 0, kACK, false}));
   EXPECT_EQ(cod, tcCancel);
 
   // With 25 characters gathered an EOT is just another character; the frame still counts.
   const std::string frame = A("81." + std::string(26, '9') + kEOT + sim::kFS + sim::kFS);
   sim.Enviar(frame);
-  ASSERT_TRUE(enlace->LeerRespuesta({25, 0, kACK, false}, trama));
+  ASSERT_TRUE(Leer({25, 0, kACK, false}));
   EXPECT_EQ(trama.Vista(), frame);
   EXPECT_EQ(cod, tcNOAprobado);
 }
@@ -158,12 +170,11 @@ TEST_F(EnlacePty, PinAnswerIsTwentySevenCharactersAckedWithAckEot) {
       A("71.00000"
         "0123456789ABCDEF");
   ASSERT_EQ(respuesta.size(), 27u);
-  TextoSeguro trama;
   // Delivered in two pieces: the frame is waited for, never read past the buffer's end.
   sim.Enviar("~" + respuesta.substr(0, 26));
   std::this_thread::sleep_for(80ms);
   sim.Enviar(respuesta.substr(26));
-  ASSERT_TRUE(enlace->LeerRespuesta({27, 27, kACK + kEOT, false}, trama));
+  ASSERT_TRUE(Leer({27, 27, kACK + kEOT, false}));
   EXPECT_EQ(trama.Vista(), respuesta);
   ASSERT_TRUE(sim.EsperarRecibidos(2, 1s));
   EXPECT_EQ(sim.Resumenes(), (std::vector<std::string>{"ACK", "EOT"}));
@@ -199,16 +210,15 @@ TEST_F(EnlaceTiempo, WaitsEndJustAfterFifteenSecondsNotBefore) {
   bombeo = [&] { ++bombeos; };
   auto inicio = falso->ahora_;
   Enviar("Q40");
-  bool recibio = true;
-  EXPECT_EQ(enlace->EsperarConfirmacion(false, false, &recibio), Senal::Tiempo);
-  EXPECT_FALSE(recibio);
+  const Confirmacion c = enlace->EsperarConfirmacion(false, false);
+  EXPECT_EQ(c.senal, Senal::Tiempo);
+  EXPECT_FALSE(c.recibioAlgo);
   EXPECT_GT(Transcurrido(inicio), 15s);
   EXPECT_LE(Transcurrido(inicio), 15s + 50ms);
   EXPECT_EQ(bombeos, 301);  // the caller's events run before every pause
 
   inicio = falso->ahora_;
-  TextoSeguro trama;
-  EXPECT_FALSE(enlace->LeerRespuesta({25, 0, kACK, false}, trama));
+  EXPECT_FALSE(Leer({25, 0, kACK, false}));
   EXPECT_EQ(cod, tcTimeOut);
   EXPECT_GT(Transcurrido(inicio), 15s);
   EXPECT_LE(Transcurrido(inicio), 15s + 50ms);
@@ -225,8 +235,7 @@ TEST_F(EnlaceTiempo, AnswerClockIsNotRestartedByANak) {
     }
   };
   const auto inicio = falso->ahora_;
-  TextoSeguro trama;
-  EXPECT_FALSE(enlace->LeerRespuesta({25, 0, kACK, false}, trama));
+  EXPECT_FALSE(Leer({25, 0, kACK, false}));
   EXPECT_EQ(cod, tcTimeOut);
   EXPECT_LE(Transcurrido(inicio), 15s + 50ms);
   EXPECT_EQ(sim.Resumenes(), std::vector<std::string>{"NAK"});
@@ -243,8 +252,7 @@ TEST(Drenaje, StuckOutputTimesOutInsteadOfHanging) {
   int bombeos = 0;
   bombeo = [&] { ++bombeos; };
   std::atomic<bool> cancelar{false};
-  TeclonError cod = tcNOAprobado;
-  Enlace enlace(puerto, *reloj, bombeo, cancelar, cod);
+  Enlace enlace(puerto, *reloj, bombeo, cancelar);
   const auto inicio = reloj->ahora_;
   try {
     enlace.EnviarTrama("x", false);
@@ -258,8 +266,38 @@ TEST(Drenaje, StuckOutputTimesOutInsteadOfHanging) {
 
   // A cancel request is seen inside the drain of a send that tests it.
   cancelar = true;
-  EXPECT_THROW(enlace.EnviarTrama("x", true), Cancelacion);
-  EXPECT_EQ(cod, tcCancel);
+  EXPECT_FALSE(enlace.EnviarTrama("x", true));
+  EXPECT_EQ(enlace.Confirmar("x", true).senal, Senal::Cancelada);
+}
+
+// A cancel request seen while a card read's first frame drains ends the read as cancelled, with the
+// closing commands still tried (their own drains run out, quietly), not as a port error.
+TEST(Drenaje, CancelWhileACardReadDrainsEndsItAsCancelled) {
+  struct Caso {
+    std::function<bool(cTeclon&, std::string&)> leer;
+    std::string mensaje;
+    std::string cierres;
+  };
+  const std::vector<Caso> casos = {
+      {[](cTeclon& t, std::string& s) { return t.LeerBANDA(s); }, "Operacion Leer BANDA Cancelada",
+       A("Q40") + A("Q3") + A("72")},
+      {[](cTeclon& t, std::string& s) { return t.LeerCHIP(s); }, "Operacion Leer CHIP Cancelada",
+       A("I00") + A("72")},
+  };
+  for (const Caso& c : casos) {
+    auto puerto = std::make_unique<PuertoFalso>();
+    PuertoFalso& p = *puerto;
+    p.salidaAtascada = true;
+    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    t.FijarBombeo([&t] { t.Cancelar(true); });
+    std::string texto = "vieja";
+    EXPECT_FALSE(c.leer(t, texto)) << c.mensaje;
+    EXPECT_EQ(t.CodError(), tcCancel) << c.mensaje;
+    EXPECT_EQ(t.MsgError(), c.mensaje);
+    EXPECT_EQ(texto, "");
+    EXPECT_EQ(p.escrito, c.cierres) << c.mensaje;
+    EXPECT_FALSE(p.abierto) << c.mensaje;
+  }
 }
 
 TEST(Drenaje, StuckOutputFailsTheOperationThroughItsErrorPath) {

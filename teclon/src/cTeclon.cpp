@@ -28,7 +28,7 @@ cTeclon::cTeclon() : cTeclon(teclon::CrearPuertoTermios(), std::make_shared<tecl
 cTeclon::cTeclon(std::unique_ptr<teclon::PuertoSerie> puerto, std::shared_ptr<teclon::Reloj> reloj)
     : mComm(puerto ? std::move(puerto) : teclon::CrearPuertoTermios()),
       mReloj(reloj ? std::move(reloj) : std::make_shared<teclon::RelojReal>()) {
-  mEnlace = std::make_unique<teclon::Enlace>(*mComm, *mReloj, mBombeo, mCancelar, mCodError);
+  mEnlace = std::make_unique<teclon::Enlace>(*mComm, *mReloj, mBombeo, mCancelar);
 }
 
 cTeclon::~cTeclon() {

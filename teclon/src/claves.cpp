@@ -13,8 +13,7 @@ bool cTeclon::InicializarTECLON() {
     const auto confirmar = [&](std::string_view datos, Formato formato) {
       mCodError = tcNOAprobado;
       const TextoSeguro trama = ArmarTrama(datos, formato);
-      e.EnviarTrama(trama.Vista(), false);
-      if (e.EsperarConfirmacion(false) != Senal::Ack) return false;
+      if (e.Confirmar(trama.Vista(), false).senal != Senal::Ack) return false;
       mCodError = tcAprobado;
       return true;
     };
@@ -107,8 +106,7 @@ bool cTeclon::SelClaveMaestra(short PosClave) {
   Entrada(tcNOAprobado);
   return Ejecutar("ERROR Comando SelClaveMaestra - ", false, [&] {
     const TextoSeguro trama = ArmarTrama("08" + std::to_string(PosClave), Formato::B);
-    mEnlace->EnviarTrama(trama.Vista(), false);
-    if (mEnlace->EsperarConfirmacion(false) == Senal::Ack) {
+    if (mEnlace->Confirmar(trama.Vista(), false).senal == Senal::Ack) {
       mCodError = tcAprobado;
       return true;
     }

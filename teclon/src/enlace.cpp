@@ -25,13 +25,12 @@ TextoSeguro ArmarTrama(std::string_view datos, Formato formato) {
 }
 
 Enlace::Enlace(PuertoSerie& puerto, Reloj& reloj, const std::function<void()>& bombeo,
-               const std::atomic<bool>& cancelar, TeclonError& codError)
+               const std::atomic<bool>& cancelar)
     : puerto_(puerto),
       aviso_(dynamic_cast<AvisoDeEntrada*>(&puerto)),
       reloj_(reloj),
       bombeo_(bombeo),
-      cancelar_(cancelar),
-      codError_(codError) {}
+      cancelar_(cancelar) {}
 
 Enlace::Instante Enlace::Inicio() {
   return reloj_.Ahora();
@@ -61,33 +60,36 @@ void Enlace::Pausa() {
     reloj_.Dormir(kPausa);
 }
 
-void Enlace::ProbarCancelar(bool probar) {
-  if (probar && cancelar_.load()) {
-    codError_ = tcCancel;
-    throw Cancelacion{};
-  }
+bool Enlace::Cancelado(bool probar) const {
+  return probar && cancelar_.load();
 }
 
 // A port whose output never drains (a stuck line, a missing cable with hardware handshake in
 // the kernel) must not hold the caller forever: the drain shares the 15 s bound of every wait and
 // yields between checks instead of spinning.
-void Enlace::Drenar(bool probarCancelar) {
+bool Enlace::Drenar(bool probarCancelar) {
   const Instante inicio = Inicio();
   while (puerto_.BytesEnSalida() > 0) {
     if (bombeo_) bombeo_();
-    ProbarCancelar(probarCancelar);
+    if (Cancelado(probarCancelar)) return false;
     if (Vencida(inicio))
       throw ErrorPuerto(ETIMEDOUT, "La trama no terminó de salir del puerto en 15 segundos");
     reloj_.Dormir(kCesion);
   }
+  return true;
 }
 
-void Enlace::EnviarTrama(std::string_view trama, bool probarCancelar) {
+bool Enlace::EnviarTrama(std::string_view trama, bool probarCancelar) {
   puerto_.Escribir(trama);
-  Drenar(probarCancelar);
+  return Drenar(probarCancelar);
 }
 
-Senal Enlace::EsperarConfirmacion(bool probarCancelar, bool ignorarEot, bool* recibioAlgo) {
+Confirmacion Enlace::Confirmar(std::string_view trama, bool probarCancelar, bool ignorarEot) {
+  if (!EnviarTrama(trama, probarCancelar)) return {Senal::Cancelada, false};
+  return EsperarConfirmacion(probarCancelar, ignorarEot);
+}
+
+Confirmacion Enlace::EsperarConfirmacion(bool probarCancelar, bool ignorarEot) {
   sobrante_.Vaciar();
   TextoSeguro buffer;
   const Instante inicio = Inicio();
@@ -108,7 +110,7 @@ Senal Enlace::EsperarConfirmacion(bool probarCancelar, bool ignorarEot, bool* re
       senal = Senal::Eot;
       break;
     }
-    ProbarCancelar(probarCancelar);
+    if (Cancelado(probarCancelar)) return {Senal::Cancelada, !buffer.empty()};
     Pausa();
     if (Vencida(inicio)) break;
   }
@@ -120,8 +122,7 @@ Senal Enlace::EsperarConfirmacion(bool probarCancelar, bool ignorarEot, bool* re
     if (senal == Senal::Ack) inicioResto = std::min(inicioResto, v.find(EOT, donde + 1));
     if (inicioResto != std::string_view::npos) sobrante_.Agregar(v.substr(inicioResto));
   }
-  if (recibioAlgo) *recibioAlgo = !buffer.empty();
-  return senal;
+  return {senal, !buffer.empty()};
 }
 
 namespace {
@@ -148,12 +149,11 @@ void Descartar(TextoSeguro& buffer, std::size_t hasta) {
 // before its ETX is a bad frame. A fixed-length frame whose STX has no ETX within the frame's length
 // was no frame: the search moves on to the next STX. Nothing is ever read past the end of the
 // buffer: a fixed-length frame that has not fully arrived is waited for.
-bool Enlace::LeerRespuesta(const Lectura& lectura, TextoSeguro& trama) {
-  trama.Vaciar();
+Respuesta Enlace::LeerRespuesta(const Lectura& lectura) {
+  Respuesta r;
   TextoSeguro buffer(sobrante_.Vista());
   sobrante_.Vaciar();
   int intentos = 1;
-  codError_ = tcNOAprobado;
   const Instante inicio = Inicio();
   for (;;) {
     Recibir(buffer);
@@ -166,8 +166,8 @@ bool Enlace::LeerRespuesta(const Lectura& lectura, TextoSeguro& trama) {
     if (v.size() < lectura.minimo) {
       if (eotCorto || v.find(EOT) != v.npos) {
         buffer.Vaciar();
-        codError_ = tcCancel;
-        return false;
+        r.codigo = tcCancel;
+        return r;
       }
     } else {
       bool lista = false;
@@ -199,26 +199,29 @@ bool Enlace::LeerRespuesta(const Lectura& lectura, TextoSeguro& trama) {
           const std::string_view candidata = v.substr(desde, largo);
           const int esperado = CalcularLRC(candidata.substr(1, candidata.size() - 2));
           if (static_cast<unsigned char>(candidata.back()) == esperado) {
-            trama = TextoSeguro(candidata);
+            r.trama.Agregar(candidata);
             EnviarCadena(lectura.respuestaOk);
-            return true;
+            return r;
           }
         }
         buffer.Vaciar();
         ++intentos;
         if (intentos > 3) {
           EnviarCadena(std::string_view(&EOT, 1));
-          return false;
+          return r;
         }
         EnviarCadena(std::string_view(&NAK, 1));
       }
     }
     if (Vencida(inicio)) {
       buffer.Vaciar();
-      codError_ = tcTimeOut;
-      return false;
+      r.codigo = tcTimeOut;
+      return r;
     }
-    ProbarCancelar(lectura.probarCancelar);
+    if (Cancelado(lectura.probarCancelar)) {
+      r.codigo = tcCancel;
+      return r;
+    }
     Pausa();
   }
 }
@@ -244,9 +247,7 @@ bool Enlace::EnviarCierre(std::string_view datos) {
       if (Vencida(inicio)) return false;
     }
     const TextoSeguro trama = ArmarTrama(datos, Formato::A);
-    EnviarTrama(trama.Vista(), false);
-    const Senal senal = EsperarConfirmacion(false);
-    return senal == Senal::Ack || senal == Senal::Eot;
+    return Confirma(Confirmar(trama.Vista(), false).senal);
   } catch (...) {
     return false;
   }

@@ -35,11 +35,28 @@ int CalcularLRC(std::string_view texto);
 // data and the end character.
 TextoSeguro ArmarTrama(std::string_view datos, Formato formato);
 
-// What ended an acknowledgement wait. ACK is looked for first, then NAK, then EOT.
-enum class Senal { Ack, Nak, Eot, Tiempo };
+// What ended an acknowledgement wait. ACK is looked for first, then NAK, then EOT. Cancelada is the
+// caller's cancel request, seen only by a send or a wait that tests it.
+enum class Senal { Ack, Nak, Eot, Tiempo, Cancelada };
 
-// Thrown by a wait that tests the cancel flag and finds it set; CodError is tcCancel by then.
-struct Cancelacion {};
+// The PIN pad took the command: an EOT counts, it is the PIN pad having nothing to add.
+inline bool Confirma(Senal senal) {
+  return senal == Senal::Ack || senal == Senal::Eot;
+}
+
+struct Confirmacion {
+  Senal senal = Senal::Tiempo;
+  bool recibioAlgo = false;  // whether anything at all arrived during the wait
+};
+
+// How an answer wait ended. An accepted frame (STX to check byte) comes with tcNOAprobado: its
+// content is for the operation to judge. Without a frame the code is tcCancel (the PIN pad's EOT or
+// the caller's request), tcTimeOut, or tcNOAprobado after three bad frames.
+struct Respuesta {
+  TeclonError codigo = tcNOAprobado;
+  TextoSeguro trama;
+  bool Aceptada() const noexcept { return !trama.empty(); }
+};
 
 // How LeerRespuesta recognises and acknowledges one answer frame.
 struct Lectura {
@@ -49,9 +66,10 @@ struct Lectura {
   bool probarCancelar;
 };
 
-// The link layer of one cTeclon. It borrows the object's port, clock, pump, cancel flag and
-// result code; what it keeps between calls is the start of an answer frame that arrived together
-// with the acknowledgement before it (handed to the next LeerRespuesta).
+// The link layer of one cTeclon. It borrows the object's port, clock, pump and cancel flag and
+// reports each outcome to the operation, which sets the result code; what it keeps between calls
+// is the start of an answer frame that arrived together with the acknowledgement before it (handed
+// to the next LeerRespuesta).
 class Enlace {
  public:
   using Instante = std::chrono::steady_clock::time_point;
@@ -60,20 +78,21 @@ class Enlace {
   static constexpr std::chrono::milliseconds kCesion{1};
 
   Enlace(PuertoSerie& puerto, Reloj& reloj, const std::function<void()>& bombeo,
-         const std::atomic<bool>& cancelar, TeclonError& codError);
+         const std::atomic<bool>& cancelar);
 
   // Writes the frame and waits until it has left the output buffer (bounded by the wait time-out).
-  void EnviarTrama(std::string_view trama, bool probarCancelar);
+  // False only when a cancel request stopped the wait.
+  bool EnviarTrama(std::string_view trama, bool probarCancelar);
 
-  // Waits up to 15 s for ACK, NAK or EOT. With ignorarEot an EOT does not end the wait.
-  // recibioAlgo tells whether anything at all arrived during the wait. Whatever follows the
-  // acknowledgement from an STX on is handed to the LeerRespuesta that comes next.
-  Senal EsperarConfirmacion(bool probarCancelar, bool ignorarEot = false, bool* recibioAlgo = nullptr);
+  // Waits up to 15 s for ACK, NAK or EOT. With ignorarEot an EOT does not end the wait. Whatever
+  // follows the acknowledgement from an STX on is handed to the LeerRespuesta that comes next.
+  Confirmacion EsperarConfirmacion(bool probarCancelar, bool ignorarEot = false);
 
-  // Receives, checks and acknowledges one answer frame (see Lectura). On success the frame, from
-  // its STX to its check byte, is left in trama. Sets CodError to tcNOAprobado at the start, and to
-  // tcCancel or tcTimeOut when the PIN pad gives up or the time runs out.
-  bool LeerRespuesta(const Lectura& lectura, TextoSeguro& trama);
+  // EnviarTrama and then EsperarConfirmacion; a send stopped by a cancel request waits for nothing.
+  Confirmacion Confirmar(std::string_view trama, bool probarCancelar, bool ignorarEot = false);
+
+  // Receives, checks and acknowledges one answer frame (see Lectura and Respuesta).
+  Respuesta LeerRespuesta(const Lectura& lectura);
 
   // Writes the text unframed and waits until it has left; errors are ignored.
   void EnviarCadena(std::string_view texto);
@@ -87,10 +106,10 @@ class Enlace {
   void Recibir(TextoSeguro& buffer);
   bool Vencida(Instante inicio);
   void Pausa();
-  void ProbarCancelar(bool probar);
 
  private:
-  void Drenar(bool probarCancelar);
+  bool Cancelado(bool probar) const;
+  bool Drenar(bool probarCancelar);
   bool EnviarCierre(std::string_view datos);
 
   // The start of an answer frame that came in the same poll as the acknowledgement before it;
@@ -101,7 +120,6 @@ class Enlace {
   Reloj& reloj_;
   const std::function<void()>& bombeo_;
   const std::atomic<bool>& cancelar_;
-  TeclonError& codError_;
 };
 
 }  // namespace teclon

@@ -10,9 +10,10 @@ bool cTeclon::CargarPROMPT() {
   Entrada(tcNOAprobado);
   return Ejecutar("ERROR al Cargar PROMPT - ", true, [&] {
     const TextoSeguro trama = ArmarTrama(kPrompt, Formato::A);
-    mEnlace->EnviarTrama(trama.Vista(), false);
-    if (mEnlace->EsperarConfirmacion(false) == Senal::Ack) mCodError = tcAprobado;
-    if (mCodError == tcAprobado) return true;
+    if (mEnlace->Confirmar(trama.Vista(), false).senal == Senal::Ack) {
+      mCodError = tcAprobado;
+      return true;
+    }
     mMsgError = "Comando Cargar PROMPT No Procesado";
     return false;
   });
@@ -31,9 +32,7 @@ bool cTeclon::IngresarPinEn(std::string_view NroTarjeta, std::string_view ClaveT
   return Ejecutar("ERROR al Ingresar PIN - ", true, [&] {
     Enlace& e = *mEnlace;
     const TextoSeguro seleccion = ArmarTrama("080", Formato::B);
-    e.EnviarTrama(seleccion.Vista(), false);
-    const Senal senal = e.EsperarConfirmacion(false);
-    if (senal != Senal::Ack && senal != Senal::Eot) {
+    if (!Confirma(e.Confirmar(seleccion.Vista(), false).senal)) {
       mMsgError = "Error de Comunicacion con Teclon 1";
       return false;
     }
@@ -56,15 +55,13 @@ bool cTeclon::IngresarPinEn(std::string_view NroTarjeta, std::string_view ClaveT
     bool rehusado = false;
     bool confirmado = false;
     for (;;) {
-      e.EnviarTrama(pedido.Vista(), false);
-      bool recibio = false;
-      const Senal respuesta = e.EsperarConfirmacion(false, !rehusado, &recibio);
-      if (respuesta == Senal::Ack) {
+      const Confirmacion respuesta = e.Confirmar(pedido.Vista(), false, !rehusado);
+      if (respuesta.senal == Senal::Ack) {
         confirmado = true;
         break;
       }
-      if (respuesta == Senal::Eot || !recibio) break;
-      if (respuesta == Senal::Nak) rehusado = true;
+      if (respuesta.senal == Senal::Eot || !respuesta.recibioAlgo) break;
+      if (respuesta.senal == Senal::Nak) rehusado = true;
       if (++intentos > 3) break;
     }
     if (!confirmado) {
@@ -73,15 +70,15 @@ bool cTeclon::IngresarPinEn(std::string_view NroTarjeta, std::string_view ClaveT
       return false;
     }
 
-    mCodError = tcNOAprobado;
     static constexpr char kAckEot[] = {ACK, EOT};
-    TextoSeguro trama;
-    const bool aceptada = e.LeerRespuesta({27, 27, std::string_view(kAckEot, 2), false}, trama);
+    const Respuesta respuesta = e.LeerRespuesta({27, 27, std::string_view(kAckEot, 2), false});
+    mCodError = respuesta.codigo;
     e.Enviar72();
-    if (!aceptada) {
+    if (!respuesta.Aceptada()) {
       mMsgError = mCodError == tcCancel ? "Operacion Ingreso PIN Cancelada" : "Error en Ingreso de PIN";
       return false;
     }
+    const TextoSeguro& trama = respuesta.trama;
     if (trama[0] != STX || trama.Vista().substr(1, 3) != "71.") {
       mCodError = tcNOAprobado;
       mMsgError = "Error en Ingreso de PIN";

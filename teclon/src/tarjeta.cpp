@@ -59,34 +59,34 @@ bool cTeclon::LeerBandaEn(Texto& Banda) {
     bool resultado = false;
     const auto confirmar = [&](std::string_view datos) {
       const TextoSeguro trama = ArmarTrama(datos, Formato::A);
-      e.EnviarTrama(trama.Vista(), true);
-      const Senal senal = e.EsperarConfirmacion(true);
-      return senal == Senal::Ack || senal == Senal::Eot;
+      return e.Confirmar(trama.Vista(), true).senal;
     };
-    try {
-      if (!confirmar("Q40") || !confirmar("Q1")) {
-        mMsgError = "Error de Comunicacion con Teclon - BANDA";
-      } else {
-        TextoSeguro trama;
-        const bool aceptada = e.LeerRespuesta({25, 0, std::string_view(&ACK, 1), true}, trama);
-        if (mCodError != tcCancel) {
-          e.EnviarQ3();
-          e.Enviar72();
-        }
-        if (!aceptada) {
-          if (mCodError != tcCancel) mMsgError = "Error al Leer BANDA";
-        } else if (trama[0] != STX || trama.Vista().substr(1, 3) != "81.") {
-          mCodError = tcNOAprobado;
-          mMsgError = "Error al Leer BANDA";
-        } else {
-          TextoSeguro banda;
-          ArmarBanda(trama.Vista().substr(4), banda);
-          Poner(Banda, banda.Vista());
-          mCodError = tcAprobado;
-          resultado = true;
-        }
+    Senal senal = confirmar("Q40");
+    if (Confirma(senal)) senal = confirmar("Q1");
+    if (senal == Senal::Cancelada) {
+      mCodError = tcCancel;
+    } else if (!Confirma(senal)) {
+      mMsgError = "Error de Comunicacion con Teclon - BANDA";
+    } else {
+      const Respuesta respuesta = e.LeerRespuesta({25, 0, std::string_view(&ACK, 1), true});
+      const TextoSeguro& trama = respuesta.trama;
+      mCodError = respuesta.codigo;
+      if (mCodError != tcCancel) {
+        e.EnviarQ3();
+        e.Enviar72();
       }
-    } catch (const Cancelacion&) {
+      if (!respuesta.Aceptada()) {
+        if (mCodError != tcCancel) mMsgError = "Error al Leer BANDA";
+      } else if (trama[0] != STX || trama.Vista().substr(1, 3) != "81.") {
+        mCodError = tcNOAprobado;
+        mMsgError = "Error al Leer BANDA";
+      } else {
+        TextoSeguro banda;
+        ArmarBanda(trama.Vista().substr(4), banda);
+        Poner(Banda, banda.Vista());
+        mCodError = tcAprobado;
+        resultado = true;
+      }
     }
     if (mCodError == tcCancel) {
       e.EnviarQ3();
@@ -101,26 +101,21 @@ bool cTeclon::LeerCHIP(std::string& Banda) {
   return LeerTarjeta("ERROR al Leer Chip - ", Banda, [&] {
     Enlace& e = *mEnlace;
     bool resultado = false;
-    try {
-      const TextoSeguro inicio = ArmarTrama("I00", Formato::A);
-      e.EnviarTrama(inicio.Vista(), true);
-      Senal senal = e.EsperarConfirmacion(true);
-      bool confirmado = senal == Senal::Ack || senal == Senal::Eot;
-      if (confirmado) {
-        // The pair goes out back to back and is acknowledged once.
-        TextoSeguro par = ArmarTrama("I0120", Formato::A);
-        par.Agregar(ArmarTrama("I0401A0A40001029800", Formato::A).Vista());
-        e.EnviarTrama(par.Vista(), true);
-        senal = e.EsperarConfirmacion(true);
-        if (senal == Senal::Ack) e.EnviarCadena(std::string_view(&ACK, 1));
-        confirmado = senal == Senal::Ack || senal == Senal::Eot;
-      }
-      if (confirmado)
-        resultado = true;
-      else
-        mMsgError = "Error de Comunicacion con Teclon - CHIP";
-    } catch (const Cancelacion&) {
+    const TextoSeguro inicio = ArmarTrama("I00", Formato::A);
+    Senal senal = e.Confirmar(inicio.Vista(), true).senal;
+    if (Confirma(senal)) {
+      // The pair goes out back to back and is acknowledged once.
+      TextoSeguro par = ArmarTrama("I0120", Formato::A);
+      par.Agregar(ArmarTrama("I0401A0A40001029800", Formato::A).Vista());
+      senal = e.Confirmar(par.Vista(), true).senal;
+      if (senal == Senal::Ack) e.EnviarCadena(std::string_view(&ACK, 1));
     }
+    if (senal == Senal::Cancelada)
+      mCodError = tcCancel;
+    else if (Confirma(senal))
+      resultado = true;
+    else
+      mMsgError = "Error de Comunicacion con Teclon - CHIP";
     if (mCodError == tcCancel) {
       e.Enviar72();
       mMsgError = "Operacion Leer CHIP Cancelada";
