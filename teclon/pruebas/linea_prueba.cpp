@@ -99,10 +99,13 @@ TEST(Colgado, EveryWaitEndsAtOnceWithThePortError) {
        [](cTeclon& t) { return t.SelClaveMaestra(0); },
        tcNOAprobado},
   };
+  // The fake clock sleeps each pause in full, so its time cannot run ahead of the line's: counting 50 ms
+  // for each 1 ms slept, the 100 ms before the hang-up alone came to 5 s of its time, and any delay in
+  // scheduling the simulator crossed the bound.
   for (const bool falso : {false, true}) {
     for (const Caso& c : casos) {
       std::shared_ptr<Reloj> reloj =
-          falso ? std::shared_ptr<Reloj>(std::make_shared<RelojFalso>()) : std::make_shared<RelojReal>();
+          falso ? std::shared_ptr<Reloj>(std::make_shared<RelojFalso>(1)) : std::make_shared<RelojReal>();
       Banco b(reloj);
       for (const auto& [espera, respuesta] : c.guion) b.sim.Agregar(espera, respuesta);
       const auto inicio = reloj->Ahora();
