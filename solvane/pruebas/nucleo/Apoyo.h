@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,7 @@ inline std::string Leer(const std::filesystem::path& ruta) {
 inline void Escribir(const std::filesystem::path& ruta, const std::string& texto) {
   std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
   f << texto;
+  if (!f) throw std::runtime_error("no se puede escribir " + ruta.string());
 }
 
 inline std::vector<std::string> Lineas(const std::filesystem::path& ruta) {
@@ -67,7 +69,8 @@ class Carpeta {
  public:
   Carpeta() {
     std::string p = (std::filesystem::temp_directory_path() / "nucleoXXXXXX").string();
-    ruta_ = ::mkdtemp(p.data());
+    if (::mkdtemp(p.data()) == nullptr) throw std::runtime_error("mkdtemp " + p);
+    ruta_ = p;
   }
   ~Carpeta() {
     std::error_code e;

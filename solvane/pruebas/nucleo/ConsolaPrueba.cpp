@@ -1,4 +1,5 @@
 // The console front end: options, exit status, what the operator reads; and the progress sweep.
+#include <initializer_list>
 #include <sstream>
 
 #include "Animacion.h"
@@ -16,6 +17,26 @@ struct Consola : ::testing::Test {
     return PrincipalConsola(args, in, salida, errores, bd, m);
   }
   std::ostringstream salida, errores;
+};
+
+// A SQLite database behind the ODBC driver, with its connection file, standing in for a server.
+struct BaseSqlite {
+  BaseSqlite() {
+    Escribir(conexion, "Motor=odbc\nCadena=Driver=SQLite3;Database=" + (c / "p.db").string() + "\n");
+    bd.Mensajes(&m);
+    bd.ArchivoExplicito(conexion);
+    bd.BuscarArchivoConexion();
+  }
+  void Ejecutar(std::initializer_list<const char*> sentencias) {
+    for (const char* s : sentencias) {
+      bd.CargarSQL(s);
+      bd.EjecutarSQL();
+    }
+  }
+  Carpeta c;
+  const std::string conexion = (c / "PagoraCliente.conexion").string();
+  cMensajes m;
+  cBaseDatos bd;
 };
 
 TEST_F(Consola, ErroresDeUso) {
@@ -69,25 +90,14 @@ TEST_F(Consola, ProbarConexion) {
 
 // The probe is the same over ODBC: here the SQLite driver stands in for the server.
 TEST_F(Consola, ProbarConexionPorOdbc) {
-  Carpeta c;
-  const auto conexion = (c / "PagoraCliente.conexion").string();
-  Escribir(conexion, "Motor=odbc\nCadena=Driver=SQLite3;Database=" + (c / "p.db").string() + "\n");
-  {
-    cBaseDatos bd;
-    cMensajes m;
-    bd.Mensajes(&m);
-    bd.ArchivoExplicito(conexion);
-    bd.BuscarArchivoConexion();
-    if (!bd.Conectar()) GTEST_SKIP() << "SQLite ODBC driver not installed";
-    bd.IniciarTransaccion();
-    for (const char* s : {"CREATE TABLE Parametros (PAR_Version smallint NULL)",
-                          "INSERT INTO Parametros (PAR_Version) VALUES (30004)"}) {
-      bd.CargarSQL(s);
-      bd.EjecutarSQL();
-    }
-    bd.ConfirmarTransaccion();
-  }
-  EXPECT_EQ(Correr({"--consola", "--probar-conexion", "--conexion", conexion}), 0) << errores.str();
+  BaseSqlite b;
+  if (!b.bd.Conectar()) GTEST_SKIP() << "SQLite ODBC driver not installed";
+  b.bd.IniciarTransaccion();
+  b.Ejecutar({"CREATE TABLE Parametros (PAR_Version smallint NULL)",
+              "INSERT INTO Parametros (PAR_Version) VALUES (30004)"});
+  b.bd.ConfirmarTransaccion();
+  b.bd.Desconectar();
+  EXPECT_EQ(Correr({"--consola", "--probar-conexion", "--conexion", b.conexion}), 0) << errores.str();
   EXPECT_NE(salida.str().find("PAR_Version: 30004\n"), std::string::npos) << salida.str();
 }
 
@@ -111,14 +121,8 @@ TEST_F(Consola, ParametrosSinFilasSeRechazaEnAmbosMotores) {
   comprobar(simulada.Conexion(), simulada.Registro());
   EXPECT_EQ(simulada.Script(), antes);
 
-  Carpeta c;
-  const auto conexion = (c / "PagoraCliente.conexion").string();
-  Escribir(conexion, "Motor=odbc\nCadena=Driver=SQLite3;Database=" + (c / "p.db").string() + "\n");
-  cBaseDatos bd;
-  cMensajes m;
-  bd.Mensajes(&m);
-  bd.ArchivoExplicito(conexion);
-  bd.BuscarArchivoConexion();
+  BaseSqlite b;
+  cBaseDatos& bd = b.bd;
   const auto objetos = [&bd] {
     Recordset rs;
     long opciones = 0;
@@ -127,15 +131,11 @@ TEST_F(Consola, ParametrosSinFilasSeRechazaEnAmbosMotores) {
     return rs.Campo(std::size_t{0}).value_or("");
   };
   if (!bd.Conectar()) GTEST_SKIP() << "SQLite ODBC driver not installed";
-  for (const char* sentencia :
-       {"CREATE TABLE Parametros (PAR_Version smallint NULL, PAR_LA varchar (20) NULL)",
-        "CREATE TABLE Seguridad (Seg_Codigo int NOT NULL)"}) {
-    bd.CargarSQL(sentencia);
-    bd.EjecutarSQL();
-  }
+  b.Ejecutar({"CREATE TABLE Parametros (PAR_Version smallint NULL, PAR_LA varchar (20) NULL)",
+              "CREATE TABLE Seguridad (Seg_Codigo int NOT NULL)"});
   const std::string esquema = objetos();
   bd.Desconectar();
-  comprobar(conexion, (c / "registro.sql").string());
+  comprobar(b.conexion, (b.c / "registro.sql").string());
   ASSERT_TRUE(bd.Conectar());
   EXPECT_EQ(objetos(), esquema);
   EXPECT_FALSE(HayFila(bd, "SELECT * FROM Parametros"));
