@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "Consola.h"
-#include "PresentadorQt.h"
-#include "frmSolvane.h"
+#include "frentes/Consola.h"
+#include "frentes/ventanas/PresentadorQt.h"
+#include "frentes/ventanas/frmSolvane.h"
 
 int main(int argc, char* argv[]) {
   std::vector<std::string> argumentos(argv + 1, argv + argc);

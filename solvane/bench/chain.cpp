@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "BaseGrande.h"
-#include "MotorSimulado.h"
-#include "cActualiza.h"
-#include "cBaseDatos.h"
-#include "cMensajes.h"
+#include "motores/MotorSimulado.h"
+#include "nucleo/cActualiza.h"
+#include "nucleo/cBaseDatos.h"
+#include "nucleo/cMensajes.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "odbc/MotorOdbc.h"
-#include "odbc/Odbc.h"
+#include "motores/odbc/MotorOdbc.h"
+#include "motores/odbc/Odbc.h"
 
 namespace {
 

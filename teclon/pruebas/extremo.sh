@@ -21,7 +21,7 @@ pc=$(find "$tmp/prefijo" -name teclon.pc)
 export PKG_CONFIG_PATH=$(dirname "$pc")
 libdir=$(pkg-config --variable=libdir teclon)
 # shellcheck disable=SC2086
-"$compilador" -std=c11 -Wall -Wextra -Werror $banderas "$fuentes/c_abi_prueba.c" -o "$tmp/c_abi_prueba" \
+"$compilador" -std=c11 -Wall -Wextra -Werror $banderas "$fuentes/prueba_c_abi.c" -o "$tmp/prueba_c_abi" \
   $(pkg-config --cflags --libs teclon) -Wl,-rpath,"$libdir"
 
 # The CMake package: a C++ program finds Teclon::teclon in the same prefix.
@@ -60,7 +60,7 @@ arrancar() {
 }
 
 arrancar normal --demora-pasada 300 --demora-pin 100
-TECLON_PUERTO_5=$normal "$tmp/c_abi_prueba" || falla "c_abi_prueba"
+TECLON_PUERTO_5=$normal "$tmp/prueba_c_abi" || falla "prueba_c_abi"
 
 salida=$("$herramienta" --dispositivo "$normal" banda) || falla "banda: salida $?"
 grep -q '^Resultado: Verdadero$' <<<"$salida" || falla "banda: $salida"

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "BaseDatos.h"
-#include "cActualiza.h"
-#include "cBaseDatos.h"
-#include "cMensajes.h"
+#include "motores/Motor.h"
+#include "nucleo/cActualiza.h"
+#include "nucleo/cBaseDatos.h"
+#include "nucleo/cMensajes.h"
 
 namespace solvane {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "odbc/MotorOdbc.h"
+#include "motores/odbc/MotorOdbc.h"
 #include "sqlserver/Servido.h"
 
 namespace solvane::pruebas {

@@ -3,9 +3,9 @@
 
 #include <map>
 
-#include "BaseDatos.h"
-#include "Conexion.h"
-#include "odbc/CadenaOdbc.h"
+#include "motores/Motor.h"
+#include "motores/odbc/CadenaOdbc.h"
+#include "nucleo/Conexion.h"
 
 namespace solvane::odbc {
 namespace {

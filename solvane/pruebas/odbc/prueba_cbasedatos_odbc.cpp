@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "BancoOdbc.h"
-#include "cBaseDatos.h"
-#include "cMensajes.h"
+#include "nucleo/cBaseDatos.h"
+#include "nucleo/cMensajes.h"
 
 namespace solvane::pruebas {
 namespace {

@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "MotorConFallas.h"
-#include "Proceso.h"
-#include "cActualiza.h"
-#include "cBaseDatos.h"
-#include "cMensajes.h"
 #include "motor/Servidor.h"
+#include "nucleo/Proceso.h"
+#include "nucleo/cActualiza.h"
+#include "nucleo/cBaseDatos.h"
+#include "nucleo/cMensajes.h"
 
 namespace solvane::pruebas {
 

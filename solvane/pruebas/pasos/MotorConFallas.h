@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "BaseDatos.h"
+#include "motores/Motor.h"
 
 namespace solvane::pruebas {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "prueba_pasos25_apoyo.h"
+#include "ArnesPasos25.h"
 
 namespace pasos25 {
 namespace {

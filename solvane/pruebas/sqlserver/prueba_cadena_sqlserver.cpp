@@ -8,9 +8,9 @@
 #include <random>
 
 #include "Servido.h"
-#include "cBaseDatos.h"
-#include "cMensajes.h"
-#include "odbc/MotorOdbc.h"
+#include "motores/odbc/MotorOdbc.h"
+#include "nucleo/cBaseDatos.h"
+#include "nucleo/cMensajes.h"
 #include "pasos/ArnesCadena.h"
 
 namespace solvane::pruebas {

@@ -1,0 +1,310 @@
+// The ODBC engine of cBaseDatos: one connection, statements sent as loaded, flat transactions.
+#include "MotorOdbc.h"
+
+#include <cstdlib>
+#include <optional>
+#include <vector>
+
+#include "CadenaOdbc.h"
+#include "Odbc.h"
+
+namespace solvane {
+
+namespace {
+
+using odbc::Comprobar;
+using odbc::Intentar;
+using odbc::Manija;
+using odbc::Mascara;
+
+SQLCHAR* Texto(const std::string& s) {
+  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
+}
+
+SQLPOINTER Entero(SQLULEN valor) {
+  return reinterpret_cast<SQLPOINTER>(valor);
+}
+
+class MotorOdbc final : public MotorBD {
+ public:
+  explicit MotorOdbc(const odbc::AjustesOdbc& ajustes) : ajustes_(ajustes) {
+    mascara_.Agregar(ajustes.clave);
+    mascara_.Agregar(odbc::ValorEnCadena(ajustes.cadena, "pwd"));
+    mascara_.Agregar(odbc::ValorEnCadena(ajustes.cadena, "password"));
+  }
+  ~MotorOdbc() override { Desconectar(); }
+
+  void Conectar() override;
+  void Desconectar() noexcept override;
+  void Ejecutar(const std::string& sentencia) override;
+  PrimeraFila Consultar(const std::string& sentencia) override;
+  void Comenzar() override;
+  void Confirmar() override;
+  void Deshacer() noexcept override;
+  bool TransaccionAbierta() const override;
+  std::string NombreServidor() const override { return nombre_; }
+
+ private:
+  Manija NuevaSentencia() const;
+  PrimeraFila Leer(const std::string& sentencia) const;
+  std::string Info(SQLUSMALLINT dato) const;
+  bool FijarAutocommit(bool encendido) noexcept;
+  ErrorBD Revisar(const ErrorBD& e) const;
+
+  odbc::AjustesOdbc ajustes_;
+  Mascara mascara_;
+  Manija entorno_;
+  Manija conexion_;
+  bool conectado_ = false;
+  bool abierta_ = false;
+  bool sqlServer_ = false;
+  std::string nombre_;
+  // Why the connection was found lost; every later statement is refused with it.
+  mutable std::optional<ErrorBD> perdida_;
+};
+
+// A failed attempt leaves no handle behind, so the engine can be asked to connect again.
+void MotorOdbc::Conectar() {
+  if (conectado_) Desconectar();
+  try {
+    entorno_ = Manija(SQL_HANDLE_ENV, SQL_NULL_HANDLE, mascara_);
+    Comprobar(SQLSetEnvAttr(entorno_.get(), SQL_ATTR_ODBC_VERSION, Entero(SQL_OV_ODBC3), 0), entorno_,
+              "SQLSetEnvAttr", mascara_);
+    conexion_ = Manija(SQL_HANDLE_DBC, entorno_.get(), mascara_);
+    // A driver that cannot bound the login wait still gets to try; the wait is then its own.
+    if (ajustes_.tiempoConexion > 0)
+      Intentar(SQLSetConnectAttr(conexion_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                                 Entero(static_cast<SQLULEN>(ajustes_.tiempoConexion)), 0),
+               conexion_, "SQLSetConnectAttr", mascara_);
+    std::string cadena = odbc::CadenaCompleta(ajustes_);
+    std::vector<SQLCHAR> salida(1024);
+    SQLSMALLINT largo = 0;
+    const SQLRETURN rc =
+        SQLDriverConnect(conexion_.get(), nullptr, Texto(cadena), SQL_NTS, salida.data(),
+                         static_cast<SQLSMALLINT>(salida.size()), &largo, SQL_DRIVER_NOPROMPT);
+    std::fill(cadena.begin(), cadena.end(), '\0');
+    std::fill(salida.begin(), salida.end(), SQLCHAR{0});
+    // Some drivers' reasons ("connect failed") do not say what was tried: the string, masked, does.
+    if (auto error = odbc::Diagnosticar(rc, conexion_.tipo(), conexion_.get(), "SQLDriverConnect", mascara_))
+      throw ErrorBD(error->Numero,
+                    error->Descripcion + " - Cadena: " + mascara_.Aplicar(odbc::CadenaCompleta(ajustes_)));
+    conectado_ = true;
+
+    const std::string dbms = Info(SQL_DBMS_NAME);
+    const std::string version = Info(SQL_DBMS_VER);
+    const std::string servidor = Info(SQL_SERVER_NAME);
+    sqlServer_ = dbms.find("SQL Server") != std::string::npos;
+    nombre_ = dbms + (version.empty() ? "" : " " + version) + (servidor.empty() ? "" : " en " + servidor);
+  } catch (...) {
+    Desconectar();
+    throw;
+  }
+}
+
+// Rollback first: a driver refuses to disconnect with a transaction open (SQLSTATE 25000) and would
+// leave both the connection and the transaction, with its locks, behind.
+void MotorOdbc::Desconectar() noexcept {
+  if (conectado_) {
+    if (abierta_) Deshacer();
+    if (!Intentar(SQLDisconnect(conexion_.get()), conexion_, "SQLDisconnect", mascara_)) {
+      Intentar(SQLEndTran(SQL_HANDLE_DBC, conexion_.get(), SQL_ROLLBACK), conexion_, "SQLEndTran", mascara_);
+      Intentar(SQLDisconnect(conexion_.get()), conexion_, "SQLDisconnect", mascara_);
+    }
+  }
+  conexion_.Liberar();
+  entorno_.Liberar();
+  conectado_ = false;
+  abierta_ = false;
+  perdida_.reset();
+  nombre_.clear();
+}
+
+Manija MotorOdbc::NuevaSentencia() const {
+  if (!conectado_) throw ErrorBD(-1, "No hay conexión con la base de datos");
+  if (perdida_) throw *perdida_;
+  Manija st(SQL_HANDLE_STMT, conexion_.get(), mascara_);
+  if (ajustes_.tiempoSentencia > 0)
+    Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_QUERY_TIMEOUT,
+                            Entero(static_cast<SQLULEN>(ajustes_.tiempoSentencia)), 0),
+             st, "SQLSetStmtAttr", mascara_);
+  return st;
+}
+
+// Every result of the batch is walked: SQL Server reports an error in a later statement of the
+// batch only when its result is reached.
+void MotorOdbc::Ejecutar(const std::string& sentencia) {
+  Manija st = NuevaSentencia();
+  try {
+    Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
+    while (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) != SQL_NO_DATA) {
+    }
+  } catch (const ErrorBD& e) {
+    throw Revisar(e);
+  }
+}
+
+PrimeraFila MotorOdbc::Consultar(const std::string& sentencia) {
+  try {
+    return Leer(sentencia);
+  } catch (const ErrorBD& e) {
+    throw Revisar(e);
+  }
+}
+
+// A failure because the server went away says so (the driver's own words are often just "Unknown
+// error"), and every statement after it is refused with the same reason.
+ErrorBD MotorOdbc::Revisar(const ErrorBD& e) const {
+  if (perdida_) return *perdida_;
+  SQLUINTEGER muerta = SQL_CD_FALSE;
+  if (Intentar(SQLGetConnectAttr(conexion_.get(), SQL_ATTR_CONNECTION_DEAD, &muerta, 0, nullptr), conexion_,
+               "SQLGetConnectAttr", mascara_) &&
+      muerta == SQL_CD_TRUE)
+    perdida_ = ErrorBD(e.Numero, "Se perdió la conexión con el servidor: " + e.Descripcion);
+  return perdida_ ? *perdida_ : e;
+}
+
+// Only the first row is ever read, and the cursor is closed right after the fetch (on SQL Server
+// that cancels the rest of the stream), so a probe costs the same on any size of table. Other
+// drivers are also told to keep one row; SQL Server's are not, since some do it with a session-wide
+// SET ROWCOUNT that would then cut short the next UPDATE.
+PrimeraFila MotorOdbc::Leer(const std::string& sentencia) const {
+  Manija st = NuevaSentencia();
+  if (!sqlServer_)
+    Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_MAX_ROWS, Entero(1), 0), st, "SQLSetStmtAttr", mascara_);
+  Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
+
+  PrimeraFila r;
+  SQLSMALLINT columnas = 0;
+  for (;;) {  // counts of a leading UPDATE or SET are skipped up to the first set of rows
+    Comprobar(SQLNumResultCols(st.get(), &columnas), st, "SQLNumResultCols", mascara_);
+    if (columnas > 0) break;
+    if (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) == SQL_NO_DATA) return r;
+  }
+
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
+    std::vector<SQLCHAR> nombre(256);
+    SQLSMALLINT largo = 0, tipo = 0, decimales = 0, nulos = 0;
+    SQLULEN tamano = 0;
+    Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo,
+                             &tipo, &tamano, &decimales, &nulos),
+              st, "SQLDescribeCol", mascara_);
+    if (largo >= static_cast<SQLSMALLINT>(nombre.size())) {
+      nombre.resize(static_cast<std::size_t>(largo) + 1);
+      Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo,
+                               &tipo, &tamano, &decimales, &nulos),
+                st, "SQLDescribeCol", mascara_);
+    }
+    r.Columnas.emplace_back(reinterpret_cast<const char*>(nombre.data()));
+  }
+
+  if (Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA) {
+    std::vector<ValorCampo> fila;
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
+      std::string valor;
+      bool nulo = false;
+      char trozo[1024];
+      for (;;) {  // long values come in pieces
+        SQLLEN indicador = 0;
+        const SQLRETURN rc = Comprobar(SQLGetData(st.get(), c, SQL_C_CHAR, trozo, sizeof trozo, &indicador),
+                                       st, "SQLGetData", mascara_);
+        if (rc == SQL_NO_DATA) break;
+        if (indicador == SQL_NULL_DATA) {
+          nulo = true;
+          break;
+        }
+        const bool entero =
+            rc == SQL_SUCCESS && indicador != SQL_NO_TOTAL && indicador < static_cast<SQLLEN>(sizeof trozo);
+        valor.append(trozo, entero ? static_cast<std::size_t>(indicador) : sizeof trozo - 1);
+        if (entero) break;
+      }
+      fila.push_back(nulo ? ValorCampo() : ValorCampo(std::move(valor)));
+    }
+    r.Fila = std::move(fila);
+  }
+  Comprobar(SQLFreeStmt(st.get(), SQL_CLOSE), st, "SQLFreeStmt", mascara_);
+  return r;
+}
+
+std::string MotorOdbc::Info(SQLUSMALLINT dato) const {
+  std::vector<SQLCHAR> texto(256);
+  SQLSMALLINT largo = 0;
+  if (!Intentar(
+          SQLGetInfo(conexion_.get(), dato, texto.data(), static_cast<SQLSMALLINT>(texto.size()), &largo),
+          conexion_, "SQLGetInfo", mascara_))
+    return {};
+  return reinterpret_cast<const char*>(texto.data());
+}
+
+bool MotorOdbc::FijarAutocommit(bool encendido) noexcept {
+  return Intentar(SQLSetConnectAttr(conexion_.get(), SQL_ATTR_AUTOCOMMIT,
+                                    Entero(encendido ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0),
+                  conexion_, "SQLSetConnectAttr", mascara_);
+}
+
+// On SQL Server the transaction is spelt out in T-SQL, so that @@TRANCOUNT tells exactly whether
+// the server still holds it; elsewhere it is the driver's (autocommit off until the commit or rollback).
+void MotorOdbc::Comenzar() {
+  if (!conectado_) throw ErrorBD(-1, "No hay conexión con la base de datos");
+  if (abierta_) return;
+  if (sqlServer_)
+    Ejecutar("BEGIN TRANSACTION");
+  else
+    Comprobar(SQLSetConnectAttr(conexion_.get(), SQL_ATTR_AUTOCOMMIT, Entero(SQL_AUTOCOMMIT_OFF), 0),
+              conexion_, "SQLSetConnectAttr", mascara_);
+  abierta_ = true;
+}
+
+// A refused commit leaves the transaction open for the caller's rollback.
+void MotorOdbc::Confirmar() {
+  if (!conectado_ || !abierta_)
+    throw ErrorBD(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  if (sqlServer_) {
+    Ejecutar("COMMIT TRANSACTION");
+    abierta_ = false;
+    return;
+  }
+  Comprobar(SQLEndTran(SQL_HANDLE_DBC, conexion_.get(), SQL_COMMIT), conexion_, "SQLEndTran", mascara_);
+  abierta_ = false;
+  if (!FijarAutocommit(true)) throw ErrorBD(-1, "No se pudo volver a la confirmación automática");
+}
+
+// Rollback before autocommit goes back on: switching it on with work pending would commit that work.
+void MotorOdbc::Deshacer() noexcept {
+  if (!conectado_ || !abierta_) return;
+  abierta_ = false;
+  if (sqlServer_) {
+    try {
+      Ejecutar("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION");
+    } catch (...) {  // a lost connection took the transaction with it
+    }
+    return;
+  }
+  Intentar(SQLEndTran(SQL_HANDLE_DBC, conexion_.get(), SQL_ROLLBACK), conexion_, "SQLEndTran", mascara_);
+  FijarAutocommit(true);
+}
+
+// SQL Server ends a transaction by itself on some errors (conversion errors, for one); ask it.
+// Other engines give no way to tell, so our own flag answers. A server that cannot be asked has lost
+// the connection: the answer is then "open", so that the caller goes on to the next statement and is
+// told of the lost connection itself, not of a transaction the server ended.
+bool MotorOdbc::TransaccionAbierta() const {
+  if (!conectado_ || !abierta_) return false;
+  if (!sqlServer_) return true;
+  if (perdida_) return true;
+  try {
+    const PrimeraFila r = Leer("SELECT @@TRANCOUNT");
+    return r.Fila && !r.Fila->empty() && (*r.Fila)[0] && std::atol((*r.Fila)[0]->c_str()) > 0;
+  } catch (const ErrorBD& e) {
+    if (!perdida_) perdida_ = ErrorBD(e.Numero, "Se perdió la conexión con el servidor: " + e.Descripcion);
+    return true;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<MotorBD> CrearMotorOdbc(const std::map<std::string, std::string>& ajustes,
+                                        const std::string& archivo) {
+  return std::make_unique<MotorOdbc>(odbc::LeerAjustes(ajustes, archivo, std::getenv("PAGORA_CLAVE")));
+}
+
+}  // namespace solvane
