@@ -81,19 +81,11 @@ void Columna::CopiarDe(std::size_t destino, const Columna& otra, std::size_t f) 
 }
 
 void Columna::Truncar(std::size_t n) {
-  nulo.resize(n);
-  if (Textual())
-    ref.resize(n);
-  else
-    num.resize(n);
+  Vectores([n](auto& v) { v.resize(n); });
 }
 
 void Columna::Reservar(std::size_t n) {
-  nulo.reserve(n);
-  if (Textual())
-    ref.reserve(n);
-  else
-    num.reserve(n);
+  Vectores([n](auto& v) { v.reserve(n); });
 }
 
 void Columna::Intercambiar(Columna& otra) {

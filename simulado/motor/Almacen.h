@@ -50,6 +50,17 @@ struct Columna {
   void PonerTexto(std::size_t f, std::string_view s);
   // An empty column with the same definition.
   std::shared_ptr<Columna> Vacia() const;
+
+ private:
+  // Calls `fn` on each vector that holds one entry a row: the NULL flags and this type's values.
+  template <typename F>
+  void Vectores(F&& fn) {
+    fn(nulo);
+    if (Textual())
+      fn(ref);
+    else
+      fn(num);
+  }
 };
 
 struct Restriccion {

@@ -116,10 +116,12 @@ class Analizador {
     return e;
   }
 
+  PExpr Cadena(const char* palabra, Expr::K k, PExpr (Analizador::*operando)());
   PExpr Condicion();
   PExpr CondicionY();
   PExpr CondicionNo();
   static bool TextoLiteral(const Expr& e);
+  PExpr Operacion(PExpr a, PExpr (Analizador::*operando)());
   PExpr Suma();
   PExpr Producto();
   PExpr Unario();

@@ -74,32 +74,37 @@ void Servidor::Impl::DeshacerHasta(std::size_t marca) {
 std::vector<const std::vector<std::string>*> Servidor::Impl::ColumnasUnicas(
     const Tabla& t, std::vector<std::string>* nombres) const {
   std::vector<const std::vector<std::string>*> r;
+  auto agregar = [&](const auto& x) {
+    r.push_back(&x.columnas);
+    if (nombres) nombres->push_back(x.nombre);
+  };
   for (const auto& x : t.e.restr)
-    if (x.tipo != TR::DF) {
-      r.push_back(&x.columnas);
-      if (nombres) nombres->push_back(x.nombre);
-    }
+    if (x.tipo != TR::DF) agregar(x);
   for (const auto& x : t.e.indices)
-    if (x.unico) {
-      r.push_back(&x.columnas);
-      if (nombres) nombres->push_back(x.nombre);
-    }
+    if (x.unico) agregar(x);
   return r;
 }
+
+namespace {
+
+// One column's part of a key: NULLs equal each other (a unique key holds one), texts as the collation
+// compares them.
+void AgregarAClave(std::string& k, const Valor& v) {
+  if (v.Nulo())
+    k += '\x01';
+  else if (v.clase == Valor::Clase::Texto)
+    k += ClaveTexto(v.s);
+  else
+    k += Imprimir(v);
+  k += '\0';
+}
+
+}  // namespace
 
 std::string Servidor::Impl::Clave(const Tabla& t, const std::vector<std::string>& cols,
                                   const std::function<Valor(int)>& leer) {
   std::string k;
-  for (const auto& c : cols) {
-    const Valor v = leer(t.Columna(c));
-    if (v.Nulo())
-      k += '\x01';
-    else if (v.clase == Valor::Clase::Texto)
-      k += ClaveTexto(v.s);
-    else
-      k += Imprimir(v);
-    k += '\0';
-  }
+  for (const auto& c : cols) AgregarAClave(k, leer(t.Columna(c)));
   return k;
 }
 
@@ -171,16 +176,7 @@ void Servidor::Impl::AnotarClaves(Tabla& t, std::vector<Grupo>& grupos, const st
   for (std::size_t g = 0; g < grupos.size(); ++g) {
     std::string& k = claves[g];
     k.clear();
-    for (int i : grupos[g].indices) {
-      const Valor& v = fila[static_cast<std::size_t>(i)];
-      if (v.Nulo())
-        k += '\x01';
-      else if (v.clase == Valor::Clase::Texto)
-        k += ClaveTexto(v.s);
-      else
-        k += Imprimir(v);
-      k += '\0';
-    }
+    for (int i : grupos[g].indices) AgregarAClave(k, fila[static_cast<std::size_t>(i)]);
     if (grupos[g].conjunto->count(k) != 0) {
       auto leer = [&](int i) { return fila[static_cast<std::size_t>(i)]; };
       throw ErrorSql(NumeroDuplicado(t, grupos[g].nombre),

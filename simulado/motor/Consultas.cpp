@@ -126,19 +126,16 @@ int Servidor::Impl::Cumple(const Expr& e, const Fila& f) {
       if (nulo) return -1;
       return e.negado ? 1 : 0;
     }
-    case Expr::K::Y: {
-      const int a = Cumple(*e.hijos[0], f);
-      if (a == 0) return 0;
-      const int b = Cumple(*e.hijos[1], f);
-      if (b == 0) return 0;
-      return (a == 1 && b == 1) ? 1 : -1;
-    }
+    case Expr::K::Y:
     case Expr::K::O: {
+      // A false side decides AND and a true side decides OR, without the other side being evaluated;
+      // otherwise an unknown side makes the whole unknown.
+      const int decide = e.k == Expr::K::Y ? 0 : 1;
       const int a = Cumple(*e.hijos[0], f);
-      if (a == 1) return 1;
+      if (a == decide) return decide;
       const int b = Cumple(*e.hijos[1], f);
-      if (b == 1) return 1;
-      return (a == 0 && b == 0) ? 0 : -1;
+      if (b == decide) return decide;
+      return (a < 0 || b < 0) ? -1 : 1 - decide;
     }
     case Expr::K::No: {
       const int a = Cumple(*e.hijos[0], f);
@@ -289,37 +286,8 @@ Resultado Servidor::Impl::Seleccionar(Sentencia& s, std::size_t maxFilas) {
 }
 
 TipoResultado Servidor::Impl::TipoDeResultado(const TipoCol& t) {
-  using C = TipoResultado::Clase;
   TipoResultado r;
-  switch (t.tipo) {
-    case Tipo::Bit:
-      r.clase = C::Bit;
-      break;
-    case Tipo::TinyInt:
-      r.clase = C::TinyInt;
-      break;
-    case Tipo::SmallInt:
-      r.clase = C::SmallInt;
-      break;
-    case Tipo::Int:
-      r.clase = C::Int;
-      break;
-    case Tipo::Decimal:
-      r.clase = C::Decimal;
-      break;
-    case Tipo::Char:
-      r.clase = C::Char;
-      break;
-    case Tipo::VarChar:
-      r.clase = C::VarChar;
-      break;
-    case Tipo::SmallDateTime:
-      r.clase = C::SmallDateTime;
-      break;
-    case Tipo::DateTime:
-      r.clase = C::DateTime;
-      break;
-  }
+  r.clase = t.tipo;
   r.largo = t.largo;
   r.precision = t.precision;
   r.escala = t.escala;

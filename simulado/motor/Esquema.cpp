@@ -57,9 +57,24 @@ std::shared_ptr<Columna> Servidor::Impl::NuevaColumna(const DefColumna& d, const
   return c;
 }
 
+namespace {
+
+std::string TextoYaExiste(const std::string& nombre) {
+  return "There is already an object named '" + nombre + "' in the database.";
+}
+
+}  // namespace
+
+void Servidor::Impl::ComprobarNombreNuevo(const NombreObjeto& o) const {
+  if (!EsquemaPropio(o))
+    throw ErrorSql(2760, "The specified schema name \"" + o.esquema +
+                             "\" either does not exist or you do not have permission to use it.");
+  if (NombreUsado(o.nombre)) throw ErrorSql(2714, TextoYaExiste(o.nombre));
+}
+
 void Servidor::Impl::ComprobarNombreRestriccion(const std::string& nombre, std::set<std::string>& nuevos) {
   if (NombreUsado(nombre) || !nuevos.insert(Minusculas(nombre)).second)
-    throw Doble(2714, "There is already an object named '" + nombre + "' in the database.", kNoRestriccion);
+    throw Doble(2714, TextoYaExiste(nombre), kNoRestriccion);
 }
 
 int Servidor::Impl::SiguienteIndid(const Tabla& t, bool agrupado) const {
@@ -164,11 +179,7 @@ void Servidor::Impl::AgregarDefecto(Tabla& t, const DefRestriccion& d, std::stri
 }
 
 Resultado Servidor::Impl::CrearTabla(Sentencia& s) {
-  if (!EsquemaPropio(s.objeto))
-    throw ErrorSql(2760, "The specified schema name \"" + s.objeto.esquema +
-                             "\" either does not exist or you do not have permission to use it.");
-  if (NombreUsado(s.objeto.nombre))
-    throw ErrorSql(2714, "There is already an object named '" + s.objeto.nombre + "' in the database.");
+  ComprobarNombreNuevo(s.objeto);
   auto t = std::make_shared<Tabla>();
   t->nombre = s.objeto.nombre;
   std::vector<DefRestriccion> claves;
@@ -421,11 +432,7 @@ Resultado Servidor::Impl::CrearIndice(Sentencia& s) {
 }
 
 Resultado Servidor::Impl::CrearVista(Sentencia& s) {
-  if (!EsquemaPropio(s.objeto))
-    throw ErrorSql(2760, "The specified schema name \"" + s.objeto.esquema +
-                             "\" either does not exist or you do not have permission to use it.");
-  if (NombreUsado(s.objeto.nombre))
-    throw ErrorSql(2714, "There is already an object named '" + s.objeto.nombre + "' in the database.");
+  ComprobarNombreNuevo(s.objeto);
   // The view does not exist while it is made, also when a script makes it.
   if (Nombra(*s.consulta, s.objeto.nombre))
     throw ErrorSql(208, "Invalid object name '" + TextoNombre(s.objeto) + "'.");

@@ -5,6 +5,20 @@
 
 namespace simulado {
 
+namespace {
+
+// INSERT and UPDATE give a column named twice the same text.
+ErrorSql ColumnaRepetida(const std::string& n) {
+  return ErrorSql(264, "The column name '" + n +
+                           "' is specified more than once in the SET clause or column list of an INSERT. A "
+                           "column cannot be assigned more than one value in the same clause. Modify the "
+                           "clause to make sure that a column is updated only once. If this statement "
+                           "updates or inserts columns into a view, column aliasing can conceal the "
+                           "duplication in your code.");
+}
+
+}  // namespace
+
 std::int64_t Servidor::Impl::SiguienteIdentidad(Columna& c) {
   const std::int64_t v = c.generado ? c.actual + c.incremento : c.semilla;
   Convertir(Valor::Entero(v), c.tipo);
@@ -23,14 +37,7 @@ Resultado Servidor::Impl::Insertar(Sentencia& s) {
     for (const auto& n : s.listaCols) {
       const int i = t->Columna(n);
       if (i < 0) throw ErrorSql(207, "Invalid column name '" + n + "'.");
-      if (std::find(destino.begin(), destino.end(), i) != destino.end())
-        throw ErrorSql(264,
-                       "The column name '" + n +
-                           "' is specified more than once in the SET clause or column list of an INSERT. A "
-                           "column cannot be assigned more than one value in the same clause. Modify the "
-                           "clause to make sure that a column is updated only once. If this statement "
-                           "updates or inserts columns into a view, column aliasing can conceal the "
-                           "duplication in your code.");
+      if (std::find(destino.begin(), destino.end(), i) != destino.end()) throw ColumnaRepetida(n);
       destino.push_back(i);
     }
   }
@@ -113,17 +120,6 @@ Resultado Servidor::Impl::Insertar(Sentencia& s) {
   return r;
 }
 
-Origen Servidor::Impl::OrigenDe(const std::shared_ptr<Tabla>& t) {
-  Origen o;
-  o.nombre = t->nombre;
-  o.tabla = t;
-  for (const auto& c : t->e.cols) {
-    o.nombres.push_back(c->nombre);
-    o.tipos.push_back(c->tipo);
-  }
-  return o;
-}
-
 bool Servidor::Impl::EnClave(const Tabla& t, const std::string& col) const {
   for (const auto* cols : ColumnasUnicas(t, nullptr))
     for (const auto& c : *cols)
@@ -140,14 +136,7 @@ Resultado Servidor::Impl::Actualizar(Sentencia& s) {
     const int i = t->Columna(nombre);
     if (i < 0) throw ErrorSql(207, "Invalid column name '" + nombre + "'.");
     const auto ui = static_cast<std::size_t>(i);
-    if (std::find(cols.begin(), cols.end(), ui) != cols.end())
-      throw ErrorSql(264,
-                     "The column name '" + nombre +
-                         "' is specified more than once in the SET clause or column list of an INSERT. A "
-                         "column cannot be assigned more than one value in the same clause. Modify the "
-                         "clause to make sure that a column is updated only once. If this statement "
-                         "updates or inserts columns into a view, column aliasing can conceal the "
-                         "duplication in your code.");
+    if (std::find(cols.begin(), cols.end(), ui) != cols.end()) throw ColumnaRepetida(nombre);
     if (t->e.cols[ui]->identidad) throw ErrorSql(8102, "Cannot update identity column '" + nombre + "'.");
     Ligar(*e, o);
     cols.push_back(ui);

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "Texto.h"
+
 namespace simulado {
 
 namespace {
@@ -38,7 +40,7 @@ std::vector<Token> Tokens(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     const char c = s[i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+    if (Blanco(c)) {
       ++i;
       continue;
     }

@@ -120,22 +120,24 @@ Origen Servidor::Impl::Catalogo(const NombreObjeto& o) {
   return r;
 }
 
+Origen Servidor::Impl::OrigenDe(const std::shared_ptr<Tabla>& t) {
+  Origen o;
+  o.nombre = t->nombre;
+  o.tabla = t;
+  for (const auto& c : t->e.cols) {
+    o.nombres.push_back(c->nombre);
+    o.tipos.push_back(c->tipo);
+  }
+  return o;
+}
+
 Origen Servidor::Impl::AbrirOrigen(const NombreObjeto& o) {
   const std::string n = Minusculas(o.nombre);
   const std::string e = Minusculas(o.esquema);
   if (((e.empty() || e == "dbo" || e == "sys") && (n == "sysobjects" || n == "sysindexes")) ||
       (e == "information_schema" && n == "columns"))
     return Catalogo(o);
-  if (auto t = BuscarTabla(o)) {
-    Origen r;
-    r.nombre = t->nombre;
-    r.tabla = t;
-    for (const auto& c : t->e.cols) {
-      r.nombres.push_back(c->nombre);
-      r.tipos.push_back(c->tipo);
-    }
-    return r;
-  }
+  if (auto t = BuscarTabla(o)) return OrigenDe(t);
   if (auto v = BuscarVista(o)) {
     // Views made in a script are not checked, so they may name each other in a cycle.
     if (vistasAbiertas >= kVistasAnidadas)

@@ -1,6 +1,7 @@
 // The simulated server: one statement dispatched to its kind, batches, scripts and the public face.
 #include "Servidor.h"
 
+#include "Errores.h"
 #include "ServidorImpl.h"
 
 namespace simulado {
@@ -11,13 +12,11 @@ Resultado Servidor::Impl::Una(Sentencia& s, std::size_t maxFilas) {
       ++nivel;
       return {};
     case Sentencia::K::Commit:
-      if (nivel == 0)
-        throw ErrorSql(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+      if (nivel == 0) throw SinTransaccion(true);
       if (--nivel == 0) log.clear();
       return {};
     case Sentencia::K::Rollback:
-      if (nivel == 0)
-        throw ErrorSql(3903, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+      if (nivel == 0) throw SinTransaccion(false);
       DeshacerHasta(0);
       nivel = 0;
       return {};
@@ -136,7 +135,7 @@ void Servidor::EjecutarScript(std::string_view script) {
   std::size_t inicio = 0;
   auto correr = [&](std::size_t fin) {
     const std::string_view lote = script.substr(inicio, fin - inicio);
-    if (lote.find_first_not_of(" \t\r\n") != std::string_view::npos) Ejecutar(lote);
+    if (!Recortar(lote, kBlancosSql).empty()) Ejecutar(lote);
   };
   CadaLinea(script, [&](std::size_t pos, std::size_t fin) {
     if (EsSeparador(script.substr(pos, fin - pos))) {

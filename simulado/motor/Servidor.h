@@ -24,9 +24,22 @@ class ErrorSql : public std::runtime_error {
   std::string descripcion;
 };
 
+// The types a column can be declared with.
+enum class Tipo : std::uint8_t {
+  Bit,
+  TinyInt,
+  SmallInt,
+  Int,
+  Decimal,
+  Char,
+  VarChar,
+  SmallDateTime,
+  DateTime
+};
+
 // The declared type of a result column: what a client on the wire needs to decode its values.
 struct TipoResultado {
-  enum class Clase : std::uint8_t { Bit, TinyInt, SmallInt, Int, Decimal, Char, VarChar, SmallDateTime, DateTime };
+  using Clase = Tipo;
   Clase clase = Clase::Int;
   int largo = 0;      // char, varchar
   int precision = 0;  // decimal
@@ -39,7 +52,7 @@ constexpr int kErrorVolcado = 50000;
 
 struct Resultado {
   std::vector<std::string> columnas;
-  std::vector<TipoResultado> tipos;  // one per column of a SELECT
+  std::vector<TipoResultado> tipos;                            // one per column of a SELECT
   std::vector<std::vector<std::optional<std::string>>> filas;  // values as SQL Server prints them
   long filasAfectadas = 0;
   bool contadas = false;  // SELECT, INSERT, UPDATE, DELETE: filasAfectadas means something

@@ -146,6 +146,7 @@ struct Servidor::Impl {
   // ---- sources of rows (Origenes.cpp) ----
 
   Origen Catalogo(const NombreObjeto& o);
+  static Origen OrigenDe(const std::shared_ptr<Tabla>& t);
   Origen AbrirOrigen(const NombreObjeto& o);
   void ArmarUnion(Origen& r, Consulta& c, const std::string& vista);
   static Origen Vacio();
@@ -174,7 +175,6 @@ struct Servidor::Impl {
 
   std::int64_t SiguienteIdentidad(Columna& c);
   Resultado Insertar(Sentencia& s);
-  Origen OrigenDe(const std::shared_ptr<Tabla>& t);
   bool EnClave(const Tabla& t, const std::string& col) const;
   Resultado Actualizar(Sentencia& s);
   Resultado Borrar(Sentencia& s);
@@ -184,6 +184,8 @@ struct Servidor::Impl {
   std::string NombreDefecto(const Tabla& t, const std::string& col);
   std::string NombreClave(const Tabla& t, TR tipo);
   std::shared_ptr<Columna> NuevaColumna(const DefColumna& d, const std::string& tabla);
+  // A table or view about to be made: 2760 outside dbo, 2714 on a name in use.
+  void ComprobarNombreNuevo(const NombreObjeto& o) const;
   void ComprobarNombreRestriccion(const std::string& nombre, std::set<std::string>& nuevos);
   int SiguienteIndid(const Tabla& t, bool agrupado) const;
   const std::string* IndiceAgrupado(const Tabla& t) const;

@@ -78,26 +78,24 @@ Nucleo Analizador::UnNucleo() {
   return n;
 }
 
-PExpr Analizador::Condicion() {
-  PExpr a = CondicionY();
-  while (Acepta("or")) {
-    PExpr o = Nodo(Expr::K::O);
-    o->hijos.push_back(std::move(a));
-    o->hijos.push_back(CondicionY());
-    a = Medido(std::move(o));
+// Operands joined by one keyword, grouped from the left: a OR b OR c is (a OR b) OR c.
+PExpr Analizador::Cadena(const char* palabra, Expr::K k, PExpr (Analizador::*operando)()) {
+  PExpr a = (this->*operando)();
+  while (Acepta(palabra)) {
+    PExpr n = Nodo(k);
+    n->hijos.push_back(std::move(a));
+    n->hijos.push_back((this->*operando)());
+    a = Medido(std::move(n));
   }
   return a;
 }
 
+PExpr Analizador::Condicion() {
+  return Cadena("or", Expr::K::O, &Analizador::CondicionY);
+}
+
 PExpr Analizador::CondicionY() {
-  PExpr a = CondicionNo();
-  while (Acepta("and")) {
-    PExpr y = Nodo(Expr::K::Y);
-    y->hijos.push_back(std::move(a));
-    y->hijos.push_back(CondicionNo());
-    a = Medido(std::move(y));
-  }
-  return a;
+  return Cadena("and", Expr::K::Y, &Analizador::CondicionNo);
 }
 
 PExpr Analizador::CondicionNo() {
@@ -150,14 +148,20 @@ bool Analizador::TextoLiteral(const Expr& e) {
   return e.k == Expr::K::Literal && e.valor.clase == Valor::Clase::Texto;
 }
 
+// The arithmetic operator at the current token between `a` and the operand that follows it.
+PExpr Analizador::Operacion(PExpr a, PExpr (Analizador::*operando)()) {
+  PExpr b = Nodo(Expr::K::Binaria);
+  b->op = Ver().texto;
+  ++i_;
+  b->hijos.push_back(std::move(a));
+  b->hijos.push_back((this->*operando)());
+  return b;
+}
+
 PExpr Analizador::Suma() {
   PExpr a = Producto();
   while (EsSim("+") || EsSim("-")) {
-    PExpr b = Nodo(Expr::K::Binaria);
-    b->op = Ver().texto;
-    ++i_;
-    b->hijos.push_back(std::move(a));
-    b->hijos.push_back(Producto());
+    PExpr b = Operacion(std::move(a), &Analizador::Producto);
     // Quoted pieces joined with + are one text (how a dump writes a text holding a GO line), so
     // a long text does not become a tall tree.
     if (b->op == "+" && TextoLiteral(*b->hijos[0]) && TextoLiteral(*b->hijos[1])) {
@@ -172,14 +176,7 @@ PExpr Analizador::Suma() {
 
 PExpr Analizador::Producto() {
   PExpr a = Unario();
-  while (EsSim("*") || EsSim("/")) {
-    PExpr b = Nodo(Expr::K::Binaria);
-    b->op = Ver().texto;
-    ++i_;
-    b->hijos.push_back(std::move(a));
-    b->hijos.push_back(Unario());
-    a = Medido(std::move(b));
-  }
+  while (EsSim("*") || EsSim("/")) a = Medido(Operacion(std::move(a), &Analizador::Unario));
   return a;
 }
 

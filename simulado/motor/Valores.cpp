@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <utility>
 
 namespace simulado {
 
@@ -72,12 +73,6 @@ Valor DecimalAjustado(i128 r, int escala) {
   }
   if (!CabeEn64(r)) throw Desborde("expression", "numeric");
   return Valor::Decimal(static_cast<std::int64_t>(r), escala);
-}
-
-std::string_view Recortar(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 std::size_t Caracteres(std::string_view s) {
@@ -331,26 +326,14 @@ bool EsFecha(Tipo t) {
 }
 
 std::string NombreTipo(Tipo t) {
-  switch (t) {
-    case Tipo::Bit:
-      return "bit";
-    case Tipo::TinyInt:
-      return "tinyint";
-    case Tipo::SmallInt:
-      return "smallint";
-    case Tipo::Int:
-      return "int";
-    case Tipo::Decimal:
-      return "decimal";
-    case Tipo::Char:
-      return "char";
-    case Tipo::VarChar:
-      return "varchar";
-    case Tipo::SmallDateTime:
-      return "smalldatetime";
-    case Tipo::DateTime:
-      return "datetime";
-  }
+  static constexpr std::pair<Tipo, const char*> kNombres[] = {
+      {Tipo::Bit, "bit"},           {Tipo::TinyInt, "tinyint"},
+      {Tipo::SmallInt, "smallint"}, {Tipo::Int, "int"},
+      {Tipo::Decimal, "decimal"},   {Tipo::Char, "char"},
+      {Tipo::VarChar, "varchar"},   {Tipo::SmallDateTime, "smalldatetime"},
+      {Tipo::DateTime, "datetime"}};
+  for (const auto& [tipo, nombre] : kNombres)
+    if (tipo == t) return nombre;
   return "int";
 }
 
@@ -592,11 +575,9 @@ std::string Imprimir(const Valor& v) {
   return {};
 }
 
+// A carriage return counts as a blank only at the end, where a CRLF file puts it.
 bool EsSeparador(std::string_view linea) {
-  while (!linea.empty() && (linea.back() == '\r' || linea.back() == ' ' || linea.back() == '\t'))
-    linea.remove_suffix(1);
-  while (!linea.empty() && (linea.front() == ' ' || linea.front() == '\t')) linea.remove_prefix(1);
-  return MismoNombre(linea, "go");
+  return MismoNombre(Recortar(RecortarFinal(linea, " \t\r")), "go");
 }
 
 std::string Literal(const Valor& v) {
@@ -618,37 +599,16 @@ std::string Literal(const Valor& v) {
 }
 
 std::string ClaveTexto(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  std::string r(s);
+  std::string r(RecortarFinal(s, " "));
   for (std::size_t i = 0; i < r.size(); ++i) {
-    const auto c = static_cast<unsigned char>(r[i]);
-    if (c >= 'A' && c <= 'Z') {
-      r[i] = static_cast<char>(c + 32);
-    } else if (c == 0xC3 && i + 1 < r.size()) {
+    r[i] = Minuscula(r[i]);
+    if (static_cast<unsigned char>(r[i]) == 0xC3 && i + 1 < r.size()) {
       // Latin-1 capitals in UTF-8 (À..Þ except ×) fold to their small letters.
       const auto d = static_cast<unsigned char>(r[i + 1]);
       if (d >= 0x80 && d <= 0x9E && d != 0x97) r[i + 1] = static_cast<char>(d + 0x20);
       ++i;
     }
   }
-  return r;
-}
-
-bool MismoNombre(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string Minusculas(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   return r;
 }
 

@@ -6,10 +6,9 @@
 #include <string_view>
 
 #include "Servidor.h"
+#include "Texto.h"
 
 namespace simulado {
-
-enum class Tipo { Bit, TinyInt, SmallInt, Int, Decimal, Char, VarChar, SmallDateTime, DateTime };
 
 struct TipoCol {
   Tipo tipo = Tipo::Int;
@@ -37,29 +36,21 @@ struct Valor {
   std::string s;
 
   bool Nulo() const { return clase == Clase::Nulo; }
-  static Valor Entero(std::int64_t v) {
-    Valor r;
-    r.clase = Clase::Entero;
-    r.n = v;
-    return r;
-  }
-  static Valor Decimal(std::int64_t v, int escala) {
-    Valor r;
-    r.clase = Clase::Decimal;
-    r.n = v;
-    r.escala = escala;
-    return r;
-  }
+  static Valor Entero(std::int64_t v) { return Numerico(Clase::Entero, v, 0); }
+  static Valor Decimal(std::int64_t v, int escala) { return Numerico(Clase::Decimal, v, escala); }
+  static Valor Fecha(std::int64_t ms, int escala) { return Numerico(Clase::Fecha, ms, escala); }
   static Valor Texto(std::string v) {
     Valor r;
     r.clase = Clase::Texto;
     r.s = std::move(v);
     return r;
   }
-  static Valor Fecha(std::int64_t ms, int escala) {
+
+ private:
+  static Valor Numerico(Clase clase, std::int64_t n, int escala) {
     Valor r;
-    r.clase = Clase::Fecha;
-    r.n = ms;
+    r.clase = clase;
+    r.n = n;
     r.escala = escala;
     return r;
   }
@@ -90,8 +81,6 @@ bool EsSeparador(std::string_view linea);
 
 // Case folding and trailing-blank trimming of the default case-insensitive collation.
 std::string ClaveTexto(std::string_view s);
-bool MismoNombre(std::string_view a, std::string_view b);
-std::string Minusculas(std::string_view s);
 
 std::int64_t AhoraMs();
 

@@ -111,8 +111,7 @@ std::string Servidor::Impl::Volcar() const {
       for (std::size_t i = 0; i < t->e.cols.size(); ++i) {
         const Columna& c = *t->e.cols[i];
         Valor v = c.Leer(f);
-        if (c.tipo.tipo == Tipo::Char && !v.Nulo())
-          while (!v.s.empty() && v.s.back() == ' ') v.s.pop_back();
+        if (c.tipo.tipo == Tipo::Char && !v.Nulo()) v.s.resize(RecortarFinal(v.s, " ").size());
         if (i) r += ", ";
         r += Literal(v);
       }

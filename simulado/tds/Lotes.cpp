@@ -3,15 +3,11 @@
 
 #include <cctype>
 
+#include "motor/Texto.h"
+
 namespace simulado::tds {
 
 namespace {
-
-std::string Mayus(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return r;
-}
 
 // Position just after the quote that closes the one at `i` (doubled quotes stay inside).
 std::size_t FinCita(std::string_view s, std::size_t i, char fin) {
@@ -76,13 +72,13 @@ std::vector<std::string> Fichas(std::string_view s) {
 }
 
 bool EsTran(const std::string& w) {
-  const std::string m = Mayus(w);
+  const std::string m = Mayusculas(w);
   return m == "TRAN" || m == "TRANSACTION" || m == "WORK";
 }
 
 void Clasificar(Pieza& p) {
   const auto f = Fichas(p.texto);
-  auto es = [&](std::size_t i, const char* w) { return i < f.size() && Mayus(f[i]) == w; };
+  auto es = [&](std::size_t i, const char* w) { return i < f.size() && Mayusculas(f[i]) == w; };
   if (es(0, "SET") && !es(1, "IDENTITY_INSERT")) {
     p.k = Pieza::K::Set;
   } else if (es(0, "USE") && f.size() == 2) {
@@ -90,7 +86,7 @@ void Clasificar(Pieza& p) {
     p.nombre = f[1];
   } else if (es(0, "SELECT") && f.size() == 2 && f[1].starts_with("@@")) {
     p.k = Pieza::K::Variable;
-    p.nombre = Mayus(f[1]);
+    p.nombre = Mayusculas(f[1]);
   } else if (es(0, "SELECT") && f.size() == 4 && es(1, "DB_NAME") && f[2] == "(" && f[3] == ")") {
     p.k = Pieza::K::Variable;
     p.nombre = "DB_NAME";
@@ -113,7 +109,7 @@ void Clasificar(Pieza& p) {
     p.nombre = f[1];
     // sys.sp_x, dbo.sp_x
     if (f.size() >= 4 && f[2] == ".") p.nombre = f[3];
-  } else if (!f.empty() && Mayus(f[0]).starts_with("SP_")) {
+  } else if (!f.empty() && Mayusculas(f[0]).starts_with("SP_")) {
     p.k = Pieza::K::Exec;
     p.nombre = f[0];
   }

@@ -105,16 +105,10 @@ std::optional<std::string> LeerValor(Lector& l) {
       return std::nullopt;
     }
     case 0x30:
-      l.Saltar(1);
-      return std::nullopt;
     case 0x34:
-      l.Saltar(2);
-      return std::nullopt;
     case 0x38:
-      l.Saltar(4);
-      return std::nullopt;
-    case 0x7F:
-      l.Saltar(8);
+    case 0x7F:  // tinyint, smallint, int, bigint: no length, the type says it
+      l.Saltar(tipo == 0x30 ? 1u : tipo == 0x34 ? 2u : tipo == 0x38 ? 4u : 8u);
       return std::nullopt;
     default:
       throw ErrorProtocolo("tipo de parámetro RPC no admitido");

@@ -2,7 +2,9 @@
 #include "tds/Sesion.h"
 
 #include <exception>
+#include <utility>
 
+#include "motor/Errores.h"
 #include "motor/Sintaxis.h"
 #include "motor/Valores.h"
 #include "tds/Login.h"
@@ -29,8 +31,21 @@ std::uint8_t ClaseDe(int numero) {
   }
 }
 
+// Each column type of the engine goes out as the wire type of the same name.
+ColumnaTds::Tipo TipoTds(Tipo t) {
+  using T = ColumnaTds::Tipo;
+  static constexpr std::pair<Tipo, T> kTipos[] = {
+      {Tipo::Bit, T::Bit},           {Tipo::TinyInt, T::TinyInt},
+      {Tipo::SmallInt, T::SmallInt}, {Tipo::Int, T::Int},
+      {Tipo::Decimal, T::Decimal},   {Tipo::Char, T::Char},
+      {Tipo::VarChar, T::VarChar},   {Tipo::SmallDateTime, T::SmallDateTime},
+      {Tipo::DateTime, T::DateTime}};
+  for (const auto& [nuestro, tds] : kTipos)
+    if (nuestro == t) return tds;
+  return T::Int;
+}
+
 std::vector<ColumnaTds> Columnas(const Resultado& r) {
-  using C = TipoResultado::Clase;
   using T = ColumnaTds::Tipo;
   std::vector<ColumnaTds> cols;
   for (std::size_t i = 0; i < r.tipos.size(); ++i) {
@@ -39,36 +54,10 @@ std::vector<ColumnaTds> Columnas(const Resultado& r) {
     c.nombre = i < r.columnas.size() ? r.columnas[i] : std::string();
     c.nulos = t.nulos;
     c.largo = t.largo;
-    switch (t.clase) {
-      case C::Bit:
-        c.tipo = T::Bit;
-        break;
-      case C::TinyInt:
-        c.tipo = T::TinyInt;
-        break;
-      case C::SmallInt:
-        c.tipo = T::SmallInt;
-        break;
-      case C::Int:
-        c.tipo = T::Int;
-        break;
-      case C::Decimal:
-        c.tipo = T::Decimal;
-        c.precision = t.precision > 0 ? t.precision : 18;
-        c.escala = t.escala;
-        break;
-      case C::Char:
-        c.tipo = T::Char;
-        break;
-      case C::VarChar:
-        c.tipo = T::VarChar;
-        break;
-      case C::SmallDateTime:
-        c.tipo = T::SmallDateTime;
-        break;
-      case C::DateTime:
-        c.tipo = T::DateTime;
-        break;
+    c.tipo = TipoTds(t.clase);
+    if (c.tipo == T::Decimal) {
+      c.precision = t.precision > 0 ? t.precision : 18;
+      c.escala = t.escala;
     }
     cols.push_back(std::move(c));
   }
@@ -508,10 +497,8 @@ void Sesion::Transaccion(const Bytes& datos) {
     case 7:
     case 8:
       if (nivel == 0) {
-        ErrorSentencia(p.tipo == 7 ? 3902 : 3903,
-                       p.tipo == 7
-                           ? "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."
-                           : "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+        const ErrorSql x = SinTransaccion(p.tipo == 7);
+        ErrorSentencia(x.numero, x.descripcion);
         CerrarSentencia(kErrorHecho, 0);
         break;
       }

@@ -156,20 +156,25 @@ void Escritor::U64(std::uint64_t v) {
   for (int k = 0; k < 8; ++k) b_.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
 }
 
+namespace {
 // Texts longer than their count field allows are cut at a character boundary of the wire form.
-void Escritor::BVarchar(std::string_view utf8) {
+Bytes Utf16Hasta(std::string_view utf8, std::size_t unidades) {
   Bytes t;
   Utf8AUtf16(utf8, t);
-  const std::size_t n = std::min<std::size_t>(t.size() / 2, 255);
-  U8(static_cast<std::uint8_t>(n));
-  b_.insert(b_.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(2 * n));
+  t.resize(std::min(t.size() / 2, unidades) * 2);
+  return t;
+}
+}  // namespace
+
+void Escritor::BVarchar(std::string_view utf8) {
+  const Bytes t = Utf16Hasta(utf8, 255);
+  U8(static_cast<std::uint8_t>(t.size() / 2));
+  b_.insert(b_.end(), t.begin(), t.end());
 }
 void Escritor::UsVarchar(std::string_view utf8) {
-  Bytes t;
-  Utf8AUtf16(utf8, t);
-  const std::size_t n = std::min<std::size_t>(t.size() / 2, 65535);
-  U16(static_cast<std::uint16_t>(n));
-  b_.insert(b_.end(), t.begin(), t.begin() + static_cast<std::ptrdiff_t>(2 * n));
+  const Bytes t = Utf16Hasta(utf8, 65535);
+  U16(static_cast<std::uint16_t>(t.size() / 2));
+  b_.insert(b_.end(), t.begin(), t.end());
 }
 
 namespace {
@@ -239,6 +244,21 @@ constexpr std::uint8_t kColacion[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 std::uint8_t LargoDecimal(int precision) {
   return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
 }
+
+// The fixed-size types, each sent as its nullable form (bitn, intn, floatn, datetimen) and its size.
+struct Fijo {
+  ColumnaTds::Tipo tipo;
+  std::uint8_t token, largo;
+};
+const Fijo* BuscarFijo(ColumnaTds::Tipo t) {
+  using T = ColumnaTds::Tipo;
+  static constexpr Fijo kFijos[] = {{T::Bit, 0x68, 1},   {T::TinyInt, 0x26, 1},       {T::SmallInt, 0x26, 2},
+                                    {T::Int, 0x26, 4},   {T::BigInt, 0x26, 8},        {T::Real, 0x6D, 4},
+                                    {T::Float, 0x6D, 8}, {T::SmallDateTime, 0x6F, 4}, {T::DateTime, 0x6F, 8}};
+  for (const Fijo& f : kFijos)
+    if (f.tipo == t) return &f;
+  return nullptr;
+}
 }  // namespace
 
 void Escritor::Metadatos(const std::vector<ColumnaTds>& cols) {
@@ -251,60 +271,19 @@ void Escritor::Metadatos(const std::vector<ColumnaTds>& cols) {
     else
       U16(0);
     U16(c.nulos ? 1 : 0);
-    switch (c.tipo) {
-      case T::Bit:
-        U8(0x68);
-        U8(1);
-        break;
-      case T::TinyInt:
-        U8(0x26);
-        U8(1);
-        break;
-      case T::SmallInt:
-        U8(0x26);
-        U8(2);
-        break;
-      case T::Int:
-        U8(0x26);
-        U8(4);
-        break;
-      case T::BigInt:
-        U8(0x26);
-        U8(8);
-        break;
-      case T::Decimal:
-      case T::Numeric:
-        U8(c.tipo == T::Decimal ? 0x6A : 0x6C);
-        U8(LargoDecimal(c.precision));
-        U8(static_cast<std::uint8_t>(c.precision));
-        U8(static_cast<std::uint8_t>(c.escala));
-        break;
-      case T::Real:
-        U8(0x6D);
-        U8(4);
-        break;
-      case T::Float:
-        U8(0x6D);
-        U8(8);
-        break;
-      case T::SmallDateTime:
-        U8(0x6F);
-        U8(4);
-        break;
-      case T::DateTime:
-        U8(0x6F);
-        U8(8);
-        break;
-      case T::Char:
-      case T::VarChar:
-      case T::NChar:
-      case T::NVarChar: {
-        const bool ancho = c.tipo == T::NChar || c.tipo == T::NVarChar;
-        U8(c.tipo == T::Char ? 0xAF : c.tipo == T::VarChar ? 0xA7 : c.tipo == T::NChar ? 0xEF : 0xE7);
-        U16(static_cast<std::uint16_t>(std::clamp(c.largo, 1, ancho ? 4000 : 8000) * (ancho ? 2 : 1)));
-        b_.insert(b_.end(), std::begin(kColacion), std::end(kColacion));
-        break;
-      }
+    if (const Fijo* f = BuscarFijo(c.tipo)) {
+      U8(f->token);
+      U8(f->largo);
+    } else if (c.tipo == T::Decimal || c.tipo == T::Numeric) {
+      U8(c.tipo == T::Decimal ? 0x6A : 0x6C);
+      U8(LargoDecimal(c.precision));
+      U8(static_cast<std::uint8_t>(c.precision));
+      U8(static_cast<std::uint8_t>(c.escala));
+    } else {
+      const bool ancho = c.tipo == T::NChar || c.tipo == T::NVarChar;
+      U8(c.tipo == T::Char ? 0xAF : c.tipo == T::VarChar ? 0xA7 : c.tipo == T::NChar ? 0xEF : 0xE7);
+      U16(static_cast<std::uint16_t>(std::clamp(c.largo, 1, ancho ? 4000 : 8000) * (ancho ? 2 : 1)));
+      b_.insert(b_.end(), std::begin(kColacion), std::end(kColacion));
     }
     BVarchar(c.nombre);
   }
