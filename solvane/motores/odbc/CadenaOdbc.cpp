@@ -5,25 +5,13 @@
 #include <cctype>
 
 #include "motores/Motor.h"
+#include "motores/Texto.h"
 
 namespace solvane::odbc {
 
 namespace {
 
 constexpr const char* kOculto = "****";
-
-std::string Minusculas(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-std::string Recortar(const std::string& s) {
-  const auto ini = s.find_first_not_of(" \t\r\n");
-  if (ini == std::string::npos) return {};
-  const auto fin = s.find_last_not_of(" \t\r\n");
-  return s.substr(ini, fin - ini + 1);
-}
 
 // What ODBC reserves in a connection string; a value holding any of them goes in braces. Not '}' on its
 // own: FreeTDS (1.3) ends a braced value at the first '}' before ';' or the end and keeps a doubled '}'
@@ -36,12 +24,6 @@ bool EsLetraDeClave(char c) {
 
 bool EsBlanco(char c) {
   return c == ' ' || c == '\t';
-}
-
-bool IgualSinCaso(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 // Where the value begins when a password key starts at `p` ("pwd", "password" or "clave" as a whole word,
@@ -83,8 +65,8 @@ std::size_t FinDeValor(std::string_view t, std::size_t j) {
 long Segundos(const std::map<std::string, std::string>& ajustes, const std::string& clave, long omision,
               const std::string& archivo) {
   const auto it = ajustes.find(clave);
-  if (it == ajustes.end() || Recortar(it->second).empty()) return omision;
-  const std::string texto = Recortar(it->second);
+  if (it == ajustes.end() || Recortar(it->second, kBlancosCadena).empty()) return omision;
+  const std::string texto = Recortar(it->second, kBlancosCadena);
   if (texto.size() > 6 ||
       !std::all_of(texto.begin(), texto.end(), [](unsigned char c) { return std::isdigit(c); }))
     throw ErrorBD(-1, "El valor de " + clave + " en " + archivo + " no es un número de segundos: " + texto);
@@ -105,7 +87,7 @@ std::vector<std::pair<std::string, std::string>> PartirCadena(const std::string&
       i = puntoComa + 1;
       continue;
     }
-    std::string clave = Recortar(cadena.substr(i, igual - i));
+    std::string clave = Recortar(cadena.substr(i, igual - i), kBlancosCadena);
     std::size_t j = igual + 1;
     while (j < cadena.size() && cadena[j] == ' ') ++j;
     std::string valor;
@@ -127,7 +109,8 @@ std::vector<std::pair<std::string, std::string>> PartirCadena(const std::string&
       i = fin == std::string::npos ? cadena.size() : fin + 1;
     } else {
       const auto fin = cadena.find(';', j);
-      valor = Recortar(cadena.substr(j, fin == std::string::npos ? std::string::npos : fin - j));
+      valor =
+          Recortar(cadena.substr(j, fin == std::string::npos ? std::string::npos : fin - j), kBlancosCadena);
       i = fin == std::string::npos ? cadena.size() : fin + 1;
     }
     if (!clave.empty()) pares.emplace_back(std::move(clave), std::move(valor));
@@ -182,10 +165,10 @@ AjustesOdbc LeerAjustes(const std::map<std::string, std::string>& ajustes, const
     const auto it = ajustes.find(clave);
     return it == ajustes.end() ? std::string() : it->second;
   };
-  r.cadena = Recortar(valor("cadena"));
+  r.cadena = Recortar(valor("cadena"), kBlancosCadena);
   if (r.cadena.empty())
     throw ErrorBD(-1, "El archivo de conexión " + archivo + " no tiene la cadena ODBC (Cadena=)");
-  r.usuario = Recortar(valor("usuario"));
+  r.usuario = Recortar(valor("usuario"), kBlancosCadena);
   r.clave = valor("clave");
 
   const bool uidEnCadena =
@@ -217,9 +200,7 @@ std::string CadenaCompleta(const AjustesOdbc& ajustes) {
   agregar("PWD", ajustes.clave);
   // Our text is UTF-8; FreeTDS otherwise converts it as ISO-8859-1 both ways, so an accent sent would be
   // stored as two characters and the server's messages would arrive in Latin-1.
-  std::string driver = ValorEnCadena(ajustes.cadena, "driver");
-  std::transform(driver.begin(), driver.end(), driver.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string driver = Minusculas(ValorEnCadena(ajustes.cadena, "driver"));
   const bool freetds =
       driver.find("freetds") != std::string::npos || driver.find("tdsodbc") != std::string::npos;
   if (freetds && ValorEnCadena(ajustes.cadena, "clientcharset").empty()) agregar("ClientCharset", "UTF-8");

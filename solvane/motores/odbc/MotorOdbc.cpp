@@ -7,6 +7,7 @@
 
 #include "CadenaOdbc.h"
 #include "Odbc.h"
+#include "motores/Errores.h"
 
 namespace solvane {
 
@@ -23,6 +24,19 @@ SQLCHAR* Texto(const std::string& s) {
 
 SQLPOINTER Entero(SQLULEN valor) {
   return reinterpret_cast<SQLPOINTER>(valor);
+}
+
+// Only ErrorBD leaves this engine: the driver's diagnostics become one where each call is checked, and
+// anything else (memory) becomes one here, with number 0 and its own text.
+template <typename F>
+auto Frontera(F&& hacer) -> decltype(hacer()) {
+  try {
+    return hacer();
+  } catch (const ErrorBD&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw ErrorBD(0, e.what());
+  }
 }
 
 class MotorOdbc final : public MotorBD {
@@ -45,6 +59,7 @@ class MotorOdbc final : public MotorBD {
   std::string NombreServidor() const override { return nombre_; }
 
  private:
+  void Abrir();
   Manija NuevaSentencia() const;
   PrimeraFila Leer(const std::string& sentencia) const;
   std::string Info(SQLUSMALLINT dato) const;
@@ -67,38 +82,41 @@ class MotorOdbc final : public MotorBD {
 void MotorOdbc::Conectar() {
   if (conectado_) Desconectar();
   try {
-    entorno_ = Manija(SQL_HANDLE_ENV, SQL_NULL_HANDLE, mascara_);
-    Comprobar(SQLSetEnvAttr(entorno_.get(), SQL_ATTR_ODBC_VERSION, Entero(SQL_OV_ODBC3), 0), entorno_,
-              "SQLSetEnvAttr", mascara_);
-    conexion_ = Manija(SQL_HANDLE_DBC, entorno_.get(), mascara_);
-    // A driver that cannot bound the login wait still gets to try; the wait is then its own.
-    if (ajustes_.tiempoConexion > 0)
-      Intentar(SQLSetConnectAttr(conexion_.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                                 Entero(static_cast<SQLULEN>(ajustes_.tiempoConexion)), 0),
-               conexion_, "SQLSetConnectAttr", mascara_);
-    std::string cadena = odbc::CadenaCompleta(ajustes_);
-    std::vector<SQLCHAR> salida(1024);
-    SQLSMALLINT largo = 0;
-    const SQLRETURN rc =
-        SQLDriverConnect(conexion_.get(), nullptr, Texto(cadena), SQL_NTS, salida.data(),
-                         static_cast<SQLSMALLINT>(salida.size()), &largo, SQL_DRIVER_NOPROMPT);
-    std::fill(cadena.begin(), cadena.end(), '\0');
-    std::fill(salida.begin(), salida.end(), SQLCHAR{0});
-    // Some drivers' reasons ("connect failed") do not say what was tried: the string, masked, does.
-    if (auto error = odbc::Diagnosticar(rc, conexion_.tipo(), conexion_.get(), "SQLDriverConnect", mascara_))
-      throw ErrorBD(error->Numero,
-                    error->Descripcion + " - Cadena: " + mascara_.Aplicar(odbc::CadenaCompleta(ajustes_)));
-    conectado_ = true;
-
-    const std::string dbms = Info(SQL_DBMS_NAME);
-    const std::string version = Info(SQL_DBMS_VER);
-    const std::string servidor = Info(SQL_SERVER_NAME);
-    sqlServer_ = dbms.find("SQL Server") != std::string::npos;
-    nombre_ = dbms + (version.empty() ? "" : " " + version) + (servidor.empty() ? "" : " en " + servidor);
+    Frontera([&] { Abrir(); });
   } catch (...) {
     Desconectar();
     throw;
   }
+}
+
+void MotorOdbc::Abrir() {
+  entorno_ = Manija(SQL_HANDLE_ENV, SQL_NULL_HANDLE, mascara_);
+  Comprobar(SQLSetEnvAttr(entorno_.get(), SQL_ATTR_ODBC_VERSION, Entero(SQL_OV_ODBC3), 0), entorno_,
+            "SQLSetEnvAttr", mascara_);
+  conexion_ = Manija(SQL_HANDLE_DBC, entorno_.get(), mascara_);
+  // A driver that cannot bound the login wait still gets to try; the wait is then its own.
+  if (ajustes_.tiempoConexion > 0)
+    Intentar(SQLSetConnectAttr(conexion_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                               Entero(static_cast<SQLULEN>(ajustes_.tiempoConexion)), 0),
+             conexion_, "SQLSetConnectAttr", mascara_);
+  std::string cadena = odbc::CadenaCompleta(ajustes_);
+  std::vector<SQLCHAR> salida(1024);
+  SQLSMALLINT largo = 0;
+  const SQLRETURN rc = SQLDriverConnect(conexion_.get(), nullptr, Texto(cadena), SQL_NTS, salida.data(),
+                                        static_cast<SQLSMALLINT>(salida.size()), &largo, SQL_DRIVER_NOPROMPT);
+  std::fill(cadena.begin(), cadena.end(), '\0');
+  std::fill(salida.begin(), salida.end(), SQLCHAR{0});
+  // Some drivers' reasons ("connect failed") do not say what was tried: the string, masked, does.
+  if (auto error = odbc::Diagnosticar(rc, conexion_.tipo(), conexion_.get(), "SQLDriverConnect", mascara_))
+    throw ErrorBD(error->Numero,
+                  error->Descripcion + " - Cadena: " + mascara_.Aplicar(odbc::CadenaCompleta(ajustes_)));
+  conectado_ = true;
+
+  const std::string dbms = Info(SQL_DBMS_NAME);
+  const std::string version = Info(SQL_DBMS_VER);
+  const std::string servidor = Info(SQL_SERVER_NAME);
+  sqlServer_ = dbms.find("SQL Server") != std::string::npos;
+  nombre_ = dbms + (version.empty() ? "" : " " + version) + (servidor.empty() ? "" : " en " + servidor);
 }
 
 // Rollback first: a driver refuses to disconnect with a transaction open (SQLSTATE 25000) and would
@@ -135,9 +153,11 @@ Manija MotorOdbc::NuevaSentencia() const {
 void MotorOdbc::Ejecutar(const std::string& sentencia) {
   Manija st = NuevaSentencia();
   try {
-    Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
-    while (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) != SQL_NO_DATA) {
-    }
+    Frontera([&] {
+      Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
+      while (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) != SQL_NO_DATA) {
+      }
+    });
   } catch (const ErrorBD& e) {
     throw Revisar(e);
   }
@@ -145,7 +165,7 @@ void MotorOdbc::Ejecutar(const std::string& sentencia) {
 
 PrimeraFila MotorOdbc::Consultar(const std::string& sentencia) {
   try {
-    return Leer(sentencia);
+    return Frontera([&] { return Leer(sentencia); });
   } catch (const ErrorBD& e) {
     throw Revisar(e);
   }
@@ -249,21 +269,24 @@ void MotorOdbc::Comenzar() {
   if (sqlServer_)
     Ejecutar("BEGIN TRANSACTION");
   else
-    Comprobar(SQLSetConnectAttr(conexion_.get(), SQL_ATTR_AUTOCOMMIT, Entero(SQL_AUTOCOMMIT_OFF), 0),
-              conexion_, "SQLSetConnectAttr", mascara_);
+    Frontera([&] {
+      Comprobar(SQLSetConnectAttr(conexion_.get(), SQL_ATTR_AUTOCOMMIT, Entero(SQL_AUTOCOMMIT_OFF), 0),
+                conexion_, "SQLSetConnectAttr", mascara_);
+    });
   abierta_ = true;
 }
 
 // A refused commit leaves the transaction open for the caller's rollback.
 void MotorOdbc::Confirmar() {
-  if (!conectado_ || !abierta_)
-    throw ErrorBD(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  if (!conectado_ || !abierta_) throw ErrorConfirmarSinComenzar();
   if (sqlServer_) {
     Ejecutar("COMMIT TRANSACTION");
     abierta_ = false;
     return;
   }
-  Comprobar(SQLEndTran(SQL_HANDLE_DBC, conexion_.get(), SQL_COMMIT), conexion_, "SQLEndTran", mascara_);
+  Frontera([&] {
+    Comprobar(SQLEndTran(SQL_HANDLE_DBC, conexion_.get(), SQL_COMMIT), conexion_, "SQLEndTran", mascara_);
+  });
   abierta_ = false;
   if (!FijarAutocommit(true)) throw ErrorBD(-1, "No se pudo volver a la confirmación automática");
 }
