@@ -79,7 +79,7 @@ int Correr(std::size_t n) {
   solvane::Mensajes().FijarPresentador(respondedor);
   solvane::cBaseDatos bd;
   bd.Mensajes(&solvane::Mensajes());
-  bd.Motor(std::make_unique<solvane::MotorSimulado>(archivo));
+  bd.Motor(solvane::CrearMotorSimulado(archivo));
 
   const double cpu0 = Cpu();
   const auto t0 = Reloj::now();

@@ -26,10 +26,8 @@ int ProbarConexion(cBaseDatos& bd, cMensajes& mensajes, std::ostream& salida) {
   salida << "Archivo de conexion: " << archivo << "\n";
   salida << "Servidor: " << OcultarClaves(bd.MotorActual()->NombreServidor()) << "\n";
   try {
-    Recordset rs;
-    long opciones = 0;
-    bd.CargarSQL("Select PAR_Version From Parametros");
-    if (bd.AbrirConsulta(rs, opciones))
+    const Recordset rs = bd.Consultar("Select PAR_Version From Parametros");
+    if (rs.HayFila())
       salida << "PAR_Version: " << rs.Campo(std::size_t{0}).value_or("(Null)") << "\n";
     else
       salida << "PAR_Version: (Parametros no tiene filas)\n";

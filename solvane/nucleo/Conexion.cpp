@@ -5,32 +5,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "cMensajes.h"
 #include "motores/Motor.h"
+#include "motores/MotorSimulado.h"
+#include "motores/Texto.h"
 #include "motores/odbc/CadenaOdbc.h"
+#include "motores/odbc/MotorOdbc.h"
 
 namespace solvane {
 
 namespace {
-
-std::string Minusculas(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-std::string Recortar(const std::string& s) {
-  const auto ini = s.find_first_not_of(" \t\r");
-  if (ini == std::string::npos) return "";
-  const auto fin = s.find_last_not_of(" \t\r");
-  return s.substr(ini, fin - ini + 1);
-}
 
 // Every OS call of this file goes through here: retried on EINTR, errno captured at once on failure.
 struct Llamada {
@@ -130,9 +119,9 @@ LugaresConexion LugaresDelProceso() {
 std::string BuscarConexion(const LugaresConexion& l) {
   // What the operator named is used even when it is missing, so that Conectar reports it rather than
   // silently falling back to some other database.
-  if (!Recortar(l.explicito).empty()) return l.explicito;
+  if (!Recortar(l.explicito, kBlancosLinea).empty()) return l.explicito;
   if (l.soloExplicito) return "";
-  if (!Recortar(l.variable).empty()) return l.variable;
+  if (!Recortar(l.variable, kBlancosLinea).empty()) return l.variable;
   std::string xdg = l.xdgConfig;
   if (xdg.empty() && !l.home.empty()) xdg = Unir(l.home, ".config");
   const std::string carpetas[] = {l.carpetaPrograma, l.carpetaTrabajo, Unir(xdg, "pagora"), l.etc};
@@ -159,12 +148,12 @@ AjustesConexion LeerConexion(const std::string& archivo) {
                  "linea demasiado larga (" + std::to_string(linea.size()) + " caracteres; el maximo es " +
                      std::to_string(kMaximoLineaConexion) + ")");
     if (n == 1 && linea.rfind("\xEF\xBB\xBF", 0) == 0) linea.erase(0, 3);  // editors' byte-order mark
-    const std::string t = Recortar(linea);
+    const std::string t = Recortar(linea, kBlancosLinea);
     if (t.empty() || t[0] == '#') continue;
     const auto igual = t.find('=');
     if (igual == std::string::npos) Malformado(archivo, n, "falta el '=' (se esperaba Nombre=Valor)");
-    const std::string clave = Minusculas(Recortar(t.substr(0, igual)));
-    const std::string valor = Recortar(t.substr(igual + 1));
+    const std::string clave = Minusculas(Recortar(t.substr(0, igual), kBlancosLinea));
+    const std::string valor = Recortar(t.substr(igual + 1), kBlancosLinea);
     if (clave.empty()) Malformado(archivo, n, "falta la clave antes de '='");
     if (r.ajustes.count(clave))
       Malformado(archivo, n,
@@ -178,9 +167,9 @@ AjustesConexion LeerConexion(const std::string& archivo) {
   const std::string nombreMotor = Minusculas(motor->second);
   if (nombreMotor != "simulado" && nombreMotor != "odbc")
     Malformado(archivo, r.lineas["motor"], "motor desconocido '" + motor->second + "' (simulado u odbc)");
-  if (nombreMotor == "simulado" && Recortar(r.ajustes["archivo"]).empty())
+  if (nombreMotor == "simulado" && Recortar(r.ajustes["archivo"], kBlancosLinea).empty())
     throw ErrorBD(0, "Archivo de conexion " + archivo + ": Motor=simulado necesita la clave Archivo");
-  if (nombreMotor == "odbc" && Recortar(r.ajustes["cadena"]).empty())
+  if (nombreMotor == "odbc" && Recortar(r.ajustes["cadena"], kBlancosLinea).empty())
     throw ErrorBD(0, "Archivo de conexion " + archivo + ": Motor=odbc necesita la clave Cadena");
   r.ajustes["motor"] = nombreMotor;
 
@@ -190,6 +179,18 @@ AjustesConexion LeerConexion(const std::string& archivo) {
                  (cadena != r.ajustes.end() && (!odbc::ValorEnCadena(cadena->second, "pwd").empty() ||
                                                 !odbc::ValorEnCadena(cadena->second, "password").empty()));
   return r;
+}
+
+std::unique_ptr<MotorBD> CrearMotor(const std::string& archivo, cMensajes& mensajes) {
+  AjustesConexion leidos = LeerConexion(archivo);
+  if (leidos.tieneClave && leidos.legibleOtros)
+    mensajes.Mostrar("El archivo de conexion " + archivo +
+                         " contiene una clave y otros usuarios pueden leerlo (corrijalo con: chmod 600 " +
+                         archivo + ")",
+                     kEstiloExclamacion);
+  if (leidos.ajustes["motor"] == "simulado")
+    return CrearMotorSimulado(ResolverRuta(CarpetaDe(archivo), leidos.ajustes["archivo"]));
+  return CrearMotorOdbc(leidos.ajustes, archivo);
 }
 
 std::string OcultarClaves(const std::string& texto) {

@@ -3,11 +3,15 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace solvane {
+
+class MotorBD;
+class cMensajes;
 
 inline constexpr const char* kNombreArchivoConexion = "PagoraCliente.conexion";
 
@@ -49,6 +53,12 @@ struct AjustesConexion {
 // malformed or overlong line, the line number; a file that is not regular or is larger than
 // kMaximoArchivoConexion is refused without being read.
 AjustesConexion LeerConexion(const std::string& archivo);
+
+// The engine the connection file names, built but not connected: Motor=simulado over its Archivo=
+// (relative to the file's folder), Motor=odbc with its Cadena= and credentials. A file that holds a password
+// and that others may read is still used, after telling `mensajes`. Throws ErrorBD when the file cannot be
+// read or the settings make no engine.
+std::unique_ptr<MotorBD> CrearMotor(const std::string& archivo, cMensajes& mensajes);
 
 // `texto` with the whole value of every PWD=, Password= and Clave= replaced by "****" (braced values to
 // their closing brace, others to the next ';' or the end of the text).

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "motores/Errores.h"
+#include "motores/Texto.h"
 #include "version.h"
 
 namespace solvane {
@@ -17,15 +19,8 @@ constexpr const char* kProducto = SOLVANE_NOMBRE_PRODUCTO;
 // The server's answers that mean "no such thing" to a select.
 constexpr long kColumnaInexistente = 207;
 constexpr long kObjetoInexistente = 208;
-// ADO's "no current record".
-constexpr long kSinFila = 3021;
-
-// VB's Trim: blanks only.
-std::string RecortarBlancos(const std::string& s) {
-  const auto ini = s.find_first_not_of(' ');
-  if (ini == std::string::npos) return "";
-  return s.substr(ini, s.find_last_not_of(' ') - ini + 1);
-}
+// The server's answer to dropping a table that is not there.
+constexpr long kTablaInexistente = 3376;
 
 // The number a text starts with (leading blanks skipped, sign, digits, decimals), 0 when none.
 double ValorInicial(const std::string& texto) {
@@ -52,13 +47,19 @@ std::int16_t A16Bits(double valor) {
   return static_cast<std::int16_t>(r);
 }
 
-std::string DescribirNumero(const std::exception& e, long& numero) {
-  if (const auto* bd = dynamic_cast<const ErrorBD*>(&e)) {
-    numero = bd->Numero;
-    return bd->Descripcion;
-  }
-  numero = 0;
-  return e.what();
+// The pump runs the window's pending events, whose handlers are not ours: whatever they raise reaches the
+// steps as ErrorBD 0 with its own text, and ends the step like a failed statement.
+Bombeo Acotado(Bombeo bombeo) {
+  if (!bombeo) return [] {};
+  return [b = std::move(bombeo)] {
+    try {
+      b();
+    } catch (const ErrorBD&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw ErrorBD(0, e.what());
+    }
+  };
 }
 
 }  // namespace
@@ -85,7 +86,7 @@ cActualiza::cActualiza(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, 
     : bd_(bd),
       mensajes_(mensajes),
       progreso_(progreso),
-      bombeo_(bombeo ? std::move(bombeo) : Bombeo([] {})),
+      bombeo_(Acotado(std::move(bombeo))),
       iVersionPrograma_(versionPrograma) {}
 
 // A missing table or column, or a value out of range, counts as an older database: the operator is
@@ -102,12 +103,12 @@ bool cActualiza::VersionActual(bool& bActSistema, std::string& sVersionBD) {
   bool hayFila = false;
   if (!LeerCampo("Parametros", "PAR_Version", valor, hayFila)) return false;
   if (!hayFila)
-    throw ErrorBD(kSinFila,
+    throw ErrorBD(kErrorSinFila,
                   "No se puede leer la versión de la base de datos: la tabla Parametros no tiene filas. "
                   "No se hizo ningún cambio.");
   try {
     iVersionBD_ = A16Bits(ValorInicial(valor));
-  } catch (const std::exception&) {
+  } catch (const ErrorBD&) {
     return false;
   }
   sVersionBD = valor;
@@ -223,10 +224,9 @@ bool cActualiza::GrabarVersion() {
   try {
     Ejecutar("UpDate Parametros Set PAR_Version = " + std::to_string(iVersionPrograma_));
     return true;
-  } catch (const std::exception& e) {
-    long numero = 0;
-    const std::string descripcion = DescribirNumero(e, numero);
-    mensajes_.Mostrar("ERROR de Actualización : " + std::to_string(numero) + " " + descripcion, kEstiloStop);
+  } catch (const ErrorBD& e) {
+    mensajes_.Mostrar("ERROR de Actualización : " + std::to_string(e.Numero) + " " + e.Descripcion,
+                      kEstiloStop);
     return false;
   }
 }
@@ -237,8 +237,7 @@ void cActualiza::Ejecutar(const std::string& sentencia) {
 }
 
 void cActualiza::EjecutarSinBombeo(const std::string& sentencia) {
-  bd_.CargarSQL(sentencia);
-  bd_.EjecutarSQL();
+  bd_.Ejecutar(sentencia);
 }
 
 void cActualiza::EnTransaccion(const char* version, bool& ok, const std::function<void()>& cuerpo) {
@@ -247,11 +246,9 @@ void cActualiza::EnTransaccion(const char* version, bool& ok, const std::functio
     cuerpo();
     bd_.ConfirmarTransaccion();
     ok = true;
-  } catch (const std::exception& e) {
-    long numero = 0;
-    const std::string descripcion = DescribirNumero(e, numero);
+  } catch (const ErrorBD& e) {
     mensajes_.Mostrar(std::string("ERROR de Actualización a Version ") + version + " " + "\r\n" +
-                          std::to_string(numero) + " " + descripcion,
+                          std::to_string(e.Numero) + " " + e.Descripcion,
                       kEstiloStop);
     bd_.CancelarTransaccion();
     ok = false;
@@ -271,11 +268,9 @@ bool cActualiza::ExisteCampo(const std::string& tabla, const std::string& campo,
 
 bool cActualiza::LeerCampo(const std::string& tabla, const std::string& campo, std::string& valor,
                            bool& hayFila) {
-  Recordset rs;
   try {
-    long opciones = 0;
-    bd_.CargarSQL("Select " + campo + " From " + tabla);
-    hayFila = bd_.AbrirConsulta(rs, opciones);
+    const Recordset rs = bd_.Consultar("Select " + campo + " From " + tabla);
+    hayFila = rs.HayFila();
     if (hayFila) valor = rs.Campo(campo).value_or("");
     return true;
   } catch (const ErrorBD& e) {
@@ -288,32 +283,20 @@ bool cActualiza::LeerCampo(const std::string& tabla, const std::string& campo, s
 // Table and column are taken by value, as callers pass temporaries and literals.
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 std::string cActualiza::ObtenerCollation(std::string tabla, std::string campo, bool conClausula) {
-  std::string resultado;
-  Recordset rs;
-  long opciones = 0;
-  bd_.CargarSQL("Select Collation_name from information_schema.columns where table_name = '" + tabla +
-                "' And Column_name = '" + campo + "'");
-  if (bd_.AbrirConsulta(rs, opciones)) {
-    const ValorCampo v = rs.Campo(std::size_t{0});
-    if (conClausula)
-      resultado = "COLLATE " + RecortarBlancos(v.value_or(""));
-    else if (!v)
-      throw ErrorBD(94, "Invalid use of Null");
-    else
-      resultado = RecortarBlancos(*v);
-  }
-  rs.Liberar();
-  return resultado;
+  const Recordset rs =
+      bd_.Consultar("Select Collation_name from information_schema.columns where table_name = '" + tabla +
+                    "' And Column_name = '" + campo + "'");
+  if (!rs.HayFila()) return {};
+  // Trimmed of spaces only: any other blank stays part of the name.
+  const ValorCampo v = rs.Campo(std::size_t{0});
+  if (conClausula) return "COLLATE " + Recortar(v.value_or(""), kEspacios);
+  if (!v) throw ErrorBD(94, "Invalid use of Null");
+  return Recortar(*v, kEspacios);
 }
 
 bool HayFila(cBaseDatos& bd, const std::string& sentencia) {
-  Recordset rs;
-  long opciones = 0;
-  bd.CargarSQL(sentencia);
-  return bd.AbrirConsulta(rs, opciones);
+  return bd.Consultar(sentencia).HayFila();
 }
-
-namespace {}  // namespace
 
 bool cActualiza::ExisteTabla(const std::string& tabla) {
   return HayFila(bd_, "Select Name From sysobjects  Where Xtype = 'U' And Name = '" + tabla + "'");
@@ -328,16 +311,14 @@ bool cActualiza::ExisteIndice(const std::string& tabla, const std::string& indic
                           " And Id=(Select id From Sysobjects Where name='" + tabla + "')");
 }
 
-// Error 3376 counts as success; any other failure is told here.
+// A table already gone (3376) counts as dropped; any other failure is told here.
 bool cActualiza::EliminarTabla(const std::string& tabla) {
   try {
     Ejecutar("DROP TABLE " + tabla);
     return true;
-  } catch (const std::exception& e) {
-    long numero = 0;
-    const std::string descripcion = DescribirNumero(e, numero);
-    if (numero == 3376) return true;
-    mensajes_.Mostrar(" ERROR : " + std::to_string(numero) + "  " + descripcion, kEstiloStop);
+  } catch (const ErrorBD& e) {
+    if (e.Numero == kTablaInexistente) return true;
+    mensajes_.Mostrar(" ERROR : " + std::to_string(e.Numero) + "  " + e.Descripcion, kEstiloStop);
     return false;
   }
 }
@@ -345,14 +326,10 @@ bool cActualiza::EliminarTabla(const std::string& tabla) {
 // The code is quoted in the select (compared as text) and bare in the insert (the server converts it).
 void AgregarSeguridad(cBaseDatos& bd, const std::string& codigo, const std::string& descripcion,
                       std::uint8_t nivel, bool editable) {
-  Recordset rs;
-  long opciones = 0;
-  bd.CargarSQL("Select * From Seguridad Where Seg_Codigo ='" + codigo + "'");
-  if (bd.AbrirConsulta(rs, opciones)) return;
-  bd.CargarSQL("Insert Into Seguridad (Seg_Codigo,Seg_Descri,Seg_Nivel,Seg_Edita) Values ( " + codigo +
-               ", '" + descripcion + "'," + std::to_string(static_cast<unsigned>(nivel)) + "," +
-               (editable ? "1" : "0") + ")");
-  bd.EjecutarSQL();
+  if (HayFila(bd, "Select * From Seguridad Where Seg_Codigo ='" + codigo + "'")) return;
+  bd.Ejecutar("Insert Into Seguridad (Seg_Codigo,Seg_Descri,Seg_Nivel,Seg_Edita) Values ( " + codigo + ", '" +
+              descripcion + "'," + std::to_string(static_cast<unsigned>(nivel)) + "," +
+              (editable ? "1" : "0") + ")");
 }
 
 }  // namespace solvane

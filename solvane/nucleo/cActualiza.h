@@ -76,9 +76,9 @@ class cActualiza {
   bool EliminarTabla(const std::string& tabla);
   bool GrabarVersion();
 
-  // CargarSQL + EjecutarSQL + pump: one statement of a step.
+  // One statement of a step, then the pump.
   void Ejecutar(const std::string& sentencia);
-  // CargarSQL + EjecutarSQL without the pump (the few statements the steps run that way).
+  // One statement without the pump (the few statements the steps run that way).
   void EjecutarSinBombeo(const std::string& sentencia);
   // The step frame of 2.5.1 to 2.5.16: own transaction, error message "ERROR de Actualización a
   // Version <version> " CR LF number blank description, cancel, ok False.

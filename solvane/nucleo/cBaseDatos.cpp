@@ -1,51 +1,29 @@
 // cBaseDatos: connection, statements, transaction nesting, statement record.
 #include "cBaseDatos.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "Conexion.h"
 #include "cMensajes.h"
-#include "motores/MotorSimulado.h"
-#include "motores/odbc/MotorOdbc.h"
+#include "motores/Errores.h"
+#include "motores/Texto.h"
 
 namespace solvane {
-
-namespace {
-
-bool IgualSinCaso(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
-}
-
-const char* const kTextoCondenada =
-    "The current transaction cannot be committed and cannot support operations that write to the log file. "
-    "Roll back the transaction.";
-
-}  // namespace
 
 ValorCampo Recordset::Campo(const std::string& nombre) const {
   for (std::size_t i = 0; i < datos_.Columnas.size(); ++i)
     if (IgualSinCaso(datos_.Columnas[i], nombre)) return Campo(i);
-  throw ErrorBD(3265,
-                "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+  throw ErrorCampoInexistente();
 }
 
 ValorCampo Recordset::Campo(std::size_t posicion) const {
-  if (!datos_.Fila)
-    throw ErrorBD(3021,
-                  "Either BOF or EOF is True, or the current record has been deleted. Requested "
-                  "operation requires a current record.");
-  if (posicion >= datos_.Fila->size())
-    throw ErrorBD(3265,
-                  "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+  if (!datos_.Fila) throw ErrorSinFilaActual();
+  if (posicion >= datos_.Fila->size()) throw ErrorCampoInexistente();
   return (*datos_.Fila)[posicion];
 }
 
 struct cBaseDatos::Impl {
+  FabricaMotor fabrica;
   std::string nombreAplicacion;
-  std::string sentencia;
+  std::string cargada;  // by CargarSQL, for EjecutarSQL and AbrirConsulta
   bool opcion1 = false;
   bool opcion2 = true;
   std::string texto;
@@ -72,16 +50,16 @@ struct cBaseDatos::Impl {
   cMensajes& Msj() { return mensajes ? *mensajes : solvane::Mensajes(); }
 
   MotorBD& Motor() {
-    if (!motor) throw ErrorBD(3704, "Operation is not allowed when the object is closed.");
+    if (!motor) throw ErrorObjetoCerrado();
     return *motor;
   }
 
-  // Runs one statement through `hacer`, with the record and the nesting bookkeeping around it.
+  // Runs `sentencia` through `hacer`, with the record and the nesting bookkeeping around it.
   template <typename F>
-  auto Correr(F&& hacer) {
+  auto Correr(const std::string& sentencia, F&& hacer) {
     Anotar(sentencia);
     try {
-      if (condenada) throw ErrorBD(3930, kTextoCondenada);
+      if (condenada) throw ErrorTransaccionCondenada();
       return hacer(Motor());
     } catch (const ErrorBD& e) {
       AnotarError(e);
@@ -91,7 +69,11 @@ struct cBaseDatos::Impl {
   }
 };
 
-cBaseDatos::cBaseDatos() : impl_(std::make_unique<Impl>()) {}
+cBaseDatos::cBaseDatos() : cBaseDatos(CrearMotor) {}
+
+cBaseDatos::cBaseDatos(FabricaMotor fabrica) : impl_(std::make_unique<Impl>()) {
+  impl_->fabrica = std::move(fabrica);
+}
 
 cBaseDatos::~cBaseDatos() {
   Desconectar();
@@ -102,7 +84,7 @@ void cBaseDatos::NombreAplicacion(const std::string& nombre) {
 }
 
 void cBaseDatos::CargarSQL(const std::string& sentencia) {
-  impl_->sentencia = sentencia;
+  impl_->cargada = sentencia;
 }
 
 // Only the outermost level reaches the engine; a failure there is raised (the work that follows must not
@@ -133,7 +115,7 @@ bool cBaseDatos::ConfirmarTransaccion() {
     if (d.condenada) {
       d.condenada = false;
       if (d.motor) d.motor->Deshacer();
-      throw ErrorBD(3930, kTextoCondenada);
+      throw ErrorTransaccionCondenada();
     }
     d.Motor().Confirmar();
   } catch (const ErrorBD& e) {
@@ -145,8 +127,16 @@ bool cBaseDatos::ConfirmarTransaccion() {
 }
 
 bool cBaseDatos::EjecutarSQL() {
-  impl_->Correr([&](MotorBD& m) { m.Ejecutar(impl_->sentencia); });
+  Ejecutar(impl_->cargada);
   return true;
+}
+
+void cBaseDatos::Ejecutar(const std::string& sentencia) {
+  impl_->Correr(sentencia, [&](MotorBD& m) { m.Ejecutar(sentencia); });
+}
+
+Recordset cBaseDatos::Consultar(const std::string& sentencia) {
+  return impl_->Correr(sentencia, [&](MotorBD& m) { return Recordset(m.Consultar(sentencia)); });
 }
 
 // A cancel at any depth undoes everything, as SQL Server's ROLLBACK does.
@@ -170,17 +160,7 @@ bool cBaseDatos::Conectar() {
       return true;
     }
     const std::string archivo = d.archivo;
-    auto ajustes = LeerConexion(archivo);
-    if (ajustes.tieneClave && ajustes.legibleOtros)
-      d.Msj().Mostrar("El archivo de conexion " + archivo +
-                          " contiene una clave y otros usuarios pueden leerlo (corrijalo con: chmod 600 " +
-                          archivo + ")",
-                      kEstiloExclamacion);
-    std::unique_ptr<MotorBD> motor;
-    if (ajustes.ajustes["motor"] == "simulado")
-      motor = std::make_unique<MotorSimulado>(ResolverRuta(CarpetaDe(archivo), ajustes.ajustes["archivo"]));
-    else
-      motor = CrearMotorOdbc(ajustes.ajustes, archivo);
+    std::unique_ptr<MotorBD> motor = d.fabrica ? d.fabrica(archivo, d.Msj()) : nullptr;
     if (!motor) throw ErrorBD(0, "Archivo de conexion " + archivo + ": no se pudo crear el motor");
     if (d.envolver) motor = d.envolver(std::move(motor));
     motor->Conectar();
@@ -217,7 +197,7 @@ void cBaseDatos::BuscarArchivoConexion() {
 
 bool cBaseDatos::AbrirConsulta(Recordset& rs, long& opciones) {
   (void)opciones;
-  rs = impl_->Correr([&](MotorBD& m) { return Recordset(m.Consultar(impl_->sentencia)); });
+  rs = Consultar(impl_->cargada);
   return rs.HayFila();
 }
 

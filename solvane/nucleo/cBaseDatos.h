@@ -12,8 +12,9 @@ namespace solvane {
 
 class cMensajes;
 
-// A result set as the helpers read it: a field by column name (any letter case) or by position.
-// Reading a column the set does not have raises ErrorBD, as ADO does.
+// A result set as the helpers read it: its first row, a field by column name (any letter case) or by
+// position. A column the set does not have raises ErrorBD 3265, any field of a set without rows 3021: a
+// misspelt name or a missing row is an error, never an empty value.
 class Recordset {
  public:
   Recordset() = default;
@@ -27,9 +28,17 @@ class Recordset {
   PrimeraFila datos_;
 };
 
+// Builds, without connecting, the engine the connection file `archivo` names; problems worth telling the
+// operator that do not stop the connection go to `mensajes`. Throws ErrorBD.
+using FabricaMotor = std::function<std::unique_ptr<MotorBD>(const std::string& archivo, cMensajes& mensajes)>;
+
+// Statements go through Ejecutar and Consultar; CargarSQL with EjecutarSQL or AbrirConsulta is the same
+// thing in two calls, kept for the callers written that way. Transactions nest as on SQL Server: only the
+// outermost level reaches the engine, and a rollback at any level undoes everything.
 class cBaseDatos {
  public:
-  cBaseDatos();
+  cBaseDatos();  // engines from the connection file, as CrearMotor builds them
+  explicit cBaseDatos(FabricaMotor fabrica);
   ~cBaseDatos();
   cBaseDatos(const cBaseDatos&) = delete;
   cBaseDatos& operator=(const cBaseDatos&) = delete;
@@ -43,13 +52,15 @@ class cBaseDatos {
   bool Conectar();
   void BuscarArchivoConexion();
   bool AbrirConsulta(Recordset& rs, long& opciones);  // throws ErrorBD; True when a row came back
+  void Ejecutar(const std::string& sentencia);        // throws ErrorBD
+  Recordset Consultar(const std::string& sentencia);  // throws ErrorBD
   bool Desconectar() noexcept;
   void OpcionConexion1(bool valor);
   void OpcionConexion2(bool valor);
   void TextoConexion(const std::string& valor);
   std::string ArchivoConexion() const;
 
-  // Our own settings, outside the original contract.
+  // Settings of the front ends and the tests.
   void ArchivoExplicito(const std::string& ruta);  // front end's --conexion
   void Registro(const std::string& ruta);          // statement record (audit trail); "" = none
   void Mensajes(cMensajes* mensajes);              // where connection problems are told

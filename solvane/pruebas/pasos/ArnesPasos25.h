@@ -169,7 +169,7 @@ class BaseDemo {
       solvane::cBaseDatos bd;
       bd.Mensajes(&mensajes);
       bd.Registro(registro);
-      bd.Motor(std::make_unique<Espia>(std::make_unique<solvane::MotorSimulado>(Archivo()), c.traza, fallarEn,
+      bd.Motor(std::make_unique<Espia>(solvane::CrearMotorSimulado(Archivo()), c.traza, fallarEn,
                                        fallarConsulta));
       if (bd.Conectar()) {
         solvane::cActualiza act(
