@@ -1,6 +1,9 @@
 // Tables, rows, values and the errors of plain statements on the simulated server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "Apoyo.h"
 #include "motor/Servidor.h"
 
@@ -9,6 +12,7 @@ using simulado::Servidor;
 
 namespace {
 
+using apoyo::ErrorDe;
 using apoyo::NumeroDe;
 
 std::string Valor(Servidor& s, const std::string& sql) {
@@ -68,18 +72,8 @@ TEST_F(Basico, ErroresDeNombresYSintaxis) {
   EXPECT_EQ(NumeroDe(s, "SELECT * FROM Tarjeta ORDER BY TAR_Cod"), 102);
   EXPECT_EQ(NumeroDe(s, "CREATE TABLE X (a money)"), 2715);
   EXPECT_EQ(NumeroDe(s, "CREATE TABLE X (a int, A int)"), 2705);
-  try {
-    s.Ejecutar("SELECT FROM Tarjeta");
-    FAIL();
-  } catch (const ErrorSql& e) {
-    EXPECT_EQ(e.descripcion, "Incorrect syntax near 'FROM'.");
-  }
-  try {
-    s.Ejecutar("select tar_nada from Tarjeta");
-    FAIL();
-  } catch (const ErrorSql& e) {
-    EXPECT_EQ(e.descripcion, "Invalid column name 'tar_nada'.");
-  }
+  EXPECT_EQ(ErrorDe(s, "SELECT FROM Tarjeta").descripcion, "Incorrect syntax near 'FROM'.");
+  EXPECT_EQ(ErrorDe(s, "select tar_nada from Tarjeta").descripcion, "Invalid column name 'tar_nada'.");
 }
 
 TEST_F(Basico, ValoresFueraDeTipo) {
@@ -103,27 +97,18 @@ TEST_F(Basico, ValoresFueraDeTipo) {
   EXPECT_EQ(r.filas[0][0].value(), "45");
   EXPECT_EQ(r.filas[0][1].value(), "AB ");
   EXPECT_EQ(r.filas[0][2].value(), "12.35");
-  try {
-    s.Ejecutar("INSERT INTO Tarjeta (TAR_Cod, TAR_Desc) VALUES ('x7', 'a')");
-  } catch (const ErrorSql& e) {
-    EXPECT_EQ(e.descripcion,
-              "Conversion failed when converting the varchar value 'x7' to data type smallint.");
-  }
+  EXPECT_EQ(ErrorDe(s, "INSERT INTO Tarjeta (TAR_Cod, TAR_Desc) VALUES ('x7', 'a')").descripcion,
+            "Conversion failed when converting the varchar value 'x7' to data type smallint.");
 }
 
 TEST_F(Basico, ClavesDuplicadasSinDistinguirMayusculasNiBlancos) {
   s.Ejecutar("CREATE TABLE Seg ([Cod] [char] (8) NOT NULL, CONSTRAINT [PK_Seg] PRIMARY KEY ([Cod]))");
   s.Ejecutar("INSERT INTO Seg VALUES ('abc')");
-  try {
-    s.Ejecutar("INSERT INTO Seg VALUES ('ABC ')");
-    FAIL();
-  } catch (const ErrorSql& e) {
-    EXPECT_EQ(e.numero, 2627);
-    EXPECT_EQ(
-        e.descripcion,
-        "Violation of PRIMARY KEY constraint 'PK_Seg'. Cannot insert duplicate key in object 'dbo.Seg'. "
-        "The duplicate key value is (ABC     ).");
-  }
+  const ErrorSql e = ErrorDe(s, "INSERT INTO Seg VALUES ('ABC ')");
+  EXPECT_EQ(e.numero, 2627);
+  EXPECT_EQ(e.descripcion,
+            "Violation of PRIMARY KEY constraint 'PK_Seg'. Cannot insert duplicate key in object 'dbo.Seg'. "
+            "The duplicate key value is (ABC     ).");
   // The same key twice in one statement, and an update onto an existing key.
   EXPECT_EQ(NumeroDe(s, "INSERT INTO Seg VALUES ('x'), ('X')"), 2627);
   s.Ejecutar("INSERT INTO Seg VALUES ('y')");
@@ -145,6 +130,32 @@ TEST_F(Basico, UpdateLeeLosValoresAnterioresDeLaFila) {
   EXPECT_EQ(s.Ejecutar("UPDATE T SET a = 0 WHERE a = 99").filasAfectadas, 0);
   EXPECT_EQ(s.Ejecutar("DELETE FROM T WHERE op Is Null").filasAfectadas, 1);
   EXPECT_EQ(s.Ejecutar("SELECT COUNT(*) FROM T").filas[0][0].value(), "2");
+}
+
+// AND and OR over true, false and unknown follow Kleene's tables (AND the least, OR the greatest with
+// false < unknown < true); a row is kept only when true, and NOT tells false from unknown. A side that
+// decides leaves the other unevaluated.
+TEST_F(Basico, YyOEnTresValores) {
+  s.Ejecutar("INSERT INTO Tarjeta (TAR_Cod, TAR_Desc) VALUES (1, 'uno')");
+  const struct {
+    const char* sql;
+    int valor;  // 0 false, 1 unknown, 2 true
+  } lados[] = {{"TAR_Cod = 2", 0}, {"TAR_Tipo = 'A'", 1}, {"TAR_Cod = 1", 2}};
+  auto filas = [&](const std::string& donde) {
+    return Valor(s, "SELECT COUNT(*) FROM Tarjeta WHERE " + donde);
+  };
+  for (const auto& a : lados)
+    for (const auto& b : lados)
+      for (const bool y : {true, false}) {
+        const std::string expr = std::string("(") + a.sql + (y ? " AND " : " OR ") + b.sql + ")";
+        const int valor = y ? std::min(a.valor, b.valor) : std::max(a.valor, b.valor);
+        EXPECT_EQ(filas(expr), valor == 2 ? "1" : "0") << expr;
+        EXPECT_EQ(filas("NOT " + expr), valor == 0 ? "1" : "0") << "NOT " << expr;
+      }
+  EXPECT_EQ(filas("TAR_Cod = 2 AND TAR_Cod / 0 = 1"), "0");
+  EXPECT_EQ(filas("TAR_Cod = 1 OR TAR_Cod / 0 = 1"), "1");
+  EXPECT_EQ(NumeroDe(s, "SELECT COUNT(*) FROM Tarjeta WHERE TAR_Cod = 1 AND TAR_Cod / 0 = 1"), 8134);
+  EXPECT_EQ(NumeroDe(s, "SELECT COUNT(*) FROM Tarjeta WHERE TAR_Tipo = 'A' OR TAR_Cod / 0 = 1"), 8134);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ using simulado::Servidor;
 
 namespace {
 
+using apoyo::ComprobarNumeros;
 using apoyo::NumeroDe;
 
 class Formas : public ::testing::Test {
@@ -75,10 +76,12 @@ TEST_F(Formas, SubconsultasYCondiciones) {
                 .filas[0][0]
                 .value(),
             "25");
-  EXPECT_EQ(NumeroDe(s, "SELECT x.TRC_Caja FROM TarjetaCaja"), 4104);
-  EXPECT_EQ(NumeroDe(s, "SELECT TRC_IdTerminal / 0 FROM TarjetaCaja"), 245);
-  EXPECT_EQ(NumeroDe(s, "SELECT TRC_CodTarjeta / 0 FROM TarjetaCaja"), 8134);
-  EXPECT_EQ(NumeroDe(s, "SELECT NOW() FROM TarjetaCaja"), 195);
+  ComprobarNumeros(s, {
+                          {"SELECT x.TRC_Caja FROM TarjetaCaja", 4104},
+                          {"SELECT TRC_IdTerminal / 0 FROM TarjetaCaja", 245},
+                          {"SELECT TRC_CodTarjeta / 0 FROM TarjetaCaja", 8134},
+                          {"SELECT NOW() FROM TarjetaCaja", 195},
+                      });
 }
 
 TEST_F(Formas, BorrarObjetosYCollate) {
@@ -106,11 +109,13 @@ TEST_F(Formas, BorrarObjetosYCollate) {
   s.Ejecutar("INSERT INTO Fechas VALUES ('20260102'), ('2026-01-02T03:04:05.5')");
   EXPECT_EQ(s.Ejecutar("SELECT f FROM Fechas WHERE f > '2026-01-02'").filas[0][0].value(),
             "2026-01-02 03:04:05.500");
-  EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int COLLATE Latin1_General_CI_AS)"), 447);
-  EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int NOT NULL CONSTRAINT PK_Otra PRIMARY KEY)"), 2714);
-  EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int NULL, CONSTRAINT PK_Mal PRIMARY KEY (a))"), 8111);
-  EXPECT_EQ(NumeroDe(s, "CREATE TABLE Mal (a int IDENTITY (1, 1), b smallint IDENTITY (1, 1))"), 2744);
-  EXPECT_EQ(NumeroDe(s, "SELECT * FROM Mal"), 208);
+  ComprobarNumeros(s, {
+                          {"CREATE TABLE Mal (a int COLLATE Latin1_General_CI_AS)", 447},
+                          {"CREATE TABLE Mal (a int NOT NULL CONSTRAINT PK_Otra PRIMARY KEY)", 2714},
+                          {"CREATE TABLE Mal (a int NULL, CONSTRAINT PK_Mal PRIMARY KEY (a))", 8111},
+                          {"CREATE TABLE Mal (a int IDENTITY (1, 1), b smallint IDENTITY (1, 1))", 2744},
+                          {"SELECT * FROM Mal", 208},
+                      });
 }
 
 }  // namespace

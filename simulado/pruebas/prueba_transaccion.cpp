@@ -11,6 +11,7 @@ using simulado::Servidor;
 
 namespace {
 
+using apoyo::ComprobarNumeros;
 using apoyo::NumeroDe;
 
 std::size_t Filas(Servidor& s, const std::string& tabla) {
@@ -56,20 +57,24 @@ TEST_F(Transacciones, SoloElCommitExteriorConfirmaYRollbackDeshaceHastaElPrimerB
 }
 
 TEST_F(Transacciones, CommitYRollbackSinTransaccion) {
-  EXPECT_EQ(NumeroDe(s, "COMMIT TRANSACTION"), 3902);
-  EXPECT_EQ(NumeroDe(s, "ROLLBACK TRANSACTION"), 3903);
-  s.Ejecutar("BEGIN TRANSACTION");
-  s.Ejecutar("COMMIT TRANSACTION");
-  EXPECT_EQ(NumeroDe(s, "COMMIT TRANSACTION"), 3902);
+  ComprobarNumeros(s, {
+                          {"COMMIT TRANSACTION", 3902},
+                          {"ROLLBACK TRANSACTION", 3903},
+                          {"BEGIN TRANSACTION", 0},
+                          {"COMMIT TRANSACTION", 0},
+                          {"COMMIT TRANSACTION", 3902},
+                      });
 }
 
 TEST_F(Transacciones, UnaSentenciaFallidaDeshaceSoloLoSuyo) {
   s.Ejecutar("BEGIN TRANSACTION");
   s.Ejecutar("INSERT INTO T VALUES (10, 'diez')");
   // The second row breaks the key: the first row of the same statement goes too.
-  EXPECT_EQ(NumeroDe(s, "INSERT INTO T VALUES (11, 'once'), (1, 'otra')"), 2627);
-  EXPECT_EQ(NumeroDe(s, "UPDATE T SET b = 'demasiado largo'"), 8152);
-  EXPECT_EQ(NumeroDe(s, "INSERT INTO T VALUES (NULL, 'x')"), 515);
+  ComprobarNumeros(s, {
+                          {"INSERT INTO T VALUES (11, 'once'), (1, 'otra')", 2627},
+                          {"UPDATE T SET b = 'demasiado largo'", 8152},
+                          {"INSERT INTO T VALUES (NULL, 'x')", 515},
+                      });
   EXPECT_EQ(s.NivelTransaccion(), 1);
   EXPECT_EQ(Filas(s, "T"), 3u);
   EXPECT_EQ(s.Ejecutar("SELECT b FROM T WHERE a = 1").filas[0][0].value(), "uno");

@@ -131,6 +131,119 @@ TEST(Protocolo, ValoresTipadosComoSuTexto) {
   }
 }
 
+// COLMETADATA of every wire type: the nullable form of the fixed-size ones with their size, decimals with
+// their storage length, precision and scale, texts with their byte length and the collation.
+TEST(Protocolo, MetadatosDeCadaTipo) {
+  using T = ColumnaTds::Tipo;
+  const Bytes kCol = {0x09, 0x04, 0xD0, 0x00, 0x34};
+  auto conCol = [&](Bytes b) {
+    b.insert(b.end(), kCol.begin(), kCol.end());
+    return b;
+  };
+  const struct {
+    ColumnaTds col;
+    Bytes tipo;
+  } casos[] = {
+      {Col(T::Bit), {0x68, 1}},
+      {Col(T::TinyInt), {0x26, 1}},
+      {Col(T::SmallInt), {0x26, 2}},
+      {Col(T::Int), {0x26, 4}},
+      {Col(T::BigInt), {0x26, 8}},
+      {Col(T::Real), {0x6D, 4}},
+      {Col(T::Float), {0x6D, 8}},
+      {Col(T::SmallDateTime), {0x6F, 4}},
+      {Col(T::DateTime), {0x6F, 8}},
+      {Col(T::Decimal, 0, 9, 2), {0x6A, 5, 9, 2}},
+      {Col(T::Numeric, 0, 38, 4), {0x6C, 17, 38, 4}},
+      {Col(T::Decimal, 0, 19, 0), {0x6A, 9, 19, 0}},
+      {Col(T::Char, 3), conCol({0xAF, 3, 0})},
+      {Col(T::VarChar, 9000), conCol({0xA7, 0x40, 0x1F})},
+      {Col(T::NChar, 2), conCol({0xEF, 4, 0})},
+      {Col(T::NVarChar, 0), conCol({0xE7, 2, 0})},
+  };
+  for (const auto& c : casos) {
+    for (const std::uint32_t version : {0x71000001u, 0x74000004u}) {
+      Escritor e(version);
+      ColumnaTds col = c.col;
+      col.nombre = "x";
+      e.Metadatos({col});
+      // Token, count, user type (USHORT before 7.2, ULONG after), flags, TYPE_INFO, name.
+      Bytes esperado = {0x81, 1, 0, 0, 0};
+      if (version >= 0x72090002) esperado.insert(esperado.end(), {0, 0});
+      esperado.insert(esperado.end(), {1, 0});
+      esperado.insert(esperado.end(), c.tipo.begin(), c.tipo.end());
+      esperado.insert(esperado.end(), {1, 'x', 0});
+      EXPECT_EQ(e.Datos(), esperado) << static_cast<int>(c.col.tipo) << " en " << std::hex << version;
+    }
+  }
+}
+
+// Parameters of fixed-size integer types carry no length: each is walked over by its own size, so the
+// parameters after it are read where they start.
+TEST(Protocolo, RpcRecorreParametrosEnterosDeLargoFijo) {
+  auto texto = [](const std::string& s) {
+    const Bytes u = Crudo::Utf16(s);
+    Bytes b = {0, 0, 0xE7, 0x00, 0x10, 0x09, 0x04, 0xD0, 0x00, 0x34, static_cast<std::uint8_t>(u.size()), 0};
+    b.insert(b.end(), u.begin(), u.end());
+    return b;
+  };
+  const struct {
+    std::uint8_t tipo;
+    Bytes valor;
+  } casos[] = {{0x30, {7}}, {0x34, {7, 0}}, {0x38, {7, 0, 0, 0}}, {0x7F, {7, 0, 0, 0, 0, 0, 0, 0}}};
+  for (const auto& c : casos) {
+    Bytes d = {0xFF, 0xFF, 10, 0, 0, 0};
+    const Bytes sentencia = texto("SELECT 1"), despues = texto("N'x'");
+    d.insert(d.end(), sentencia.begin(), sentencia.end());
+    d.insert(d.end(), {0, 0, c.tipo});
+    d.insert(d.end(), c.valor.begin(), c.valor.end());
+    d.insert(d.end(), despues.begin(), despues.end());
+    const Rpc r = LeerRpc(d, false);
+    EXPECT_EQ(r.parametros, 3) << std::hex << int{c.tipo};
+    EXPECT_EQ(r.sentencia, "SELECT 1");
+    // One byte short of the value is refused, never read past.
+    Bytes corto(d.begin(),
+                d.begin() + static_cast<std::ptrdiff_t>(6 + sentencia.size() + 3 + c.valor.size() - 1));
+    EXPECT_THROW(LeerRpc(corto, false), ErrorProtocolo) << std::hex << int{c.tipo};
+  }
+}
+
+// A transaction-manager COMMIT or ROLLBACK with no transaction open is refused with the engine's error;
+// after a BEGIN through the same requests each ends it (ENVCHANGE 8 begins, 9 commits, 10 rolls back).
+TEST(Protocolo, GestorDeTransaccionesSinTransaccion) {
+  ServidorPrueba s;
+  Crudo c(s.puerto);
+  ASSERT_FALSE(c.Entrar().empty());
+  auto pedido = [&](std::uint8_t tipo) {
+    Bytes d = Crudo::Encabezados();
+    d.insert(d.end(), {tipo, 0});
+    if (tipo == 5) d.push_back(0);  // isolation level
+    d.insert(d.end(), {0, 0});      // no name; flags
+    c.Paquete(kGestorTransacciones, d);
+    return c.Respuesta();
+  };
+  auto contiene = [](const Bytes& r, const std::string& texto) {
+    const Bytes u = Crudo::Utf16(texto);
+    return std::search(r.begin(), r.end(), u.begin(), u.end()) != r.end();
+  };
+  auto cambio = [](const Bytes& r, std::uint8_t tipo) {
+    const Bytes b = {0xE3, 11, 0, tipo, static_cast<std::uint8_t>(tipo == 8 ? 8 : 0)};
+    return std::search(r.begin(), r.end(), b.begin(), b.end()) != r.end();
+  };
+  const Bytes commit = pedido(7), rollback = pedido(8);
+  EXPECT_TRUE(TieneError(commit, 3902));
+  EXPECT_TRUE(contiene(commit, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+  EXPECT_TRUE(TieneError(rollback, 3903));
+  EXPECT_TRUE(contiene(rollback, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."));
+  EXPECT_FALSE(cambio(commit, 9) || cambio(rollback, 10));
+  for (const std::uint8_t fin : {std::uint8_t{7}, std::uint8_t{8}}) {
+    EXPECT_TRUE(cambio(pedido(5), 8)) << "BEGIN";
+    const Bytes r = pedido(fin);
+    EXPECT_TRUE(cambio(r, static_cast<std::uint8_t>(fin + 2))) << int{fin};
+    EXPECT_FALSE(TieneError(r, 3902) || TieneError(r, 3903)) << int{fin};
+  }
+}
+
 // LOGIN7 decodes names and the scrambled password; every cut of it is refused cleanly, never read past.
 TEST(Protocolo, Login7DecodificaYRechazaCadaRecorte) {
   const auto l7 = Crudo::Login7("pagora", "pw-ñ", "PagoraDemo", 0x74000004);

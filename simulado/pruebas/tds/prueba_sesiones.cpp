@@ -4,6 +4,7 @@
 #include <sqlext.h>
 
 #include <atomic>
+#include <memory>
 #include <random>
 
 #include "Arnes.h"
@@ -27,6 +28,15 @@ std::size_t FilasEnArchivo(const std::string& archivo, const std::string& tabla)
       ++n;
   }
   return n;
+}
+
+// A raw client logged in on `s` that has sent `lote` and had its answer.
+std::unique_ptr<Crudo> Sesion(const ServidorPrueba& s, const std::string& lote) {
+  auto a = std::make_unique<Crudo>(s.puerto);
+  a->Entrar();
+  a->Lote(lote);
+  if (a->Respuesta().empty()) throw std::runtime_error("sin respuesta a " + lote);
+  return a;
 }
 
 }  // namespace
@@ -68,12 +78,7 @@ TEST(Sesiones, LaSegundaEsperaLaConfirmacionDeLaPrimera) {
 TEST(Sesiones, UnClienteMuertoDeshaceSuTransaccion) {
   ServidorPrueba s;
   const std::string antes = LeerArchivo(s.archivo);
-  {
-    Crudo a(s.puerto);
-    a.Entrar();
-    a.Lote("BEGIN TRANSACTION; UPDATE Parametros SET PAR_LA = 'robado'");
-    ASSERT_FALSE(a.Respuesta().empty());
-  }
+  Sesion(s, "BEGIN TRANSACTION; UPDATE Parametros SET PAR_LA = 'robado'");  // and its client is gone
   const auto t0 = std::chrono::steady_clock::now();
   const std::string r = Tsql(s, "SELECT PAR_LA FROM Parametros\ngo\nquit\n");
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
@@ -88,12 +93,9 @@ TEST(Sesiones, SenalDeshaceLoAbiertoYTerminaBien) {
   for (int senal : {SIGTERM, SIGINT}) {
     ServidorPrueba s;
     const std::string antes = LeerArchivo(s.archivo);
-    Crudo a(s.puerto);
-    a.Entrar();
-    a.Lote("BEGIN TRANSACTION; DELETE FROM Parametros");
-    ASSERT_FALSE(a.Respuesta().empty());
+    const auto a = Sesion(s, "BEGIN TRANSACTION; DELETE FROM Parametros");
     EXPECT_EQ(s.Detener(senal), 0) << senal;
-    EXPECT_TRUE(a.Cerrado(2000));
+    EXPECT_TRUE(a->Cerrado(2000));
     EXPECT_EQ(LeerArchivo(s.archivo), antes);
   }
 }
@@ -102,12 +104,7 @@ TEST(Sesiones, SenalDeshaceLoAbiertoYTerminaBien) {
 // and nobody is stuck.
 TEST(Sesiones, MuchasSesionesSinActualizacionesPerdidas) {
   ServidorPrueba s;
-  {
-    Crudo a(s.puerto);
-    a.Entrar();
-    a.Lote("CREATE TABLE Contador (n int); INSERT INTO Contador VALUES (0)");
-    ASSERT_FALSE(a.Respuesta().empty());
-  }
+  Sesion(s, "CREATE TABLE Contador (n int); INSERT INTO Contador VALUES (0)");
   constexpr int kSesiones = 40, kVueltas = 5;
   std::vector<std::unique_ptr<Crudo>> clientes;
   clientes.reserve(kSesiones);
@@ -135,10 +132,8 @@ TEST(Sesiones, MuchasSesionesSinActualizacionesPerdidas) {
 // acknowledged that the file does not hold; rolling back then works.
 TEST(Sesiones, ConfirmacionQueNoSePuedeGrabarSeRechaza) {
   ServidorPrueba s;
-  Crudo a(s.puerto);
-  a.Entrar();
-  a.Lote("BEGIN TRANSACTION; UPDATE Parametros SET PAR_LA = 'perdido'");
-  ASSERT_FALSE(a.Respuesta().empty());
+  auto sesion = Sesion(s, "BEGIN TRANSACTION; UPDATE Parametros SET PAR_LA = 'perdido'");
+  Crudo& a = *sesion;
   // Someone else replaces the file behind the server's back.
   const std::string ajeno = s.dir + "/ajeno.sql";
   std::ofstream(ajeno) << "-- otro\n";
@@ -195,12 +190,7 @@ TEST(Sesiones, SondaCanceladaSobreTablaGrandeVuelveEnseguida) {
 // (every committed pair of rows together), and a restarted server serves it.
 TEST(Sesiones, KillNueveDuranteConfirmacionesDejaEstadosEnteros) {
   ServidorPrueba s;
-  {
-    Crudo a(s.puerto);
-    a.Entrar();
-    a.Lote("CREATE TABLE Pares (n int)");
-    ASSERT_FALSE(a.Respuesta().empty());
-  }
+  Sesion(s, "CREATE TABLE Pares (n int)");
   std::mt19937 azar(20261208);
   for (int vuelta = 0; vuelta < 6; ++vuelta) {
     std::atomic<bool> seguir{true};
