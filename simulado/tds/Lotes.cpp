@@ -27,12 +27,16 @@ bool Palabra(char c) {
          (static_cast<unsigned char>(c) & 0x80);
 }
 
+// The C library's blanks, \v and \f among them: a connection-level statement is recognised whatever
+// blanks separate its words.
+constexpr std::string_view kBlancosC = " \t\n\v\f\r";
+
 // Words and symbols of one piece, comments left out, names unquoted; strings are kept as one token "'".
 std::vector<std::string> Fichas(std::string_view s) {
   std::vector<std::string> r;
   for (std::size_t i = 0; i < s.size();) {
     const char c = s[i];
-    if (std::isspace(static_cast<unsigned char>(c))) {
+    if (Blanco(c, kBlancosC)) {
       ++i;
     } else if (s.substr(i, 2) == "--") {
       i = s.find('\n', i);
