@@ -337,6 +337,9 @@ TEST(Protocolo, LotesSePartenFueraDeTextosYComentarios) {
       {"SET IDENTITY_INSERT T ON", {Pieza::K::Motor}},
       {"UPDATE [a;b] SET x = 'it''s;'", {Pieza::K::Motor}},
       {" ; -- nada\n ; ", {}},
+      {"use\f[PagoraDemo]\v", {Pieza::K::Use}},
+      {"\vSELECT\r\n@@spid\f", {Pieza::K::Variable}},
+      {"Exec\tsp_quien", {Pieza::K::Exec}},
   };
   for (const auto& c : casos) {
     std::vector<Pieza::K> k;
@@ -344,6 +347,8 @@ TEST(Protocolo, LotesSePartenFueraDeTextosYComentarios) {
     EXPECT_EQ(k, c.clases) << c.texto;
   }
   EXPECT_EQ(PartirLote("USE [Pagora]]Demo]")[0].nombre, "Pagora]Demo");
+  EXPECT_EQ(PartirLote("select @@ServerName")[0].nombre, "@@SERVERNAME");
+  EXPECT_EQ(PartirLote("select @@versión")[0].nombre, "@@VERSIóN") << "only ASCII letters change";
 }
 
 // RPC: sp_executesql by number and by name runs its statement; any other procedure is refused with 2812;
