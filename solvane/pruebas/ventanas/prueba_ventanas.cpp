@@ -1,6 +1,5 @@
 // The two windows offscreen: captions, object names, button state, the sweep, the boxes, the lock.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -10,50 +9,18 @@
 #include <QScreen>
 #include <QTimer>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "Archivos.h"
+#include "Grabadores.h"
 #include "frentes/ventanas/PresentadorQt.h"
 #include "frentes/ventanas/frmSolvane.h"
 
 namespace solvane {
 namespace {
 
-struct Mensaje {
-  std::string titulo, texto;
-  int estilo;
-};
-
-class Grabador : public Presentador {
- public:
-  int Mostrar(const std::string& titulo, const std::string& texto, int estilo) override {
-    mensajes.push_back({titulo, texto, estilo});
-    if (alMostrar) alMostrar();
-    return estilo == kEstiloPregunta ? kRespuestaSi : kRespuestaAceptar;
-  }
-  std::vector<Mensaje> mensajes;
-  std::function<void()> alMostrar;
-};
-
-class Carpeta {
- public:
-  Carpeta() {
-    std::string p = (std::filesystem::temp_directory_path() / "ventanasXXXXXX").string();
-    ruta_ = ::mkdtemp(p.data());
-  }
-  ~Carpeta() {
-    std::error_code e;
-    std::filesystem::remove_all(ruta_, e);
-  }
-  std::string operator/(const std::string& n) const { return (ruta_ / n).string(); }
-
- private:
-  std::filesystem::path ruta_;
-};
-
-void Escribir(const std::string& ruta, const std::string& texto) {
-  std::ofstream(ruta, std::ios::binary) << texto;
-}
+using pruebas::Carpeta;
+using pruebas::Escribir;
+using pruebas::Grabador;
 
 struct Ventanas : ::testing::Test {
   Ventanas() {
@@ -62,16 +29,16 @@ struct Ventanas : ::testing::Test {
     entorno.presentador = grabador;
     entorno.bd = &bd;
     entorno.mensajes = &m;
-    entorno.bloqueo = QString::fromStdString(carpeta / "solvane.lock");
+    entorno.bloqueo = QString::fromStdString((carpeta / "solvane.lock").string());
     entorno.bombear = false;
   }
   // A connection file naming a copy of `script`.
   void Base(const std::string& script) {
     Escribir(carpeta / "base.sql", script);
     Escribir(carpeta / "PagoraCliente.conexion", "Motor=simulado\nArchivo=base.sql\n");
-    bd.ArchivoExplicito(carpeta / "PagoraCliente.conexion");
+    bd.ArchivoExplicito((carpeta / "PagoraCliente.conexion").string());
   }
-  Carpeta carpeta;
+  Carpeta carpeta{"ventanas"};
   std::shared_ptr<Grabador> grabador = std::make_shared<Grabador>();
   cMensajes m;
   cBaseDatos bd;
@@ -100,7 +67,7 @@ TEST_F(Ventanas, OtraCopiaEnEjecucion) {
   frmSolvane f(entorno);
   ASSERT_EQ(grabador->mensajes.size(), 1u);
   EXPECT_EQ(grabador->mensajes[0].texto, "Pagora Vavidev Act. BDYa se está ejecutando en su máquina");
-  EXPECT_EQ(grabador->mensajes[0].titulo, "Pagora Vavidev Act. BD");
+  EXPECT_EQ(grabador->titulos[0], "Pagora Vavidev Act. BD");
   EXPECT_EQ(grabador->mensajes[0].estilo, kEstiloInfo);
   EXPECT_EQ(f.findChild<QLabel*>("lblVersion")->text(), "Version 00.00.00");
   // Its button still works.
@@ -132,10 +99,7 @@ TEST_F(Ventanas, BotonTrasFracasoYTrasExito) {
 }
 
 TEST_F(Ventanas, CorridaCompletaSobreLaBaseDeDemostracion) {
-  std::ifstream demo(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql", std::ios::binary);
-  std::ostringstream s;
-  s << demo.rdbuf();
-  Base(s.str());
+  Base(pruebas::Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql"));
   frmSolvane f(entorno);
   f.findChild<QPushButton*>("cmdActualizar")->click();
   EXPECT_EQ(grabador->mensajes.back().texto, "Proceso Pagora Vavidev Act. BD Finalizado");
@@ -260,26 +224,6 @@ TEST_F(Ventanas, CajasModalesEnCastellano) {
   botones.clear();
   Responder(kEstiloInfo, "Aceptar", &botones, &titulo, &icono);
   EXPECT_EQ(icono, QMessageBox::Information);
-}
-
-// Pictures of both windows for the documentation (written when PAGORA_CAPTURAS names a folder).
-TEST_F(Ventanas, Capturas) {
-  frmSolvane f(entorno);
-  f.show();
-  frmActualiza p;
-  p.Mostrar();
-  p.Etiqueta("Actualizando Version a 3.0.5");
-  for (int i = 0; i < 2; ++i) p.tmeActualiza_Timer();
-  QApplication::processEvents();
-  const QPixmap principal = f.grab();
-  const QPixmap progreso = p.grab();
-  EXPECT_FALSE(principal.isNull());
-  EXPECT_FALSE(progreso.isNull());
-  if (const char* destino = std::getenv("PAGORA_CAPTURAS")) {
-    EXPECT_TRUE(principal.save(QString(destino) + "/solvane-frmSolvane.png"));
-    EXPECT_TRUE(progreso.save(QString(destino) + "/solvane-frmActualiza.png"));
-  }
-  p.Descargar();
 }
 
 }  // namespace
