@@ -1,18 +1,15 @@
-// Shared pieces of the core tests: scratch folders, a message recorder, a progress recorder, a fake engine.
+// Shared pieces of the core tests: a fake engine, a simulated database in a scratch folder, an operator.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "Archivos.h"
+#include "Grabadores.h"
 #include "motores/Motor.h"
 #include "nucleo/cActualiza.h"
 #include "nucleo/cBaseDatos.h"
@@ -44,71 +41,6 @@ struct AccesoPrueba {
 }  // namespace solvane
 
 namespace solvane::pruebas {
-
-inline std::string Leer(const std::filesystem::path& ruta) {
-  std::ifstream f(ruta, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-inline void Escribir(const std::filesystem::path& ruta, const std::string& texto) {
-  std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
-  f << texto;
-  if (!f) throw std::runtime_error("no se puede escribir " + ruta.string());
-}
-
-inline std::vector<std::string> Lineas(const std::filesystem::path& ruta) {
-  std::istringstream s(Leer(ruta));
-  std::vector<std::string> r;
-  for (std::string l; std::getline(s, l);) r.push_back(l);
-  return r;
-}
-
-class Carpeta {
- public:
-  Carpeta() {
-    std::string p = (std::filesystem::temp_directory_path() / "nucleoXXXXXX").string();
-    if (::mkdtemp(p.data()) == nullptr) throw std::runtime_error("mkdtemp " + p);
-    ruta_ = p;
-  }
-  ~Carpeta() {
-    std::error_code e;
-    std::filesystem::remove_all(ruta_, e);
-  }
-  std::filesystem::path operator/(const std::string& n) const { return ruta_ / n; }
-  const std::filesystem::path& Ruta() const { return ruta_; }
-
- private:
-  std::filesystem::path ruta_;
-};
-
-struct Mensaje {
-  std::string texto;
-  int estilo;
-};
-
-class Grabador : public Presentador {
- public:
-  int Mostrar(const std::string& titulo, const std::string& texto, int estilo) override {
-    titulos.push_back(titulo);
-    mensajes.push_back({texto, estilo});
-    return estilo == kEstiloPregunta ? respuesta : kRespuestaAceptar;
-  }
-  std::vector<std::string> titulos;
-  std::vector<Mensaje> mensajes;
-  int respuesta = kRespuestaSi;
-};
-
-class ProgresoGrabado : public Progreso {
- public:
-  void Mostrar() override { ++mostrado; }
-  void Etiqueta(const std::string& texto) override { etiquetas.push_back(texto); }
-  void Descargar() override { ++descargado; }
-  std::vector<std::string> etiquetas;
-  int mostrado = 0;
-  int descargado = 0;
-};
 
 // An engine that only keeps a log of what it was asked. A statement holding "FALLA" is refused; one
 // holding "ABORTA" is refused and ends the transaction, as SQL Server does on conversion errors.
@@ -172,8 +104,37 @@ class BaseSimulada {
   std::string Conexion() const { return (carpeta / "PagoraCliente.conexion").string(); }
   std::string Script() const { return Leer(carpeta / "base.sql"); }
   std::string Registro() const { return (carpeta / "registro.sql").string(); }
-  Carpeta carpeta;
+  Carpeta carpeta{"nucleo"};
 };
+
+// cBaseDatos as the program sets it up: its messages recorded, pointed at a connection file, not yet
+// connected.
+struct Operador {
+  explicit Operador(const std::string& conexion) {
+    mensajes.FijarPresentador(grabador);
+    bd.Mensajes(&mensajes);
+    bd.ArchivoExplicito(conexion);
+    bd.BuscarArchivoConexion();
+  }
+  std::string Ultimo() const { return grabador->Ultimo(); }
+  std::shared_ptr<Grabador> grabador = std::make_shared<Grabador>();
+  cMensajes mensajes;
+  cBaseDatos bd;
+};
+
+inline void Correr(cBaseDatos& bd, const std::string& sentencia) {
+  bd.CargarSQL(sentencia);
+  bd.EjecutarSQL();
+}
+
+// The recorded version as text, "NULL" for a null one.
+inline std::string Version(cBaseDatos& bd) {
+  Recordset rs;
+  long cero = 0;
+  bd.CargarSQL("Select PAR_Version From Parametros");
+  bd.AbrirConsulta(rs, cero);
+  return rs.Campo("PAR_Version").value_or("NULL");
+}
 
 // Parametros holding one row with `version` (or no row when empty), plus a Seguridad table.
 inline std::string ScriptVersion(const std::string& version) {

@@ -14,32 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Version(cBaseDatos& bd) {
-  Recordset rs;
-  long cero = 0;
-  bd.CargarSQL("Select PAR_Version From Parametros");
-  bd.AbrirConsulta(rs, cero);
-  return rs.Campo("PAR_Version").value_or("NULL");
-}
-
-void Correr(cBaseDatos& bd, const std::string& s) {
-  bd.CargarSQL(s);
-  bd.EjecutarSQL();
-}
-
-struct Operador {
-  explicit Operador(const std::string& conexion) {
-    bd.Mensajes(&mensajes);
-    mensajes.FijarPresentador(grabador);
-    bd.ArchivoExplicito(conexion);
-    bd.BuscarArchivoConexion();
-  }
-  std::string Ultimo() const { return grabador->mensajes.empty() ? "" : grabador->mensajes.back().texto; }
-  std::shared_ptr<Grabador> grabador = std::make_shared<Grabador>();
-  cMensajes mensajes;
-  cBaseDatos bd;
-};
-
 std::vector<std::string> Temporales(const std::filesystem::path& carpeta) {
   std::vector<std::string> r;
   for (const auto& e : std::filesystem::directory_iterator(carpeta))

@@ -17,12 +17,8 @@ const char* const kEsquema =
     "Seg_Edita bit NULL)\nGO\n";
 
 struct Ayudantes : ::testing::Test {
-  Ayudantes() : base(kEsquema) {
-    m.FijarPresentador(grabador);
-    bd.Mensajes(&m);
-    bd.ArchivoExplicito(base.Conexion());
-    bd.BuscarArchivoConexion();
-    EXPECT_TRUE(bd.Conectar()) << (grabador->mensajes.empty() ? "" : grabador->mensajes.back().texto);
+  Ayudantes() {
+    EXPECT_TRUE(bd.Conectar()) << operador.Ultimo();
     bd.Registro(base.Registro());
   }
   std::string UltimaSentencia() {
@@ -31,10 +27,11 @@ struct Ayudantes : ::testing::Test {
       if (i->rfind("--", 0) != 0) return *i;
     return "";
   }
-  BaseSimulada base;
-  std::shared_ptr<Grabador> grabador = std::make_shared<Grabador>();
-  cMensajes m;
-  cBaseDatos bd;
+  BaseSimulada base{kEsquema};
+  Operador operador{base.Conexion()};
+  std::shared_ptr<Grabador> grabador = operador.grabador;
+  cMensajes& m = operador.mensajes;
+  cBaseDatos& bd = operador.bd;
   ProgresoGrabado progreso;
   cActualiza act{bd, m, progreso, [] {}, 30100};
 };

@@ -18,17 +18,13 @@ const char* const kEsquema =
 // A simulated database behind the fault-injecting wrapper: RefusarLaSiguiente makes the next
 // statement fail as a lost connection or a lock time-out would, the object being there all along.
 struct AyudantesConFallas : ::testing::Test {
-  AyudantesConFallas() : base(kEsquema) {
-    m.FijarPresentador(grabador);
-    bd.Mensajes(&m);
-    bd.ArchivoExplicito(base.Conexion());
+  AyudantesConFallas() {
     bd.Envoltorio([this](std::unique_ptr<MotorBD> interior) {
       auto envuelto = std::make_unique<MotorConFallas>(std::move(interior), traza);
       motor = envuelto.get();
       return envuelto;
     });
-    bd.BuscarArchivoConexion();
-    EXPECT_TRUE(bd.Conectar());
+    EXPECT_TRUE(bd.Conectar()) << operador.Ultimo();
   }
   void RefusarLaSiguiente(Falla tipo = Falla::Simple) { motor->FallarEn(traza->contadas + 1, tipo); }
   std::vector<std::string> Preguntas() const {
@@ -37,12 +33,13 @@ struct AyudantesConFallas : ::testing::Test {
       if (x.estilo == kEstiloPregunta) r.push_back(x.texto);
     return r;
   }
-  BaseSimulada base;
-  std::shared_ptr<Grabador> grabador = std::make_shared<Grabador>();
+  BaseSimulada base{kEsquema};
+  Operador operador{base.Conexion()};
+  std::shared_ptr<Grabador> grabador = operador.grabador;
+  cMensajes& m = operador.mensajes;
+  cBaseDatos& bd = operador.bd;
   std::shared_ptr<Traza> traza = std::make_shared<Traza>();
   MotorConFallas* motor = nullptr;
-  cMensajes m;
-  cBaseDatos bd;
   ProgresoGrabado progreso;
   cActualiza act{bd, m, progreso, [] {}, 30100};
 };

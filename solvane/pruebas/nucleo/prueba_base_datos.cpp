@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "Apoyo.h"
+#include "motor/Archivo.h"
 #include "motores/MotorSimulado.h"
 
 namespace solvane::pruebas {
@@ -18,10 +19,7 @@ struct ConFalso : ::testing::Test {
     EXPECT_TRUE(bd.Conectar());
     log->clear();
   }
-  void Correr(const std::string& s) {
-    bd.CargarSQL(s);
-    bd.EjecutarSQL();
-  }
+  void Correr(const std::string& s) { pruebas::Correr(bd, s); }
   std::vector<std::string> Registro() { return Lineas(carpeta / "registro.sql"); }
   Carpeta carpeta;
   std::shared_ptr<Log> log = std::make_shared<Log>();
@@ -124,29 +122,12 @@ const char* const kBase =
     "(PAR_Version) "
     "VALUES (20500)\nGO\n";
 
-std::string Version(cBaseDatos& bd) {
-  Recordset rs;
-  long cero = 0;
-  bd.CargarSQL("Select PAR_Version From Parametros");
-  bd.AbrirConsulta(rs, cero);
-  return rs.Campo("PAR_Version").value_or("NULL");
-}
-
 struct ConSimulado : ::testing::Test {
-  ConSimulado() : base(kBase) {
-    bd.Mensajes(&mensajes);
-    mensajes.FijarPresentador(grabador);
-    bd.ArchivoExplicito(base.Conexion());
-    bd.BuscarArchivoConexion();
-  }
-  void Correr(const std::string& s) {
-    bd.CargarSQL(s);
-    bd.EjecutarSQL();
-  }
-  BaseSimulada base;
-  std::shared_ptr<Grabador> grabador = std::make_shared<Grabador>();
-  cMensajes mensajes;
-  cBaseDatos bd;
+  void Correr(const std::string& s) { pruebas::Correr(bd, s); }
+  BaseSimulada base{kBase};
+  Operador operador{base.Conexion()};
+  cBaseDatos& bd = operador.bd;
+  std::shared_ptr<Grabador> grabador = operador.grabador;
 };
 
 TEST_F(ConSimulado, SoloLaConfirmacionExternaGrabaElArchivo) {

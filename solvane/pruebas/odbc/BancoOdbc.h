@@ -50,7 +50,7 @@ inline Dialecto DialectoDe(const std::string& nombre) {
 inline std::string CadenaServidorLocal() {
   struct Local {
     Temporal dir;
-    Servido servidor{dir.ruta, Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql")};
+    Servido servidor{dir.Ruta(), Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql")};
   };
   static Local local;
   return local.servidor.Cadena() + ";PWD=" + kClaveServidor;

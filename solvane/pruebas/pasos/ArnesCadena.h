@@ -3,21 +3,20 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "Archivos.h"
+#include "Grabadores.h"
 #include "MotorConFallas.h"
 #include "motor/Servidor.h"
 #include "nucleo/Proceso.h"
@@ -27,64 +26,9 @@
 
 namespace solvane::pruebas {
 
-inline std::string LeerArchivo(const std::filesystem::path& ruta) {
-  std::ifstream f(ruta, std::ios::binary);
-  if (!f) throw std::runtime_error("no se puede leer " + ruta.string());
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-inline void EscribirArchivo(const std::filesystem::path& ruta, const std::string& contenido) {
-  std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
-  f << contenido;
-  if (!f) throw std::runtime_error("no se puede escribir " + ruta.string());
-}
-
 inline std::string ScriptDemo() {
-  return LeerArchivo(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql");
+  return Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql");
 }
-
-inline std::vector<std::string> LeerLineas(const std::filesystem::path& ruta) {
-  std::istringstream s(LeerArchivo(ruta));
-  std::vector<std::string> lineas;
-  for (std::string l; std::getline(s, l);) lineas.push_back(l);
-  return lineas;
-}
-
-struct Mensaje {
-  std::string texto;
-  int estilo;
-};
-
-// Records every message; answers Yes to the question (or what the test says).
-class Grabador : public Presentador {
- public:
-  int Mostrar(const std::string& /*titulo*/, const std::string& texto, int estilo) override {
-    mensajes.push_back({texto, estilo});
-    return estilo == kEstiloPregunta ? respuesta : kRespuestaAceptar;
-  }
-  std::vector<Mensaje> mensajes;
-  int respuesta = kRespuestaSi;
-};
-
-// Records the captions, also into the trace ("-- " + caption) so that it shows where each step begins.
-class ProgresoGrabado : public Progreso {
- public:
-  explicit ProgresoGrabado(std::shared_ptr<Traza> traza) : traza_(std::move(traza)) {}
-  void Mostrar() override { ++mostrado; }
-  void Etiqueta(const std::string& texto) override {
-    etiquetas.push_back(texto);
-    traza_->Anotar("-- " + texto);
-  }
-  void Descargar() override { ++descargado; }
-  std::vector<std::string> etiquetas;
-  int mostrado = 0;
-  int descargado = 0;
-
- private:
-  std::shared_ptr<Traza> traza_;
-};
 
 // What one run left behind.
 struct Corrida {
@@ -123,21 +67,12 @@ struct OpcionesCorrida {
 class BaseDePrueba {
  public:
   explicit BaseDePrueba(const std::string& script) {
-    std::string plantilla = (std::filesystem::temp_directory_path() / "pasos3XXXXXX").string();
-    if (!::mkdtemp(plantilla.data())) throw std::runtime_error("mkdtemp");
-    carpeta_ = plantilla;
-    EscribirArchivo(Archivo(), script);
-    EscribirArchivo(carpeta_ / "PagoraCliente.conexion", "Motor=simulado\nArchivo=base.sql\n");
+    Escribir(Archivo(), script);
+    Escribir(carpeta_ / "PagoraCliente.conexion", "Motor=simulado\nArchivo=base.sql\n");
   }
-  ~BaseDePrueba() {
-    std::error_code e;
-    std::filesystem::remove_all(carpeta_, e);
-  }
-  BaseDePrueba(const BaseDePrueba&) = delete;
-  BaseDePrueba& operator=(const BaseDePrueba&) = delete;
 
   std::filesystem::path Archivo() const { return carpeta_ / "base.sql"; }
-  std::string Contenido() const { return LeerArchivo(Archivo()); }
+  std::string Contenido() const { return Leer(Archivo()); }
 
   // One click of "Actualizar Base" against this database, through the whole front-end path.
   Corrida Correr(const OpcionesCorrida& op = {}) const {
@@ -155,7 +90,9 @@ class BaseDePrueba {
     cMensajes mensajes;
     mensajes.FijarPresentador(grabador);
     bd.Mensajes(&mensajes);
-    ProgresoGrabado progreso(traza);
+    ProgresoGrabado progreso;
+    // Each caption goes into the trace too, so that it shows where each step begins.
+    progreso.alEtiquetar = [&traza](const std::string& t) { traza->Anotar("-- " + t); };
     Corrida c;
     std::size_t bombeos = 0;
     auto bombeo = [&] {
@@ -174,7 +111,7 @@ class BaseDePrueba {
   }
 
  private:
-  std::filesystem::path carpeta_;
+  Carpeta carpeta_{"pasos3"};
 };
 
 // A database script loaded into a fresh server, for reading what a run left.
@@ -235,6 +172,14 @@ inline std::pair<std::string, std::vector<std::string>> FilasTarjetaCaja() {
            ins + "('000001','002',4,'440000002','','T0020001')"}};
 }
 
+// The options of a run up to `version` in which the shop enters its TarjetaCaja rows.
+inline OpcionesCorrida ConTarjetaCaja(std::int16_t version = 30100) {
+  OpcionesCorrida op;
+  op.version = version;
+  op.despues.push_back(FilasTarjetaCaja());
+  return op;
+}
+
 // The script with the server-made names of unnamed defaults (DF__Tabla__Colum__1A2B3C4D) masked: their
 // hexadecimal tail depends on the history of the server, not on the schema. The checksum of the
 // closing line covers those names, so it is masked too.
@@ -262,10 +207,7 @@ inline std::string ConVersion(const std::string& script, int version) {
 // The demo database brought to `version` by the chain itself (with the shop's TarjetaCaja rows).
 inline std::string DemoEn(std::int16_t version) {
   BaseDePrueba b(ScriptDemo());
-  OpcionesCorrida op;
-  op.version = version;
-  op.despues.push_back(FilasTarjetaCaja());
-  auto c = b.Correr(op);
+  auto c = b.Correr(ConTarjetaCaja(version));
   if (!c.finalizado)
     throw std::runtime_error("no se pudo preparar la base en " + std::to_string(version) + ": " +
                              c.Errores());

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "Archivos.h"
+#include "Grabadores.h"
 #include "motor/Servidor.h"
 #include "motores/Motor.h"
 #include "motores/MotorSimulado.h"
@@ -23,28 +25,9 @@
 
 namespace pasos25 {
 
-struct Mensaje {
-  std::string texto;
-  int estilo;
-};
-
-// Answers Yes to the question and OK to everything else, remembering what it was shown.
-class Grabadora : public solvane::Presentador {
- public:
-  int Mostrar(const std::string&, const std::string& texto, int estilo) override {
-    vistos.push_back({texto, estilo});
-    return estilo == solvane::kEstiloPregunta ? solvane::kRespuestaSi : solvane::kRespuestaAceptar;
-  }
-  std::vector<Mensaje> vistos;
-};
-
-class Etiquetas : public solvane::Progreso {
- public:
-  void Mostrar() override {}
-  void Etiqueta(const std::string& texto) override { vistas.push_back(texto); }
-  void Descargar() override {}
-  std::vector<std::string> vistas;
-};
+using solvane::pruebas::Grabador;
+using solvane::pruebas::Mensaje;
+using solvane::pruebas::ProgresoGrabado;
 
 // Traces what reaches the engine ("E " executed, "Q " queried, "~" the pump) and can refuse the
 // Nth executed statement, or every query with a given text, as a server would on a lock time-out.
@@ -100,36 +83,16 @@ struct Corrida {
   }
 };
 
-inline std::string LeerArchivo(const std::string& ruta) {
-  std::ifstream f(ruta, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-inline void EscribirArchivo(const std::string& ruta, const std::string& contenido) {
-  std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
-  f << contenido;
-}
+using solvane::pruebas::Leer;
 
 // A private copy of the demo database in its own temporary folder.
 class BaseDemo {
  public:
-  BaseDemo() {
-    std::string plantilla = (std::filesystem::temp_directory_path() / "pasos25.XXXXXX").string();
-    carpeta_ = ::mkdtemp(plantilla.data());
-    EscribirArchivo(Archivo(), LeerArchivo(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql"));
-  }
-  ~BaseDemo() {
-    std::error_code e;
-    std::filesystem::remove_all(carpeta_, e);
-  }
-  BaseDemo(const BaseDemo&) = delete;
-  BaseDemo& operator=(const BaseDemo&) = delete;
+  BaseDemo() { Reponer(Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql")); }
 
-  std::string Archivo() const { return carpeta_ + "/base.sql"; }
-  std::string Contenido() const { return LeerArchivo(Archivo()); }
-  void Reponer(const std::string& contenido) const { EscribirArchivo(Archivo(), contenido); }
+  std::string Archivo() const { return (carpeta_ / "base.sql").string(); }
+  std::string Contenido() const { return Leer(Archivo()); }
+  void Reponer(const std::string& contenido) const { solvane::pruebas::Escribir(Archivo(), contenido); }
 
   // Changes the database behind the updater's back, as a shop's administrator would.
   void Modificar(std::initializer_list<std::string> sentencias) const {
@@ -160,9 +123,9 @@ class BaseDemo {
   // refuses that executed statement (0: none), `fallarConsulta` every query with that text.
   Corrida Actualizar(std::int16_t versionPrograma, int fallarEn = 0, const std::string& fallarConsulta = "") {
     Corrida c;
-    const std::string registro = carpeta_ + "/registro" + std::to_string(++corridas_) + ".txt";
-    auto grabadora = std::make_shared<Grabadora>();
-    Etiquetas progreso;
+    const auto registro = (carpeta_ / ("registro" + std::to_string(++corridas_) + ".txt")).string();
+    auto grabadora = std::make_shared<Grabador>();
+    ProgresoGrabado progreso;
     {
       solvane::cMensajes mensajes;
       mensajes.FijarPresentador(grabadora);
@@ -178,15 +141,16 @@ class BaseDemo {
       }
       bd.Desconectar();
     }
-    c.mensajes = grabadora->vistos;
-    c.etiquetas = progreso.vistas;
-    std::istringstream r(LeerArchivo(registro));
+    c.mensajes = grabadora->mensajes;
+    c.etiquetas = progreso.etiquetas;
+    // A run whose connection failed may have recorded nothing.
+    std::istringstream r(solvane::pruebas::LeerSiHay(registro));
     for (std::string l; std::getline(r, l);) c.registro.push_back(l);
     return c;
   }
 
  private:
-  std::string carpeta_;
+  solvane::pruebas::Carpeta carpeta_{"pasos25."};
   int corridas_ = 0;
 };
 

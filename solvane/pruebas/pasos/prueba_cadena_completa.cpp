@@ -18,9 +18,7 @@ class CadenaCompleta : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     base_ = new BaseDePrueba(ScriptDemo());
-    OpcionesCorrida op;
-    op.despues.push_back(FilasTarjetaCaja());
-    corrida_ = new Corrida(base_->Correr(op));
+    corrida_ = new Corrida(base_->Correr(ConTarjetaCaja()));
   }
   static void TearDownTestSuite() {
     delete corrida_;
@@ -51,9 +49,9 @@ TEST_F(CadenaCompleta, RegistroDeSentencias) {
   if (const char* grabar = std::getenv("PASOS3_GRABAR")) {
     std::string todo;
     for (const auto& l : traza) todo += l + "\n";
-    EscribirArchivo(grabar, todo);
+    Escribir(grabar, todo);
   }
-  const auto esperado = LeerLineas(kRegistroEsperado);
+  const auto esperado = Lineas(kRegistroEsperado);
   const std::size_t n = std::min(esperado.size(), traza.size());
   for (std::size_t i = 0; i < n; ++i)
     ASSERT_EQ(traza[i], esperado[i]) << "primera diferencia en la linea " << i + 1 << " del registro";
@@ -69,7 +67,7 @@ TEST_F(CadenaCompleta, EsquemaFinal) {
       "'TRC_Empresa'");
   ASSERT_TRUE(collation && *collation != "NULL");
   std::size_t objetos = 0;
-  for (const auto& linea : LeerLineas(std::string(DATOS_PRUEBA) + "/esquema_3x.txt")) {
+  for (const auto& linea : Lineas(std::string(DATOS_PRUEBA) + "/esquema_3x.txt")) {
     std::istringstream in(linea);
     std::string tipo, a, b;
     in >> tipo >> a >> b;

@@ -53,9 +53,7 @@ TEST_P(EntradaEnLaCadena, CorreLosPasosDesdeAhiYTerminaIgual) {
   const std::string antes = Preparada(version);
   ASSERT_EQ(VersionGrabada(antes), std::to_string(version));
   BaseDePrueba b(antes);
-  OpcionesCorrida op;
-  op.despues.push_back(FilasTarjetaCaja());
-  const Corrida c = b.Correr(op);
+  const Corrida c = b.Correr(ConTarjetaCaja());
   ASSERT_TRUE(c.finalizado) << c.Errores();
   EXPECT_TRUE(c.Pregunto());
   EXPECT_EQ(c.etiquetas, EtiquetasDesde(version));
@@ -73,10 +71,7 @@ INSTANTIATE_TEST_SUITE_P(Versiones, EntradaEnLaCadena,
 // A program built at an intermediate version stops there and records it.
 TEST(ProgramaIntermedio, SeDetieneEnSuVersion) {
   BaseDePrueba b(Preparada(30002));
-  OpcionesCorrida op;
-  op.version = 30006;
-  op.despues.push_back(FilasTarjetaCaja());
-  const Corrida c = b.Correr(op);
+  const Corrida c = b.Correr(ConTarjetaCaja(30006));
   ASSERT_TRUE(c.finalizado) << c.Errores();
   EXPECT_EQ(c.etiquetas,
             (std::vector<std::string>{"Actualizando Version a 3.0.3", "Actualizando Version a 3.0.4",

@@ -174,9 +174,11 @@ std::string Unir(const std::vector<std::optional<std::string>>& fila) {
   return s;
 }
 
-std::vector<std::string> Ordenadas(const Filas& filas) {
+// Each row as `texto` writes it (by default its values joined by "|"), sorted: the server gives no order.
+template <class Texto = std::string (*)(const std::vector<std::optional<std::string>>&)>
+std::vector<std::string> Ordenadas(const Filas& filas, Texto texto = Unir) {
   std::vector<std::string> r;
-  for (const auto& f : filas) r.push_back(Unir(f));
+  for (const auto& f : filas) r.push_back(texto(f));
   std::sort(r.begin(), r.end());
   return r;
 }
@@ -208,35 +210,31 @@ class Cadena25 : public ::testing::Test {
   }
   // Constraints owned by a table, "name type", with generated default names masked.
   static std::vector<std::string> Restricciones(const std::string& tabla) {
-    std::vector<std::string> r;
-    for (const auto& f :
-         base_->Consultar("Select name, xtype From sysobjects Where parent_obj = (Select id From "
-                          "sysobjects Where name = '" +
-                          tabla + "')")) {
-      std::string nombre = *f[0], tipo = *f[1];
-      while (!tipo.empty() && tipo.back() == ' ') tipo.pop_back();
-      if (nombre.rfind("DF__", 0) == 0 && nombre.size() > 8) {
-        const std::string hex = nombre.substr(nombre.size() - 8);
-        EXPECT_EQ(hex.find_first_not_of("0123456789ABCDEFabcdef"), std::string::npos) << nombre;
-        nombre = nombre.substr(0, nombre.size() - 8) + "########";
-      }
-      r.push_back(nombre + " " + tipo);
-    }
-    std::sort(r.begin(), r.end());
-    return r;
+    return Ordenadas(base_->Consultar("Select name, xtype From sysobjects Where parent_obj = (Select id From "
+                                      "sysobjects Where name = '" +
+                                      tabla + "')"),
+                     [](const std::vector<std::optional<std::string>>& f) {
+                       std::string nombre = *f[0], tipo = *f[1];
+                       while (!tipo.empty() && tipo.back() == ' ') tipo.pop_back();
+                       if (nombre.rfind("DF__", 0) == 0 && nombre.size() > 8) {
+                         const std::string hex = nombre.substr(nombre.size() - 8);
+                         EXPECT_EQ(hex.find_first_not_of("0123456789ABCDEFabcdef"), std::string::npos)
+                             << nombre;
+                         nombre = nombre.substr(0, nombre.size() - 8) + "########";
+                       }
+                       return nombre + " " + tipo;
+                     });
   }
   // Indexes of a table: "name C" (clustered) or "name N", and "(heap)" for a table without a clustered one.
   static std::vector<std::string> Indices(const std::string& tabla) {
-    std::vector<std::string> r;
-    for (const auto& f :
-         base_->Consultar("SELECT name, indid FROM Sysindexes Where id = (Select id From Sysobjects "
-                          "Where name = '" +
-                          tabla + "')")) {
-      const int indid = std::stoi(*f[1]);
-      r.push_back(indid == 0 ? "(heap)" : *f[0] + (indid == 1 ? " C" : " N"));
-    }
-    std::sort(r.begin(), r.end());
-    return r;
+    return Ordenadas(
+        base_->Consultar("SELECT name, indid FROM Sysindexes Where id = (Select id From Sysobjects "
+                         "Where name = '" +
+                         tabla + "')"),
+        [](const std::vector<std::optional<std::string>>& f) {
+          const int indid = std::stoi(*f[1]);
+          return indid == 0 ? std::string("(heap)") : *f[0] + (indid == 1 ? " C" : " N");
+        });
   }
 
   static BaseDemo* base_;
@@ -464,7 +462,7 @@ TEST_F(Cadena25, DatosSembradosYValoresPorDefecto) {
 // The demo database is kept in the shape the engine writes, so that a run that changes nothing leaves
 // it byte for byte the same and a diff of two runs shows only what changed.
 TEST(Demo25, GuardadaComoLaEscribeElMotor) {
-  const std::string demo = LeerArchivo(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql");
+  const std::string demo = Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql");
   simulado::Servidor s("PagoraDemo");
   s.EjecutarScript(demo);
   EXPECT_EQ(s.Script(), demo);

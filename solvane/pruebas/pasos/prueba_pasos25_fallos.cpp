@@ -28,6 +28,20 @@ void Llevar(BaseDemo& b, std::int16_t version) {
   ASSERT_TRUE(b.Actualizar(version).ok) << version;
 }
 
+// A database at `desde` without `tabla`, which a step alters without testing for it: the run to
+// `hasta` fails in step `paso` (the server cannot find the object) and leaves the file as it was.
+Corrida SinTabla(BaseDemo& b, std::int16_t desde, const std::string& tabla, std::int16_t hasta,
+                 const std::string& paso) {
+  Llevar(b, desde);
+  b.Modificar({"DROP TABLE " + tabla});
+  const std::string antes = b.Contenido();
+  Corrida c = b.Actualizar(hasta);
+  EsFallo(b, c, antes,
+          "ERROR de Actualización a Version " + paso + " \r\n4902 Cannot find the object \"" + tabla +
+              "\" because it does not exist or you do not have permissions.");
+  return c;
+}
+
 // Whichever statement the server refuses, the run stops there, the step that sent it says so, and
 // the database file stays byte for byte as it was.
 TEST(Fallos25, SentenciaRechazadaEnCualquierPuntoDeLaCadena) {
@@ -116,14 +130,7 @@ TEST(Paso2_5_2, SinTransaccionFallaYConFrecuenciaYaQuitadaSoloActualiza) {
 // the reconciliation table 2.5.3 created goes with the cancelled chain.
 TEST(Paso2_5_4, SinTarjetaFallaYDeshaceTambienElPasoAnterior) {
   BaseDemo b;
-  Llevar(b, 20502);
-  b.Modificar({"DROP TABLE Tarjeta"});
-  const std::string antes = b.Contenido();
-  const Corrida c = b.Actualizar(20504);
-  EsFallo(b, c, antes,
-          "ERROR de Actualización a Version 2.5.4 \r\n4902 Cannot find the object \"Tarjeta\" because it "
-          "does not exist "
-          "or you do not have permissions.");
+  const Corrida c = SinTabla(b, 20502, "Tarjeta", 20504, "2.5.4");
   EXPECT_EQ(c.Ejecutadas().front(),
             "CREATE TABLE UltConciliacion ( Ult_Empresa Varchar (6) NOT NULL,Ult_CodTarjeta "
             "SmallInt NOT NULL,Ult_Moneda Char (1) NOT NULL,Ult_Fecha SmallDateTime NOT NULL)");
@@ -308,14 +315,7 @@ TEST(Paso2_5_15y16, FilasExistentesTomanElValorPorDefecto) {
 
 TEST(Paso2_5_15y16, SinLocalesFallaTrasAgregarLaColumnaDeTarjeta) {
   BaseDemo b;
-  Llevar(b, 20514);
-  b.Modificar({"DROP TABLE Locales"});
-  const std::string antes = b.Contenido();
-  const Corrida c = b.Actualizar(20516);
-  EsFallo(b, c, antes,
-          "ERROR de Actualización a Version 2.5.15 \r\n4902 Cannot find the object \"Locales\" because it "
-          "does not "
-          "exist or you do not have permissions.");
+  const Corrida c = SinTabla(b, 20514, "Locales", 20516, "2.5.15");
   EXPECT_EQ(c.Ejecutadas().front(), "ALTER TABLE Tarjeta ADD TAR_DevIVA BIT NOT NULL DEFAULT 1");
 }
 

@@ -97,10 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
 // OFF_CVC is widened by 3.0.0 and then dropped by 3.0.3, in that order.
 TEST(Pasos3_0, OffCvcSeEnsanchaYLuegoSeQuita) {
   BaseDePrueba b(DemoCacheada(20516));
-  OpcionesCorrida op;
-  op.version = 30003;
-  op.despues.push_back(FilasTarjetaCaja());
-  const Corrida c = b.Correr(op);
+  const Corrida c = b.Correr(ConTarjetaCaja(30003));
   ASSERT_TRUE(c.finalizado) << c.Errores();
   const auto e = Ejecutadas(c);
   const auto ensancha =
@@ -221,9 +218,7 @@ TEST(Pasos3_0, SemillasRespetanLoExistente) {
                ? "UpDate uTarjeta Set Uta_Desc = 'OTRO' Where Uta_Cod = 3"
                : "Insert Into uTarjeta (Uta_Cod,Uta_Desc) Values (3,'OTRO')"});
   BaseDePrueba b(original);
-  OpcionesCorrida op;
-  op.despues.push_back(FilasTarjetaCaja());
-  const Corrida c = b.Correr(op);
+  const Corrida c = b.Correr(ConTarjetaCaja());
   ASSERT_TRUE(c.finalizado) << c.Errores();
   Lector l(c.archivoDespues);
   EXPECT_EQ(l.Filas("Select RAN_Desde, RAN_Hasta, RAN_Largo From Rangos Where RAN_CodTarjeta = 12"),

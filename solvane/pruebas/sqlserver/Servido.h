@@ -11,46 +11,20 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Archivos.h"
+
 namespace solvane::pruebas {
 
-inline std::string Leer(const std::filesystem::path& ruta) {
-  std::ifstream f(ruta, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-inline void Escribir(const std::filesystem::path& ruta, const std::string& contenido) {
-  std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
-  f << contenido;
-  if (!f) throw std::runtime_error("no se puede escribir " + ruta.string());
-}
-
-// A scratch folder, removed with everything in it.
-class Temporal {
- public:
-  Temporal() {
-    char plantilla[] = "/tmp/prueba_sqlserver_XXXXXX";
-    if (!::mkdtemp(plantilla)) throw std::runtime_error("mkdtemp");
-    ruta = plantilla;
-  }
-  ~Temporal() {
-    std::error_code ec;
-    std::filesystem::remove_all(ruta, ec);
-  }
-  Temporal(const Temporal&) = delete;
-  Temporal& operator=(const Temporal&) = delete;
-  std::filesystem::path operator/(const std::string& nombre) const { return ruta / nombre; }
-  std::filesystem::path ruta;
+// A scratch folder of these tests, removed with everything in it.
+struct Temporal : Carpeta {
+  Temporal() : Carpeta("prueba_sqlserver_") {}
 };
 
 constexpr const char* kClaveServidor = "Cl4ve-de-prueba";
@@ -117,7 +91,7 @@ class Servido {
                   (dir_ / "servidor.err").string());
     const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < limite) {
-      const std::string s = Leer(salida);
+      const std::string s = LeerSiHay(salida);
       const auto p = s.find("Escuchando en 127.0.0.1:");
       if (p != std::string::npos && s.find('\n', p) != std::string::npos) {
         puerto = std::stoi(s.substr(p + 24));
@@ -125,7 +99,7 @@ class Servido {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    throw std::runtime_error("el servidor no arrancó: " + Leer(dir_ / "servidor.err"));
+    throw std::runtime_error("el servidor no arrancó: " + LeerSiHay(dir_ / "servidor.err"));
   }
   // Sends `senal` and waits (bounded) for the exit; the exit status, or -1.
   int Detener(int senal = SIGTERM) {
@@ -176,8 +150,8 @@ inline Salida Solvane(const std::filesystem::path& dir, const std::vector<std::s
   if (durante) durante(pid);
   Salida r;
   r.estado = Esperar(pid, plazo);
-  r.salida = Leer(so);
-  r.errores = Leer(se);
+  r.salida = LeerSiHay(so);
+  r.errores = LeerSiHay(se);
   return r;
 }
 

@@ -47,26 +47,26 @@ Comparada PorSimulado(const std::string& inicial) {
   Escribir(t / "PagoraDemo.sql", inicial);
   Escribir(t / "c.conexion", "Motor=simulado\nArchivo=PagoraDemo.sql\n");
   Comparada c;
-  c.corrida = Solvane(t.ruta, {"--consola", "--si", "--conexion", (t / "c.conexion").string(), "--registro",
-                               (t / "registro.sql").string()});
+  c.corrida = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", (t / "c.conexion").string(), "--registro",
+                                 (t / "registro.sql").string()});
   c.archivo = Leer(t / "PagoraDemo.sql");
-  c.registro = Leer(t / "registro.sql");
+  c.registro = LeerSiHay(t / "registro.sql");
   return c;
 }
 
 Comparada PorServidor(const std::string& inicial, const std::string& extra = "") {
   Temporal t;
-  Servido s(t.ruta, inicial);
+  Servido s(t.Ruta(), inicial);
   Comparada c;
-  c.corrida = Solvane(t.ruta, {"--consola", "--si", "--conexion", s.Conexion(extra).string(), "--registro",
-                               (t / "registro.sql").string()});
+  c.corrida = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", s.Conexion(extra).string(), "--registro",
+                                 (t / "registro.sql").string()});
   EXPECT_EQ(s.Detener(), 0);
   c.archivo = Leer(s.archivo);
-  c.registro = Leer(t / "registro.sql");
+  c.registro = LeerSiHay(t / "registro.sql");
   return c;
 }
 
-std::size_t Lineas(const std::string& s) {
+std::size_t CuantasLineas(const std::string& s) {
   return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
 }
 
@@ -129,8 +129,8 @@ TEST(CadenaSqlServer, UnaSentenciaRechazadaPorElServidorNoDejaNadaHecho) {
   std::size_t fallidas = 0, n = 1;
   for (; n < 5000; n += paso) {
     Temporal t;
-    Servido s(t.ruta, original, {{"PAGORA_SERVIDOR_RECHAZAR", std::to_string(n)}});
-    const Salida r = Solvane(t.ruta, {"--consola", "--si", "--conexion", s.Conexion().string()});
+    Servido s(t.Ruta(), original, {{"PAGORA_SERVIDOR_RECHAZAR", std::to_string(n)}});
+    const Salida r = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", s.Conexion().string()});
     EXPECT_EQ(s.Detener(), 0) << "N=" << n;
     const std::string archivo = Leer(s.archivo);
     if (r.estado == 0 && r.errores.find(kRechazo) == std::string::npos) {
@@ -156,11 +156,11 @@ TEST(CadenaSqlServer, KillNueveDeSolvaneNoDejaNadaAMedias) {
   const std::size_t veces = Cuantos("PAGORA_PRUEBA_MUERTES", 3);
   const std::string original = ScriptDemo();
   Temporal t;
-  auto s = std::make_unique<Servido>(t.ruta, original);
+  auto s = std::make_unique<Servido>(t.Ruta(), original);
   const auto conexion = s->Conexion().string();
   // The kills are spread over the time of one whole run.
   const auto inicio = std::chrono::steady_clock::now();
-  ASSERT_EQ(Solvane(t.ruta, {"--consola", "--si", "--conexion", conexion}).estado, 0);
+  ASSERT_EQ(Solvane(t.Ruta(), {"--consola", "--si", "--conexion", conexion}).estado, 0);
   const auto duracion =
       std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - inicio).count();
   std::mt19937 azar(static_cast<unsigned>(Cuantos("PAGORA_PRUEBA_SEMILLA", 12345)));
@@ -168,12 +168,12 @@ TEST(CadenaSqlServer, KillNueveDeSolvaneNoDejaNadaAMedias) {
   for (std::size_t i = 0; i < veces; ++i) {
     if (Leer(s->archivo) != original) {  // the last kill came too late: start over
       s.reset();
-      s = std::make_unique<Servido>(t.ruta, original);
+      s = std::make_unique<Servido>(t.Ruta(), original);
       s->Conexion();
     }
     const auto espera = milliseconds(std::uniform_int_distribution<long>(0, duracion)(azar));
     const Salida r =
-        Solvane(t.ruta, {"--consola", "--si", "--conexion", conexion}, seconds(240), [&](pid_t pid) {
+        Solvane(t.Ruta(), {"--consola", "--si", "--conexion", conexion}, seconds(240), [&](pid_t pid) {
           std::this_thread::sleep_for(espera);
           ::kill(pid, SIGKILL);
         });
@@ -184,7 +184,7 @@ TEST(CadenaSqlServer, KillNueveDeSolvaneNoDejaNadaAMedias) {
         << "muerte " << i << " tras " << espera.count();
     if (r.estado == 128 + SIGKILL && archivo == original) ++aMedias;
   }
-  const Salida fin = Solvane(t.ruta, {"--consola", "--si", "--conexion", conexion});
+  const Salida fin = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", conexion});
   EXPECT_EQ(fin.estado, 0) << fin.errores;
   EXPECT_TRUE(SinNombresGenerados(Leer(s->archivo)) == SinNombresGenerados(Final()));
   std::cout << "[ muertes ] " << veces << " kill -9, " << aMedias << " en plena cadena\n";
@@ -195,7 +195,7 @@ TEST(CadenaSqlServer, KillNueveDeSolvaneNoDejaNadaAMedias) {
 // database current and asks nothing (it is told to answer No); the chain is applied once.
 TEST(CadenaSqlServer, DosCorridasALaVezAplicanLaCadenaUnaVez) {
   Temporal t, u;
-  Servido s(t.ruta, ScriptDemo());
+  Servido s(t.Ruta(), ScriptDemo());
   const auto conexion = s.Conexion().string();
   const auto registro = (t / "registro.sql").string();
   const auto so = (t / "primera.out").string();
@@ -204,23 +204,23 @@ TEST(CadenaSqlServer, DosCorridasALaVezAplicanLaCadenaUnaVez) {
              (t / "primera.err").string());
   // The second starts once the first is inside its transaction.
   const auto limite = std::chrono::steady_clock::now() + seconds(60);
-  while (Leer(registro).find("BEGIN TRANSACTION") == std::string::npos &&
+  while (LeerSiHay(registro).find("BEGIN TRANSACTION") == std::string::npos &&
          std::chrono::steady_clock::now() < limite)
     std::this_thread::sleep_for(milliseconds(5));
   const Salida segunda = Solvane(
-      u.ruta, {"--consola", "--no", "--conexion", conexion, "--registro", (u / "registro.sql").string()});
-  EXPECT_EQ(Esperar(primera, seconds(240)), 0) << Leer(t / "primera.err");
+      u.Ruta(), {"--consola", "--no", "--conexion", conexion, "--registro", (u / "registro.sql").string()});
+  EXPECT_EQ(Esperar(primera, seconds(240)), 0) << LeerSiHay(t / "primera.err");
   EXPECT_EQ(segunda.estado, 0) << segunda.errores;
   EXPECT_EQ(segunda.salida.find("(S/N)"), std::string::npos) << segunda.salida;
-  EXPECT_EQ(Leer(u / "registro.sql").find("BEGIN TRANSACTION"), std::string::npos);
-  EXPECT_NE(Leer(so).find("Finalizado"), std::string::npos);
+  EXPECT_EQ(LeerSiHay(u / "registro.sql").find("BEGIN TRANSACTION"), std::string::npos);
+  EXPECT_NE(LeerSiHay(so).find("Finalizado"), std::string::npos);
   EXPECT_TRUE(Leer(s.archivo) == Final());
 }
 
 TEST(CadenaSqlServer, ProbarConexionMuestraElServidorYLaVersion) {
   Temporal t;
-  Servido s(t.ruta, DemoEn(30004));
-  const Salida r = Solvane(t.ruta, {"--consola", "--probar-conexion", "--conexion", s.Conexion().string()});
+  Servido s(t.Ruta(), DemoEn(30004));
+  const Salida r = Solvane(t.Ruta(), {"--consola", "--probar-conexion", "--conexion", s.Conexion().string()});
   EXPECT_EQ(r.estado, 0) << r.errores;
   EXPECT_NE(r.salida.find("Microsoft SQL Server"), std::string::npos) << r.salida;
   EXPECT_NE(r.salida.find("PAR_Version: 30004\n"), std::string::npos) << r.salida;
@@ -232,14 +232,14 @@ TEST(CadenaSqlServer, EsperaVencidaYServidorCaidoTerminanLaCorrida) {
   const std::string original = ScriptDemo();
   {
     Temporal t;
-    Servido s(t.ruta, original);
+    Servido s(t.Ruta(), original);
     auto otra = CrearMotorOdbc({{"cadena", s.Cadena() + ";PWD=" + kClaveServidor}}, "prueba");
     otra->Conectar();
     otra->Comenzar();
     otra->Ejecutar("UPDATE Parametros SET PAR_LA = PAR_LA");
     const auto inicio = std::chrono::steady_clock::now();
     const Salida r =
-        Solvane(t.ruta, {"--consola", "--si", "--conexion", s.Conexion("TiempoSentencia=2\n").string()});
+        Solvane(t.Ruta(), {"--consola", "--si", "--conexion", s.Conexion("TiempoSentencia=2\n").string()});
     EXPECT_LT(std::chrono::steady_clock::now() - inicio, seconds(60));
     EXPECT_EQ(r.estado, 1);
     EXPECT_NE(r.errores.find("Error Act BD - "), std::string::npos) << r.errores;
@@ -249,18 +249,18 @@ TEST(CadenaSqlServer, EsperaVencidaYServidorCaidoTerminanLaCorrida) {
   }
   {
     Temporal t;
-    Servido s(t.ruta, original);
-    const Salida r =
-        Solvane(t.ruta,
-                {"--consola", "--si", "--conexion", s.Conexion().string(), "--registro",
-                 (t / "registro.sql").string()},
-                seconds(240), [&](pid_t) {
-                  const auto limite = std::chrono::steady_clock::now() + seconds(60);
-                  // 200 lines into the record the run is inside the 3.0 steps.
-                  while (Lineas(Leer(t / "registro.sql")) < 200 && std::chrono::steady_clock::now() < limite)
-                    std::this_thread::sleep_for(milliseconds(2));
-                  s.Detener(SIGKILL);
-                });
+    Servido s(t.Ruta(), original);
+    const Salida r = Solvane(t.Ruta(),
+                             {"--consola", "--si", "--conexion", s.Conexion().string(), "--registro",
+                              (t / "registro.sql").string()},
+                             seconds(240), [&](pid_t) {
+                               const auto limite = std::chrono::steady_clock::now() + seconds(60);
+                               // 200 lines into the record the run is inside the 3.0 steps.
+                               while (CuantasLineas(LeerSiHay(t / "registro.sql")) < 200 &&
+                                      std::chrono::steady_clock::now() < limite)
+                                 std::this_thread::sleep_for(milliseconds(2));
+                               s.Detener(SIGKILL);
+                             });
     EXPECT_EQ(r.estado, 1);
     EXPECT_EQ(r.errores.rfind("Error Act BD - ", 0), 0u) << r.errores;
     EXPECT_TRUE(Leer(s.archivo) == original);
@@ -271,7 +271,7 @@ TEST(CadenaSqlServer, EsperaVencidaYServidorCaidoTerminanLaCorrida) {
 // transaction the server ended (3930), which would send the operator after the wrong cause.
 TEST(CadenaSqlServer, ConexionPerdidaSeInformaComoTalEnCadaSentencia) {
   Temporal t;
-  Servido s(t.ruta, ScriptDemo());
+  Servido s(t.Ruta(), ScriptDemo());
   cMensajes m;
   cBaseDatos bd;
   bd.Mensajes(&m);
