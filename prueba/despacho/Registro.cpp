@@ -3,28 +3,20 @@
 
 #include <dlfcn.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "Contrato.h"
+#include "Texto.h"
 
 namespace prueba {
 
 namespace {
 
-std::string Minusculas(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Recortar(const std::string& s) {
-  const auto a = s.find_first_not_of(" \t\r");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t\r") - a + 1);
-}
+// A registry file may have been written on Windows: its CR is a blank too.
+constexpr std::string_view kBlancos = " \t\r";
 
 // The one place that calls dlopen/dlsym: checks the result and captures dlerror at once.
 std::shared_ptr<void> AbrirBiblioteca(const std::string& ruta) {
@@ -106,11 +98,11 @@ void Registro::Agregar(const std::string& entradas, const std::string& base) {
     std::istringstream partes(linea);
     std::string entrada;
     while (std::getline(partes, entrada, ';')) {
-      entrada = Recortar(entrada);
+      entrada = Recortar(entrada, kBlancos);
       const auto igual = entrada.find('=');
       if (entrada.empty() || entrada[0] == '#' || igual == std::string::npos) continue;
-      const std::string progid = Minusculas(Recortar(entrada.substr(0, igual)));
-      std::filesystem::path ruta = Recortar(entrada.substr(igual + 1));
+      const std::string progid = Minusculas(Recortar(entrada.substr(0, igual), kBlancos));
+      std::filesystem::path ruta = Recortar(entrada.substr(igual + 1), kBlancos);
       if (progid.empty() || ruta.empty()) continue;
       if (ruta.is_relative() && !base.empty()) ruta = std::filesystem::path(base) / ruta;
       entradas_.emplace(progid, ruta.string());

@@ -6,24 +6,9 @@
 #include <cstdio>
 
 #include "Contrato.h"
+#include "Texto.h"
 
 namespace prueba {
-
-namespace {
-
-std::string Minusculas(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string Recortar(const std::string& s) {
-  const auto a = s.find_first_not_of(" \t");
-  if (a == std::string::npos) return {};
-  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
-}
-
-}  // namespace
 
 int32_t Variante::Tipo() const {
   static constexpr std::array<int32_t, 7> kTipos{PAGORA_VACIO, PAGORA_CADENA, PAGORA_BOOLEANO, PAGORA_ENTERO,
@@ -52,7 +37,7 @@ std::optional<bool> Variante::ComoBooleano() const {
   if (std::holds_alternative<std::monostate>(valor_)) return false;
   if (const bool* b = Si<bool>()) return *b;
   if (const std::string* s = Si<std::string>()) {
-    const std::string t = Minusculas(Recortar(*s));
+    const std::string t = Minusculas(Recortar(*s, " \t"));
     if (t == "true") return true;
     if (t == "false") return false;
     double d = 0;

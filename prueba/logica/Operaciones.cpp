@@ -210,18 +210,20 @@ void Operaciones::ProcesarCierre() {
 }
 
 void Operaciones::Confirmar() {
-  c_.NroDocumento(vista_.Documento());
-  if (!c_.Confirmar()) return Resultado("Error al Confirmar : " + c_.MensajeRespuesta());
-  std::string m = "Aprobado : " + c_.CodAutorizacion();
-  m += " Lote : " + c_.Lote();
-  Resultado(m);
+  Confirmacion(&ISOPagora::Confirmar, " Lote : ", &ISOPagora::Lote);
 }
 
 void Operaciones::ConfirmarServicio() {
+  Confirmacion(&ISOPagora::ConfirmarServicio, " Nro.Vale : ", &ISOPagora::NroVale);
+}
+
+// The authorisation code is read before the second piece, in the order the message shows them.
+void Operaciones::Confirmacion(bool (ISOPagora::*confirmar)(), const char* rotulo,
+                               std::string (ISOPagora::*segundo)()) {
   c_.NroDocumento(vista_.Documento());
-  if (!c_.ConfirmarServicio()) return Resultado("Error al Confirmar : " + c_.MensajeRespuesta());
+  if (!(c_.*confirmar)()) return Resultado("Error al Confirmar : " + c_.MensajeRespuesta());
   std::string m = "Aprobado : " + c_.CodAutorizacion();
-  m += " Nro.Vale : " + c_.NroVale();
+  m += rotulo + (c_.*segundo)();
   Resultado(m);
 }
 

@@ -67,6 +67,8 @@ class Operaciones {
   bool ExigirMonto();  // shows the check's message when there is no amount
   void Informar(const std::string& texto) { avisos_.Mostrar(kTitulo, texto, kEstiloInformacion); }
   void Resultado(const std::string& texto) { avisos_.Mostrar(kTitulo, texto, kEstiloResultado); }
+  // Both confirmations: the document, the method, then the code and one more piece after `rotulo`.
+  void Confirmacion(bool (ISOPagora::*confirmar)(), const char* rotulo, std::string (ISOPagora::*segundo)());
   std::string AprobacionTarjeta();
   void RechazoTarjeta();
 

@@ -27,30 +27,30 @@ ErrorControl Falla(F&& f) {
   return ErrorControl(0, "");
 }
 
-// One value of every type but `tipo`.
-std::vector<Variante> OtrosTipos(int32_t tipo) {
-  std::vector<Variante> r;
-  for (const Variante& v : {Variante::Cadena("1"), Variante::Booleano(true), Variante::Entero(1),
-                            Variante::Largo(1), Variante::Byte(1), Variante::Doble(1), Variante()})
-    if (v.Tipo() != tipo) r.push_back(v);
-  return r;
+// One value of each type, none of them the type's default, and the empty value.
+const std::vector<Variante>& UnoDeCadaTipo() {
+  static const std::vector<Variante> valores{Variante::Cadena("x"),
+                                             Variante::Booleano(true),
+                                             Variante::Entero(-2),
+                                             Variante::Largo(70000),
+                                             Variante::Byte(200),
+                                             Variante::Doble(0.25),
+                                             Variante()};
+  return valores;
 }
 
 Variante DelTipo(int32_t tipo) {
-  switch (tipo) {
-    case PAGORA_CADENA:
-      return Variante::Cadena("x");
-    case PAGORA_BOOLEANO:
-      return Variante::Booleano(true);
-    case PAGORA_ENTERO:
-      return Variante::Entero(-2);
-    case PAGORA_LARGO:
-      return Variante::Largo(70000);
-    case PAGORA_BYTE:
-      return Variante::Byte(200);
-    default:
-      return Variante::Doble(0.25);
-  }
+  for (const Variante& v : UnoDeCadaTipo())
+    if (v.Tipo() == tipo) return v;
+  ADD_FAILURE() << "tipo desconocido " << tipo;
+  return {};
+}
+
+std::vector<Variante> OtrosTipos(int32_t tipo) {
+  std::vector<Variante> r;
+  for (const Variante& v : UnoDeCadaTipo())
+    if (v.Tipo() != tipo) r.push_back(v);
+  return r;
 }
 
 TEST(Registro, EnvironmentComesFirstThenTheFileWithPathsFromItsFolder) {
@@ -202,6 +202,10 @@ TEST(Despacho, BooleanAnswersConvertLikeTheFormExpects) {
   EXPECT_TRUE(Aprobada(Variante::Cadena(" TRUE ")));
   EXPECT_FALSE(Aprobada(Variante::Cadena("0")));
   EXPECT_FALSE(Aprobada(Variante()));
+  // Spaces and tabs around the text are blanks; any other control character makes it no Boolean.
+  EXPECT_FALSE(Aprobada(Variante::Cadena("\t False \t")));
+  for (const char* texto : {"true\r", "\ntrue", "\vtrue"})
+    EXPECT_THROW(Aprobada(Variante::Cadena(texto)), ErrorControl) << texto;
   ErrorControl e = Falla([&] { Aprobada(Variante::Cadena("quizás")); });
   EXPECT_EQ(e.Numero(), PAGORA_E_TIPO);
   EXPECT_THAT(e.what(), HasSubstr("0x680300FB (Aprobada)"));

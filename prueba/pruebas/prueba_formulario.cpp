@@ -173,6 +173,18 @@ std::vector<std::string> Unir(std::vector<std::string> a, const std::vector<std:
   return a;
 }
 
+// What each query button writes: its two settings, the fields of the operation chosen, then its tail.
+std::vector<std::string> Pagora(const std::vector<std::string>& campos, int32_t moneda = 0) {
+  return Unir(Unir({P(d::ValorI, "Long", "1"), P(d::ValorH, "Long", "1")}, campos), ColaPagora(moneda));
+}
+std::vector<std::string> Servicio(const std::vector<std::string>& campos, int32_t moneda = 0) {
+  return Unir(Unir({P(d::ValorI, "Long", "9"), P(d::ValorH, "Long", "6")}, campos), ColaServicio(moneda));
+}
+// A sale (0) or a void (1) of `monto`.
+std::vector<std::string> Tipo(int32_t tipo, const char* monto) {
+  return {P(d::TipoOperacion, "Long", std::to_string(tipo)), P(d::Monto, "Double", monto)};
+}
+
 const std::vector<std::pair<int32_t, std::string>> kAprobacionTarjeta{
     {d::CodAutorizacion, "Transaccion Aprobada "},
     {d::NumeroTarjeta, " Nro Tarjeta "},
@@ -234,10 +246,7 @@ TEST_F(Formulario, PagoraQueryWritesWhatEachOperationNeeds) {
   Escribir("mskMonto", "1,234.50");
   Escribir("txtNroDocOriginal", "  ");
   auto lineas = Pulsar("cmdPrueba");
-  EXPECT_EQ(Escrituras(lineas, primera),
-            Unir({P(d::ValorI, "Long", "1"), P(d::ValorH, "Long", "1"), P(d::TipoOperacion, "Long", "0"),
-                  P(d::Monto, "Double", "1234.5")},
-                 ColaPagora(0)));
+  EXPECT_EQ(Escrituras(lineas, primera), Pagora(Tipo(0, "1234.5")));
   EXPECT_EQ(Ultimo().texto, Armar(Leido(lineas, primera), kAprobacionTarjeta));
   EXPECT_EQ(Ultimo().titulo, "Prueba");
   EXPECT_EQ(Ultimo().estilo, kEstiloResultado);
@@ -246,19 +255,14 @@ TEST_F(Formulario, PagoraQueryWritesWhatEachOperationNeeds) {
   // A blank original document is passed on as typed.
   Elegir("oAnulacion");
   Elegir("oDolares");
-  EXPECT_EQ(Pulsado("cmdPrueba"),
-            Unir({P(d::ValorI, "Long", "1"), P(d::ValorH, "Long", "1"), P(d::TipoOperacion, "Long", "1"),
-                  P(d::Monto, "Double", "1234.5"), P(d::NroDocOriginal, "String", "  ")},
-                 ColaPagora(1)));
+  EXPECT_EQ(Pulsado("cmdPrueba"), Pagora(Unir(Tipo(1, "1234.5"), {P(d::NroDocOriginal, "String", "  ")}), 1));
   EXPECT_EQ(Ultimo().texto, "Transaccion NO Aprobada Falta el documento original");
 
   // A close passes the date field, not the amount; the amount is still required.
   Elegir("oCierre");
   Escribir("mskFecha", "01/02/2026");
   EXPECT_EQ(Pulsado("cmdPrueba"),
-            Unir({P(d::ValorI, "Long", "1"), P(d::ValorH, "Long", "1"), P(d::TipoOperacion, "Long", "3"),
-                  P(d::FechaCierre, "String", "01/02/2026")},
-                 ColaPagora(1)));
+            Pagora({P(d::TipoOperacion, "Long", "3"), P(d::FechaCierre, "String", "01/02/2026")}, 1));
 }
 
 TEST_F(Formulario, VerificationQueryLeavesTheOperationAndAmountOfThePreviousOne) {
@@ -268,8 +272,7 @@ TEST_F(Formulario, VerificationQueryLeavesTheOperationAndAmountOfThePreviousOne)
   Elegir("oVerificacion");
   Escribir("mskMonto", "99999");  // above the simulated limit: approval shows the old amount was used
   auto lineas = Pulsar("cmdPrueba");
-  EXPECT_EQ(Escrituras(lineas, primera),
-            Unir({P(d::ValorI, "Long", "1"), P(d::ValorH, "Long", "1")}, ColaPagora(0)));
+  EXPECT_EQ(Escrituras(lineas, primera), Pagora({}));
   EXPECT_EQ(Ultimo().texto, Armar(Leido(lineas, primera), kAprobacionTarjeta));
 }
 
@@ -277,26 +280,18 @@ TEST_F(Formulario, ServiceQueryWritesItsOwnSettingsAndShowsTheVoucher) {
   Escribir("mskMonto", "300");
   Escribir("txtNroDocOriginal", "77");
   auto lineas = Pulsar("cmdServicio");
-  EXPECT_EQ(Escrituras(lineas, primera),
-            Unir({P(d::ValorI, "Long", "9"), P(d::ValorH, "Long", "6"), P(d::TipoOperacion, "Long", "0"),
-                  P(d::Monto, "Double", "300")},
-                 ColaServicio(0)));
+  EXPECT_EQ(Escrituras(lineas, primera), Servicio(Tipo(0, "300")));
   EXPECT_EQ(Ultimo().texto, Armar(Leido(lineas, primera), {{d::CodAutorizacion, "Transaccion Aprobada "},
                                                            {d::NroCI, " CI "},
                                                            {d::NroVale, " NroVale "},
                                                            {d::DocVence, " Doc.Vence "},
                                                            {d::DocPronto, " Doc.Pronto "}}));
   Elegir("oAnulacion");
-  EXPECT_EQ(Pulsado("cmdServicio"),
-            Unir({P(d::ValorI, "Long", "9"), P(d::ValorH, "Long", "6"), P(d::TipoOperacion, "Long", "1"),
-                  P(d::Monto, "Double", "300"), P(d::NroDocOriginal, "String", "77")},
-                 ColaServicio(0)));
+  EXPECT_EQ(Pulsado("cmdServicio"), Servicio(Unir(Tipo(1, "300"), {P(d::NroDocOriginal, "String", "77")})));
   for (const char* opcion : {"oCierre", "oVerificacion"}) {
     Elegir(opcion);
     Escribir("mskMonto", "300");
-    EXPECT_EQ(Pulsado("cmdServicio"),
-              Unir({P(d::ValorI, "Long", "9"), P(d::ValorH, "Long", "6")}, ColaServicio(0)))
-        << opcion;
+    EXPECT_EQ(Pulsado("cmdServicio"), Servicio({})) << opcion;
   }
   Escribir("mskMonto", "20000");
   Elegir("oVenta");

@@ -133,14 +133,10 @@ class Simulado {
   int32_t Poner(int32_t id, const PagoraVariante& c) {
     auto v = Variante::DeC(c);
     const auto m = BuscarMiembro(id);
-    Falla f{PAGORA_OK, {}};
-    if (!error_registro_.empty())
-      f = {PAGORA_E_FALLA, error_registro_};
-    else if (!m || m->clase != Clase::kPropiedad)
-      f = {PAGORA_E_MIEMBRO, "el control no tiene esa propiedad"};
-    else if (m->acceso == Acceso::kLectura)
+    Falla f = Admitir(m, Clase::kPropiedad);
+    if (f.codigo == PAGORA_OK && m->acceso == Acceso::kLectura)
       f = {PAGORA_E_SOLO_LECTURA, "la propiedad es de solo lectura"};
-    else if (!v || v->Tipo() != m->tipo)
+    else if (f.codigo == PAGORA_OK && (!v || v->Tipo() != m->tipo))
       f = {PAGORA_E_TIPO, "se esperaba " + std::string(NombreTipo(m->tipo)) + " y se recibió " +
                               std::string(v ? NombreTipo(v->Tipo()) : "un tipo desconocido")};
     if (f.codigo == PAGORA_OK) valores_[id] = *v;
@@ -148,27 +144,17 @@ class Simulado {
   }
 
   int32_t Obtener(int32_t id, PagoraVariante& salida) {
-    const auto m = BuscarMiembro(id);
-    Falla f{PAGORA_OK, {}};
-    if (!error_registro_.empty())
-      f = {PAGORA_E_FALLA, error_registro_};
-    else if (!m || m->clase != Clase::kPropiedad)
-      f = {PAGORA_E_MIEMBRO, "el control no tiene esa propiedad"};
+    const Falla f = Admitir(BuscarMiembro(id), Clase::kPropiedad);
     const Variante v = f.codigo == PAGORA_OK ? Valor(id) : Variante();
     return Devolver(Registrar("leer", id, v, f), v, salida);
   }
 
   int32_t Llamar(int32_t id, PagoraVariante& salida) {
-    const auto m = BuscarMiembro(id);
-    Falla f{PAGORA_OK, {}};
+    Falla f = Admitir(BuscarMiembro(id), Clase::kMetodo);
     Variante v;
-    if (!error_registro_.empty())
-      f = {PAGORA_E_FALLA, error_registro_};
-    else if (!m || m->clase != Clase::kMetodo)
-      f = {PAGORA_E_MIEMBRO, "el control no tiene ese método"};
-    else if (id != dispid::Inicializar && id != dispid::Configurar && !inicializado_)
+    if (f.codigo == PAGORA_OK && id != dispid::Inicializar && id != dispid::Configurar && !inicializado_)
       f = {PAGORA_E_FALLA, "el control no fue inicializado"};
-    else
+    else if (f.codigo == PAGORA_OK)
       v = Ejecutar(id, f);
     return Devolver(Registrar("llamar", id, v, f), v, salida);
   }
@@ -176,6 +162,15 @@ class Simulado {
   const char* UltimoError() const { return ultimo_error_.c_str(); }
 
  private:
+  // The checks every call starts with: a record that cannot be written fails everything, then the
+  // member must exist and be of the kind called.
+  Falla Admitir(const std::optional<Miembro>& m, Clase clase) const {
+    if (!error_registro_.empty()) return {PAGORA_E_FALLA, error_registro_};
+    if (!m || m->clase != clase)
+      return {PAGORA_E_MIEMBRO, clase == Clase::kMetodo ? "el control no tiene ese método"
+                                                        : "el control no tiene esa propiedad"};
+    return {PAGORA_OK, {}};
+  }
   Variante Valor(int32_t id) const {
     if (auto i = valores_.find(id); i != valores_.end()) return i->second;
     return PorDefecto(BuscarMiembro(id)->tipo);
