@@ -129,7 +129,8 @@ int main(int argc, char** argv) {
   const std::string orden = args[i];
   const std::vector<std::string> resto(args.begin() + static_cast<long>(i) + 1, args.end());
 
-  // Secrets given the old way are refused before anything else happens.
+  // A card number or key among the arguments is refused before anything else happens: arguments are
+  // visible to every user of the machine (ps, /proc) and stay in the shell's history.
   if (orden == "pin" &&
       (resto.size() > 2 || std::any_of(resto.begin(), resto.end(),
                                        [](const std::string& a) { return herramienta::PareceSecreto(a); })))

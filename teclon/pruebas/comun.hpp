@@ -108,6 +108,17 @@ struct Banco {
   cTeclon teclon;
 };
 
+// A termios port on the simulator's pseudo-terminal, reached as port `numero` through
+// TECLON_PUERTO_<numero>, set to the PIN pad's 1200,E,7,1 and open.
+inline std::unique_ptr<teclon::PuertoSerie> PuertoAbierto(const teclon::sim::Simulador& sim, short numero) {
+  ::setenv(("TECLON_PUERTO_" + std::to_string(numero)).c_str(), sim.Dispositivo().c_str(), 1);
+  auto puerto = teclon::CrearPuertoTermios();
+  puerto->FijarNumero(numero);
+  puerto->FijarConfiguracion("1200,E,7,1");
+  puerto->FijarAbierto(true);
+  return puerto;
+}
+
 inline std::string A(std::string_view datos, bool malo = false) {
   return teclon::sim::Trama(datos, false, malo);
 }

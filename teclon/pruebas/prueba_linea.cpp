@@ -123,11 +123,7 @@ TEST(Colgado, EveryWaitEndsAtOnceWithThePortError) {
 // pending input alone; the holder clears its own mark when it closes.
 TEST(Exclusividad, AFailedSecondOpenerLeavesTheHoldersLineAlone) {
   sim::Simulador sim;
-  ::setenv("TECLON_PUERTO_8", sim.Dispositivo().c_str(), 1);
-  auto duenio = CrearPuertoTermios();
-  duenio->FijarNumero(8);
-  duenio->FijarConfiguracion("1200,E,7,1");
-  duenio->FijarAbierto(true);
+  auto duenio = PuertoAbierto(sim, 8);
   ASSERT_TRUE(Exclusiva(sim.Dispositivo()));
   sim.Enviar("abc");
   for (int i = 0; i < 200 && duenio->BytesEnEntrada() < 3; ++i) std::this_thread::sleep_for(5ms);
@@ -211,11 +207,7 @@ TEST(EotTrasAck, ReachesTheAnswerWait) {
 // The termios port strips the 8th bit itself.
 TEST(OctavoBit, ThePortStripsIt) {
   sim::Simulador sim;
-  ::setenv("TECLON_PUERTO_9", sim.Dispositivo().c_str(), 1);
-  auto puerto = CrearPuertoTermios();
-  puerto->FijarNumero(9);
-  puerto->FijarConfiguracion("1200,E,7,1");
-  puerto->FijarAbierto(true);
+  auto puerto = PuertoAbierto(sim, 9);
   sim.Enviar("\x86\xc1\x84\x82");
   TextoSeguro leido;
   for (int i = 0; i < 200 && leido.size() < 4; ++i) {

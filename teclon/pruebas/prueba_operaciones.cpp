@@ -21,6 +21,12 @@ V Recibidos(teclon::sim::Simulador& sim, std::size_t n) {
   return sim.Resumenes();
 }
 
+// The PIN pad acknowledges the two commands that end a stripe read.
+void CierreAcusado(teclon::sim::Simulador& sim) {
+  sim.Agregar("A:Q3", {{kACK}});
+  sim.Agregar("A:72", {{kACK}});
+}
+
 void LecturaHastaRespuesta(teclon::sim::Simulador& sim, const std::string& respuesta) {
   sim.Agregar("A:Q40", {{kACK}});
   sim.Agregar("A:Q1", {{kACK}, {respuesta, std::chrono::milliseconds(60)}});
@@ -64,8 +70,7 @@ class LeerBANDAFormas : public ::testing::TestWithParam<Pistas> {};
 TEST_P(LeerBANDAFormas, TrackTextAndClosingCommands) {
   Banco b;
   LecturaHastaRespuesta(b.sim, A("81." + GetParam().respuesta));
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   std::string banda = "anterior";
   EXPECT_TRUE(b.teclon.LeerBANDA(banda)) << b.teclon.MsgError();
   EXPECT_EQ(banda, GetParam().banda);
@@ -109,8 +114,7 @@ TEST(LeerBANDA, BadAnswersAndAnswersOfAnotherKind) {
   LecturaHastaRespuesta(b.sim, mala);
   b.sim.Agregar("NAK", {{mala}});
   b.sim.Agregar("NAK", {{mala}});
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   std::string banda;
   EXPECT_FALSE(b.teclon.LeerBANDA(banda));
   EXPECT_EQ(b.teclon.CodError(), tcNOAprobado);
@@ -120,8 +124,7 @@ TEST(LeerBANDA, BadAnswersAndAnswersOfAnotherKind) {
 
   // An accepted frame that is not a stripe answer.
   LecturaHastaRespuesta(b.sim, A("82." + kPista2 + kFS + kPista1 + kFS));
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   EXPECT_FALSE(b.teclon.LeerBANDA(banda));
   EXPECT_EQ(b.teclon.CodError(), tcNOAprobado);
   EXPECT_EQ(b.teclon.MsgError(), "Error al Leer BANDA");
@@ -132,8 +135,7 @@ TEST(LeerBANDA, BadAnswersAndAnswersOfAnotherKind) {
   // A NAK, then the good repeat.
   LecturaHastaRespuesta(b.sim, mala);
   b.sim.Agregar("NAK", {{buena}});
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   EXPECT_TRUE(b.teclon.LeerBANDA(banda));
   EXPECT_EQ(banda, kPista1 + "\r" + kPista2 + "\r");
 }
@@ -142,8 +144,7 @@ TEST(LeerBANDA, ShortOrMissingAnswerTimesOut) {
   Banco b(std::make_shared<RelojFalso>());
   // A well-formed frame of 24 characters is never examined.
   LecturaHastaRespuesta(b.sim, A("81.12345678901234567" + kFS));
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   std::string banda;
   EXPECT_FALSE(b.teclon.LeerBANDA(banda));
   EXPECT_EQ(b.teclon.CodError(), tcTimeOut);
@@ -160,44 +161,40 @@ TEST(LeerBANDA, ShortOrMissingAnswerTimesOut) {
 TEST(LeerBANDA, CancelByThePinPadOrByTheCaller) {
   Banco b;
   std::string banda;
+  // The read ends cancelled, the closing commands sent once.
+  const auto Cancelada = [&](const V& enviados) {
+    EXPECT_FALSE(b.teclon.LeerBANDA(banda));
+    EXPECT_EQ(b.teclon.CodError(), tcCancel);
+    EXPECT_EQ(b.teclon.MsgError(), "Operacion Leer BANDA Cancelada");
+    EXPECT_EQ(Recibidos(b.sim, enviados.size()), enviados);
+    b.sim.OlvidarRecibidos();
+  };
   // EOT while the answer is awaited: cancel, then "Q3" and "72" once.
   b.sim.Agregar("A:Q40", {{kACK}});
   b.sim.Agregar("A:Q1", {{kACK}, {kEOT, std::chrono::milliseconds(80)}});
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
-  EXPECT_FALSE(b.teclon.LeerBANDA(banda));
-  EXPECT_EQ(b.teclon.CodError(), tcCancel);
-  EXPECT_EQ(b.teclon.MsgError(), "Operacion Leer BANDA Cancelada");
-  EXPECT_EQ(Recibidos(b.sim, 4), (V{"A:Q40", "A:Q1", "A:Q3", "A:72"}));
-  b.sim.OlvidarRecibidos();
+  CierreAcusado(b.sim);
+  Cancelada({"A:Q40", "A:Q1", "A:Q3", "A:72"});
 
   // A request made before the call is cleared by it.
   b.teclon.Cancelar(true);
   LecturaHastaRespuesta(b.sim, A("81." + kPista2 + kFS + kPista1 + kFS));
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   EXPECT_TRUE(b.teclon.LeerBANDA(banda));
   b.sim.OlvidarRecibidos();
 
   // A request made from the caller's events while the card is awaited.
   b.sim.Agregar("A:Q40", {{kACK}});
   b.sim.Agregar("A:Q1", {{kACK}});
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   int bombeos = 0;
   b.teclon.FijarBombeo([&] {
     if (++bombeos == 4) b.teclon.Cancelar(true);
   });
-  EXPECT_FALSE(b.teclon.LeerBANDA(banda));
-  EXPECT_EQ(b.teclon.CodError(), tcCancel);
-  EXPECT_EQ(b.teclon.MsgError(), "Operacion Leer BANDA Cancelada");
-  EXPECT_EQ(Recibidos(b.sim, 4), (V{"A:Q40", "A:Q1", "A:Q3", "A:72"}));
-  b.sim.OlvidarRecibidos();
+  Cancelada({"A:Q40", "A:Q1", "A:Q3", "A:72"});
 
   // And from another thread, while "Q40" waits for its acknowledgement.
   b.teclon.FijarBombeo(nullptr);
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   std::thread otro([&] {
     b.sim.EsperarRecibidos(1, std::chrono::seconds(2));
     b.teclon.Cancelar(true);
@@ -570,8 +567,7 @@ TEST(Respuestas, AnswerRightBehindTheAcknowledgementIsKept) {
   Banco b;
   b.sim.Agregar("A:Q40", {{kACK}});
   b.sim.Agregar("A:Q1", {{kACK + "\x01" + A("81." + kPista2 + kFS + kPista1 + kFS)}});
-  b.sim.Agregar("A:Q3", {{kACK}});
-  b.sim.Agregar("A:72", {{kACK}});
+  CierreAcusado(b.sim);
   std::string banda;
   EXPECT_TRUE(b.teclon.LeerBANDA(banda)) << b.teclon.MsgError();
   EXPECT_EQ(banda, kPista1 + "\r" + kPista2 + "\r");
