@@ -73,16 +73,16 @@ TEST(CrearMotor, ElArchivoEligeElMotor) {
 // failed connection with the password hidden.
 TEST(FabricaMotor, CBaseDatosConectaLoQueLaFabricaConstruye) {
   struct Caso {
-    std::function<std::unique_ptr<MotorBD>(std::shared_ptr<Log>)> construir;
+    std::function<std::unique_ptr<MotorBD>(const std::shared_ptr<Log>&)> construir;
     bool conecta;
     std::string mensaje;
   };
   const std::string archivo = "/no/importa/PagoraCliente.conexion";
   const Caso casos[] = {
-      {[](std::shared_ptr<Log> log) { return std::make_unique<MotorFalso>(std::move(log)); }, true, ""},
-      {[](std::shared_ptr<Log>) -> std::unique_ptr<MotorBD> { throw ErrorBD(7, "Cadena=PWD=abc;x"); }, false,
-       "No se pudo conectar a la base de datos: 7 Cadena=PWD=****;x"},
-      {[](std::shared_ptr<Log>) { return std::unique_ptr<MotorBD>(); }, false,
+      {[](const std::shared_ptr<Log>& log) { return std::make_unique<MotorFalso>(log); }, true, ""},
+      {[](const std::shared_ptr<Log>&) -> std::unique_ptr<MotorBD> { throw ErrorBD(7, "Cadena=PWD=abc;x"); },
+       false, "No se pudo conectar a la base de datos: 7 Cadena=PWD=****;x"},
+      {[](const std::shared_ptr<Log>&) { return std::unique_ptr<MotorBD>(); }, false,
        "No se pudo conectar a la base de datos: 0 Archivo de conexion " + archivo +
            ": no se pudo crear el motor"},
   };
