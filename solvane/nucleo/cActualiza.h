@@ -83,6 +83,10 @@ class cActualiza {
   // The step frame of 2.5.1 to 2.5.16: own transaction, error message "ERROR de Actualización a
   // Version <version> " CR LF number blank description, cancel, ok False.
   void EnTransaccion(const char* version, bool& ok, const std::function<void()>& cuerpo);
+  // The steps' column guard without the value nobody reads, and the column added only when it is missing
+  // (its statement run with the pump). Bodies in pasos/Ayudantes.cpp.
+  bool ExisteCampo(const std::string& tabla, const std::string& campo);
+  void AgregarCampo(const std::string& tabla, const std::string& campo, const std::string& sentencia);
 
   // Steps, named after the version they leave behind.
   void ActualizarA2_5_0(bool& ok);

@@ -6,8 +6,6 @@
 
 namespace solvane {
 
-namespace {}  // namespace
-
 // Every new character column takes the collation of TarjetaCaja.TRC_Empresa (clause c, spliced
 // with no blanks of its own: empty when that column is missing). The step has its own error
 // message and no transaction calls: on failure ok stays False and the driver cancels the chain.
@@ -18,36 +16,38 @@ void cActualiza::ActualizarA3_1_0(bool& ok) {
   try {
     const std::string c = ObtenerCollation("TarjetaCaja", "TRC_Empresa", true);
     bombeo_();
-    std::string valor;
-    auto falta = [&](const char* tabla, const char* campo) { return !ExisteCampo(tabla, campo, valor); };
+    // The new columns of TransOFF and Transaccion have no pump after them (the fills that follow do).
+    auto agregarSinBombeo = [this](const char* tabla, const char* campo, const std::string& sentencia) {
+      if (!ExisteCampo(tabla, campo)) EjecutarSinBombeo(sentencia);
+    };
 
     Ejecutar("UpDate Seguridad Set Seg_Descri='     Tarjeta Plan Venta' Where Seg_Codigo = '10010900'");
     Ejecutar("UpDate Seguridad Set Seg_Descri='     Tarjeta Comision' Where Seg_Codigo = '10010800'");
     if (!ExisteTabla("Concentrador")) {
-      Ejecutar("CREATE TABLE [Concentrador] ( " + std::string("[CON_IDConcentrador] [smallint] NOT NULL ,") +
+      Ejecutar(std::string("CREATE TABLE [Concentrador] ( ") + "[CON_IDConcentrador] [smallint] NOT NULL ," +
                "[CON_Concentrador] [varchar] (30) " + c + " NOT NULL ," +
                "CONSTRAINT [PK_Concentrador] PRIMARY KEY  CLUSTERED " +
                "([CON_IdConcentrador]) WITH  FILLFACTOR = 90  ON [PRIMARY]) ON [PRIMARY]");
-      Ejecutar(std::string("Insert Into Concentrador (CON_IDConcentrador, CON_Concentrador ) ") +
-               "Select TAR_Cod, TAR_Desc from Tarjeta");
+      Ejecutar(
+          "Insert Into Concentrador (CON_IDConcentrador, CON_Concentrador ) "
+          "Select TAR_Cod, TAR_Desc from Tarjeta");
     }
-    if (falta("Tarjeta", "TAR_IDConcentrador")) {
+    if (!ExisteCampo("Tarjeta", "TAR_IDConcentrador")) {
       EjecutarSinBombeo(
-          "ALTER TABLE Tarjeta ADD TAR_IDConcentrador int NOT NULL CONSTRAINT DF_Tarjeta_TAR_IDConcentrador "
-          "DEFAULT "
-          "(0)");
+          "ALTER TABLE Tarjeta ADD TAR_IDConcentrador int NOT NULL "
+          "CONSTRAINT DF_Tarjeta_TAR_IDConcentrador DEFAULT (0)");
       Ejecutar("UPDATE Tarjeta SET TAR_IDConcentrador = TAR_Cod");
     }
     if (!ExisteTabla("TarjetaPlan"))
-      Ejecutar(
-          "CREATE TABLE [TarjetaPlan] (" + std::string("[TAP_Empresa] [varchar] (6) ") + c + " NOT NULL ," +
-          "[TAP_CodTarjeta] [smallint] NOT NULL ," + "[TAP_CodTarjetaPlan] [int] NOT NULL ," +
-          "[TAP_Descripcion] [varchar] (30) " + c + " NOT NULL ," + "[TAP_Cuotas] [varchar] (50) " + c +
-          " NOT NULL ," + "[TAP_Plan] [varchar] (2) " + c + " NOT NULL ," + "[TAP_TipoPlan] [varchar] (2) " +
-          c + " NOT NULL ," + "[TAP_Debito] [tinyint] NOT NULL ," + "[TAP_OFF] [bit] NOT NULL ," +
-          "[TAP_Activo] [bit] NOT NULL ," + "CONSTRAINT [PK_TarjetaPlan] PRIMARY KEY  CLUSTERED " +
-          "([TAP_Empresa], [TAP_CodTarjeta], [TAP_CodTarjetaPlan]) WITH  FILLFACTOR = 90  ON [PRIMARY]) ON "
-          "[PRIMARY]");
+      Ejecutar("CREATE TABLE [TarjetaPlan] (" + std::string("[TAP_Empresa] [varchar] (6) ") + c +
+               " NOT NULL ," + "[TAP_CodTarjeta] [smallint] NOT NULL ," +
+               "[TAP_CodTarjetaPlan] [int] NOT NULL ," + "[TAP_Descripcion] [varchar] (30) " + c +
+               " NOT NULL ," + "[TAP_Cuotas] [varchar] (50) " + c + " NOT NULL ," +
+               "[TAP_Plan] [varchar] (2) " + c + " NOT NULL ," + "[TAP_TipoPlan] [varchar] (2) " + c +
+               " NOT NULL ," + "[TAP_Debito] [tinyint] NOT NULL ," + "[TAP_OFF] [bit] NOT NULL ," +
+               "[TAP_Activo] [bit] NOT NULL ," + "CONSTRAINT [PK_TarjetaPlan] PRIMARY KEY  CLUSTERED " +
+               "([TAP_Empresa], [TAP_CodTarjeta], [TAP_CodTarjetaPlan]) "
+               "WITH  FILLFACTOR = 90  ON [PRIMARY]) ON [PRIMARY]");
     if (!ExisteTabla("TarjetaCajaPlan")) {
       Ejecutar("CREATE TABLE [TarjetaCajaPlan] (" + std::string("[TCP_Empresa] [varchar] (6) ") + c +
                " NOT NULL ," + "[TCP_Caja] [char] (3)  " + c + " NOT NULL ," +
@@ -59,84 +59,79 @@ void cActualiza::ActualizarA3_1_0(bool& ok) {
                "([TCP_Empresa],[TCP_IDConcentrador],[TCP_Caja],[TCP_IDTerminal],[TCP_CodTarjeta],"
                "[TCP_CodTarjetaPlan]) WITH  FILLFACTOR = 90  ON [PRIMARY]) ON [PRIMARY]");
       Ejecutar(
-          std::string("INSERT INTO TarjetaCajaPlan (TCP_Empresa,TCP_IDConcentrador,TCP_Caja,TCP_IDTerminal,"
-                      "TCP_CodTarjeta,TCP_CodTarjetaPlan,TCP_CodComercio,TCP_CodComDolar) ") +
+          "INSERT INTO TarjetaCajaPlan (TCP_Empresa,TCP_IDConcentrador,TCP_Caja,TCP_IDTerminal,"
+          "TCP_CodTarjeta,TCP_CodTarjetaPlan,TCP_CodComercio,TCP_CodComDolar) "
           "SELECT TRC_Empresa,TRC_CodTarjeta,TRC_Caja,TRC_IDTerminal,TRC_CodTarjeta,0,TRC_CodComercio,"
           "TRC_CodComDolar FROM TarjetaCaja ");
     }
-    if (falta("TarjetaCaja", "TRC_IDConcentrador")) {
+    if (!ExisteCampo("TarjetaCaja", "TRC_IDConcentrador")) {
       EjecutarSinBombeo("ALTER TABLE TarjetaCaja ADD TRC_IDConcentrador int NULL");
       EjecutarSinBombeo("UPDATE TarjetaCaja SET TRC_IDConcentrador = TRC_CodTarjeta");
       Ejecutar("ALTER TABLE TarjetaCaja ALTER COLUMN TRC_IDConcentrador int NOT NULL");
       Ejecutar("ALTER TABLE TarjetaCaja DROP PK_TarjetaCaja");
-      Ejecutar(std::string("ALTER TABLE TarjetaCaja ADD CONSTRAINT [PK_TarjetaCaja] PRIMARY KEY CLUSTERED ") +
-               "([TRC_Empresa],[TRC_IDConcentrador],[TRC_Caja],[TRC_IDTerminal]) WITH  FILLFACTOR = 90  ON "
-               "[PRIMARY]");
+      Ejecutar(
+          "ALTER TABLE TarjetaCaja ADD CONSTRAINT [PK_TarjetaCaja] PRIMARY KEY CLUSTERED "
+          "([TRC_Empresa],[TRC_IDConcentrador],[TRC_Caja],[TRC_IDTerminal]) "
+          "WITH  FILLFACTOR = 90  ON [PRIMARY]");
       EjecutarSinBombeo("ALTER TABLE TarjetaCaja ADD TRC_CodComCierre [varchar] (15) " + c +
                         " NOT NULL CONSTRAINT DF_TarjetaCaja_TRC_CodComCierre DEFAULT ('')");
       Ejecutar(
-          "ALTER TABLE TarjetaCaja ADD CONSTRAINT DF_TarjetaCaja_TRC_CodComercio DEFAULT ('') FOR "
-          "[TRC_CodComercio]");
+          "ALTER TABLE TarjetaCaja ADD "
+          "CONSTRAINT DF_TarjetaCaja_TRC_CodComercio DEFAULT ('') FOR [TRC_CodComercio]");
       Ejecutar(
-          "ALTER TABLE TarjetaCaja ADD CONSTRAINT DF_TarjetaCaja_TRC_CodComDolar DEFAULT ('') FOR "
-          "[TRC_CodComDolar]");
+          "ALTER TABLE TarjetaCaja ADD "
+          "CONSTRAINT DF_TarjetaCaja_TRC_CodComDolar DEFAULT ('') FOR [TRC_CodComDolar]");
       Ejecutar(
-          "ALTER TABLE TarjetaCaja ADD CONSTRAINT DF_TarjetaCaja_TRC_CodTarjeta DEFAULT (0) FOR "
-          "[TRC_CodTarjeta]");
+          "ALTER TABLE TarjetaCaja ADD "
+          "CONSTRAINT DF_TarjetaCaja_TRC_CodTarjeta DEFAULT (0) FOR [TRC_CodTarjeta]");
     }
-    if (falta("TransOFF", "OFF_IDConcentrador")) {
+    if (!ExisteCampo("TransOFF", "OFF_IDConcentrador")) {
       EjecutarSinBombeo(
-          "ALTER TABLE TransOFF ADD OFF_IDConcentrador int NOT NULL CONSTRAINT "
-          "DF_TransOFF_OFF_IDConcentrador "
-          "DEFAULT (0)");
+          "ALTER TABLE TransOFF ADD OFF_IDConcentrador int NOT NULL "
+          "CONSTRAINT DF_TransOFF_OFF_IDConcentrador DEFAULT (0)");
       Ejecutar("UPDATE TransOFF SET OFF_IDConcentrador = OFF_CodTarjeta");
     }
-    if (falta("TransOFF", "OFF_CodTarjetaPlan"))
+    agregarSinBombeo("TransOFF", "OFF_CodTarjetaPlan",
+                     "ALTER TABLE TransOFF ADD OFF_CodTarjetaPlan int NOT NULL "
+                     "CONSTRAINT DF_TransOFF_OFF_CodTarjetaPlan DEFAULT (0)");
+    agregarSinBombeo("TransOFF", "OFF_IDTerminal",
+                     "ALTER TABLE TransOFF ADD OFF_IDTerminal Varchar(8) " + c +
+                         " NOT NULL CONSTRAINT DF_TransOFF_OFF_IDTerminal DEFAULT ('')");
+    agregarSinBombeo("TransOFF", "OFF_CodComercio",
+                     "ALTER TABLE TransOFF ADD OFF_CodComercio Varchar(15) " + c +
+                         " NOT NULL CONSTRAINT DF_TransOFF_OFF_CodComercio DEFAULT ('')");
+    if (!ExisteCampo("Transaccion", "TRA_IDConcentrador")) {
       EjecutarSinBombeo(
-          "ALTER TABLE TransOFF ADD OFF_CodTarjetaPlan int NOT NULL CONSTRAINT "
-          "DF_TransOFF_OFF_CodTarjetaPlan "
-          "DEFAULT (0)");
-    if (falta("TransOFF", "OFF_IDTerminal"))
-      EjecutarSinBombeo("ALTER TABLE TransOFF ADD OFF_IDTerminal Varchar(8) " + c +
-                        " NOT NULL CONSTRAINT DF_TransOFF_OFF_IDTerminal DEFAULT ('')");
-    if (falta("TransOFF", "OFF_CodComercio"))
-      EjecutarSinBombeo("ALTER TABLE TransOFF ADD OFF_CodComercio Varchar(15) " + c +
-                        " NOT NULL CONSTRAINT DF_TransOFF_OFF_CodComercio DEFAULT ('')");
-    if (falta("Transaccion", "TRA_IDConcentrador")) {
-      EjecutarSinBombeo(
-          "ALTER TABLE Transaccion ADD TRA_IDConcentrador int NOT NULL CONSTRAINT "
-          "DF_Transaccion_TRA_IDConcentrador "
-          "DEFAULT (0)");
+          "ALTER TABLE Transaccion ADD TRA_IDConcentrador int NOT NULL "
+          "CONSTRAINT DF_Transaccion_TRA_IDConcentrador DEFAULT (0)");
       Ejecutar("UPDATE Transaccion SET TRA_IDConcentrador = TRA_CodTarjeta");
     }
-    if (falta("Transaccion", "TRA_CodTarjetaPlan"))
-      EjecutarSinBombeo(
-          "ALTER TABLE Transaccion ADD TRA_CodTarjetaPlan int NOT NULL CONSTRAINT "
-          "DF_Transaccion_TRA_CodTarjetaPlan "
-          "DEFAULT (0)");
-    if (falta("Transaccion", "TRA_IDTerminal"))
-      EjecutarSinBombeo("ALTER TABLE Transaccion ADD TRA_IDTerminal Varchar(8) " + c +
-                        " NOT NULL CONSTRAINT DF_Transaccion_TRA_IDTerminal DEFAULT ('')");
-    if (falta("Transaccion", "TRA_CodComercio"))
-      EjecutarSinBombeo("ALTER TABLE Transaccion ADD TRA_CodComercio Varchar(15) " + c +
-                        " NOT NULL CONSTRAINT DF_Transaccion_TRA_CodComercio DEFAULT ('')");
+    agregarSinBombeo("Transaccion", "TRA_CodTarjetaPlan",
+                     "ALTER TABLE Transaccion ADD TRA_CodTarjetaPlan int NOT NULL "
+                     "CONSTRAINT DF_Transaccion_TRA_CodTarjetaPlan DEFAULT (0)");
+    agregarSinBombeo("Transaccion", "TRA_IDTerminal",
+                     "ALTER TABLE Transaccion ADD TRA_IDTerminal Varchar(8) " + c +
+                         " NOT NULL CONSTRAINT DF_Transaccion_TRA_IDTerminal DEFAULT ('')");
+    agregarSinBombeo("Transaccion", "TRA_CodComercio",
+                     "ALTER TABLE Transaccion ADD TRA_CodComercio Varchar(15) " + c +
+                         " NOT NULL CONSTRAINT DF_Transaccion_TRA_CodComercio DEFAULT ('')");
     if (!ExisteIndice("Transaccion", "IX_Transaccion_ECC"))
       Ejecutar(
-          "CREATE  INDEX [IX_Transaccion_ECC] ON [Transaccion]([TRA_Empresa],[TRA_Caja],[TRA_IDConcentrador],"
-          "[TRA_Lote]) WITH  FILLFACTOR = 90 ON [PRIMARY]");
+          "CREATE  INDEX [IX_Transaccion_ECC] "
+          "ON [Transaccion]([TRA_Empresa],[TRA_Caja],[TRA_IDConcentrador],[TRA_Lote]) "
+          "WITH  FILLFACTOR = 90 ON [PRIMARY]");
     if (!HayFila(bd_, "SELECT * FROM Tarjeta WHERE TAR_Cod = 15"))
       Ejecutar(
-          std::string(
-              "Insert Into Tarjeta (TAR_Cod,TAR_IDConcentrador,TAR_Desc,TAR_Orden,TAR_Control,TAR_CI,TAR_CVC,"
-              "TAR_Dias,TAR_CantOFFM1,TAR_MontOFFM1,TAR_CantOFFM2,TAR_MontOFFM2,") +
-          "TAR_OFF,TAR_DEVIVA,TAR_IngManual,TAR_IngPlan,TAR_Tipo,TAR_MontMIN,TAR_MontMAX) " +
+          "Insert Into Tarjeta (TAR_Cod,TAR_IDConcentrador,TAR_Desc,TAR_Orden,TAR_Control,TAR_CI,TAR_CVC,"
+          "TAR_Dias,TAR_CantOFFM1,TAR_MontOFFM1,TAR_CantOFFM2,TAR_MontOFFM2,"
+          "TAR_OFF,TAR_DEVIVA,TAR_IngManual,TAR_IngPlan,TAR_Tipo,TAR_MontMIN,TAR_MontMAX) "
           "Values(15,1,'Lider','Tra_FechaCierre,',0,0,1,0,0,.00,0,.00,1,1,1,0,1,0,0)");
-    if (!HayFila(
-            bd_,
-            "SELECT * FROM Rangos WHERE RAN_CodTarjeta = 15 And RAN_Desde =50109 And RAN_Hasta =50110 And "
-            "RAN_Largo=16"))
-      Ejecutar(std::string("Insert Into Rangos (RAN_CodTarjeta,RAN_Desde,RAN_Hasta,RAN_Largo,RAN_Debito) ") +
-               "Values(15,50109,50110,16,0)");
+    if (!HayFila(bd_,
+                 "SELECT * FROM Rangos WHERE RAN_CodTarjeta = 15 And RAN_Desde =50109 "
+                 "And RAN_Hasta =50110 And RAN_Largo=16"))
+      Ejecutar(
+          "Insert Into Rangos (RAN_CodTarjeta,RAN_Desde,RAN_Hasta,RAN_Largo,RAN_Debito) "
+          "Values(15,50109,50110,16,0)");
     ok = true;
   } catch (const std::exception& e) {
     // Any error ends the step, as the 2.5 steps' handler does: a database error carries its own number.

@@ -13,12 +13,16 @@ void cActualiza::ActualizarA2_5_0(bool& ok) {
 void cActualiza::ActualizarA2_5_1(bool& ok) {
   EnTransaccion("2.5.1", ok, [this] {
     if (!ExisteTabla("Locales")) {
-      Ejecutar(std::string("CREATE TABLE Locales( ") + "Loc_Empresa Varchar (6) NOT NULL," +
-               "Loc_Codigo Varchar (6) NOT NULL," + "Loc_Descri Varchar (30) NOT NULL," +
-               "Loc_Tipo Char (1) NOT NULL)");
-      Ejecutar(std::string("ALTER TABLE Locales WITH CHECK ADD ") +
-               "CONSTRAINT PK_Locales PRIMARY KEY CLUSTERED" +
-               "(Loc_Empresa, Loc_Codigo) WITH  FILLFACTOR = 90  ON [PRIMARY] ");
+      Ejecutar(
+          "CREATE TABLE Locales( "
+          "Loc_Empresa Varchar (6) NOT NULL,"
+          "Loc_Codigo Varchar (6) NOT NULL,"
+          "Loc_Descri Varchar (30) NOT NULL,"
+          "Loc_Tipo Char (1) NOT NULL)");
+      Ejecutar(
+          "ALTER TABLE Locales WITH CHECK ADD "
+          "CONSTRAINT PK_Locales PRIMARY KEY CLUSTERED"
+          "(Loc_Empresa, Loc_Codigo) WITH  FILLFACTOR = 90  ON [PRIMARY] ");
     }
     if (ExisteTabla("Parametros")) {
       Ejecutar("ALTER TABLE Parametros DROP Column PAR_LA");
@@ -34,10 +38,10 @@ void cActualiza::ActualizarA2_5_1(bool& ok) {
 // the version recorded with the same transaction keeps it from running again.
 void cActualiza::ActualizarA2_5_2(bool& ok) {
   EnTransaccion("2.5.2", ok, [this] {
-    std::string valor;
-    // Both tests run, as the original guard evaluated them.
+    // Both probes run whatever the first one answers, so that every database is asked the same two
+    // queries and the statement record of a run does not hinge on the table probe.
     const bool tabla = ExisteTabla("Parametros");
-    const bool campo = ExisteCampo("Parametros", "PAR_Frecuencia", valor);
+    const bool campo = ExisteCampo("Parametros", "PAR_Frecuencia");
     if (tabla && campo) Ejecutar("ALTER TABLE Parametros DROP Column PAR_Frecuencia");
     Ejecutar("UPDATE Transaccion Set TRA_Monto = TRA_Monto * -1 Where TRA_Operacion <> 'C' ");
   });
@@ -47,13 +51,15 @@ void cActualiza::ActualizarA2_5_2(bool& ok) {
 void cActualiza::ActualizarA2_5_3(bool& ok) {
   EnTransaccion("2.5.3", ok, [this] {
     if (!ExisteTabla("UltConciliacion")) {
-      Ejecutar(std::string("CREATE TABLE UltConciliacion ( ") + "Ult_Empresa Varchar (6) NOT NULL," +
-               "Ult_CodTarjeta SmallInt NOT NULL," + "Ult_Moneda Char (1) NOT NULL," +
-               "Ult_Fecha SmallDateTime NOT NULL)");
+      Ejecutar(
+          "CREATE TABLE UltConciliacion ( "
+          "Ult_Empresa Varchar (6) NOT NULL,"
+          "Ult_CodTarjeta SmallInt NOT NULL,"
+          "Ult_Moneda Char (1) NOT NULL,"
+          "Ult_Fecha SmallDateTime NOT NULL)");
     }
-    std::string valor;
     const bool tabla = ExisteTabla("Tarjeta");
-    const bool campo = ExisteCampo("Tarjeta", "TAR_Dias", valor);
+    const bool campo = ExisteCampo("Tarjeta", "TAR_Dias");
     if (tabla && !campo) Ejecutar("ALTER TABLE Tarjeta ADD TAR_Dias Smallint NOT NULL DEFAULT 0");
   });
 }
@@ -61,22 +67,16 @@ void cActualiza::ActualizarA2_5_3(bool& ok) {
 // Off-line limits per card (two currencies) and the first track of off-line transactions.
 void cActualiza::ActualizarA2_5_4(bool& ok) {
   EnTransaccion("2.5.4", ok, [this] {
-    struct Columna {
-      const char* tabla;
-      const char* campo;
-      const char* sentencia;
-    };
-    static const Columna columnas[] = {
-        {"Tarjeta", "TAR_CantOFFM1", "ALTER TABLE Tarjeta ADD TAR_CantOFFM1 Smallint NOT NULL DEFAULT 0"},
-        {"Tarjeta", "TAR_MontOFFM1", "ALTER TABLE Tarjeta ADD TAR_MontOFFM1 Decimal(8,2) NOT NULL DEFAULT 0"},
-        {"Tarjeta", "TAR_CantOFFM2", "ALTER TABLE Tarjeta ADD TAR_CantOFFM2 Smallint NOT NULL DEFAULT 0"},
-        {"Tarjeta", "TAR_MontOFFM2", "ALTER TABLE Tarjeta ADD TAR_MontOFFM2 Decimal(8,2) NOT NULL DEFAULT 0"},
-        {"TransOFF", "OFF_TrackI", "ALTER TABLE TransOFF ADD OFF_TrackI VarChar(80) NOT NULL DEFAULT ('')"},
-    };
-    for (const Columna& c : columnas) {
-      std::string valor;
-      if (!ExisteCampo(c.tabla, c.campo, valor)) Ejecutar(c.sentencia);
-    }
+    AgregarCampo("Tarjeta", "TAR_CantOFFM1",
+                 "ALTER TABLE Tarjeta ADD TAR_CantOFFM1 Smallint NOT NULL DEFAULT 0");
+    AgregarCampo("Tarjeta", "TAR_MontOFFM1",
+                 "ALTER TABLE Tarjeta ADD TAR_MontOFFM1 Decimal(8,2) NOT NULL DEFAULT 0");
+    AgregarCampo("Tarjeta", "TAR_CantOFFM2",
+                 "ALTER TABLE Tarjeta ADD TAR_CantOFFM2 Smallint NOT NULL DEFAULT 0");
+    AgregarCampo("Tarjeta", "TAR_MontOFFM2",
+                 "ALTER TABLE Tarjeta ADD TAR_MontOFFM2 Decimal(8,2) NOT NULL DEFAULT 0");
+    AgregarCampo("TransOFF", "OFF_TrackI",
+                 "ALTER TABLE TransOFF ADD OFF_TrackI VarChar(80) NOT NULL DEFAULT ('')");
   });
 }
 
@@ -85,23 +85,34 @@ void cActualiza::ActualizarA2_5_5(bool& ok) {
   Recordset usuarios;
   EnTransaccion("2.5.5", ok, [this, &usuarios] {
     if (!ExisteTabla("Usuario")) {
-      Ejecutar(std::string("CREATE TABLE [Usuario] (") + "[Usu_Codigo] [smallint] NOT NULL ," +
-               "[Usu_NomAbr] [char] (8) NOT NULL ," + "[Usu_Nombre] [varchar] (30) NOT NULL ," +
-               "[Usu_Contra] [char] (8) NOT NULL ," + "[Usu_Nivel] [tinyint]" + ") ON [PRIMARY]");
-      Ejecutar(std::string("ALTER TABLE [Usuario] WITH NOCHECK ADD ") +
-               "CONSTRAINT [PK_Usuario] PRIMARY KEY  NONCLUSTERED " +
-               "( [Usu_Codigo]) WITH  FILLFACTOR = 90  ON [PRIMARY] ," +
-               "CONSTRAINT [IX_Usuario] UNIQUE  NONCLUSTERED " +
-               "( [Usu_NomAbr] ) WITH  FILLFACTOR = 90  ON [PRIMARY]");
+      Ejecutar(
+          "CREATE TABLE [Usuario] ("
+          "[Usu_Codigo] [smallint] NOT NULL ,"
+          "[Usu_NomAbr] [char] (8) NOT NULL ,"
+          "[Usu_Nombre] [varchar] (30) NOT NULL ,"
+          "[Usu_Contra] [char] (8) NOT NULL ,"
+          "[Usu_Nivel] [tinyint]"
+          ") ON [PRIMARY]");
+      Ejecutar(
+          "ALTER TABLE [Usuario] WITH NOCHECK ADD "
+          "CONSTRAINT [PK_Usuario] PRIMARY KEY  NONCLUSTERED "
+          "( [Usu_Codigo]) WITH  FILLFACTOR = 90  ON [PRIMARY] ,"
+          "CONSTRAINT [IX_Usuario] UNIQUE  NONCLUSTERED "
+          "( [Usu_NomAbr] ) WITH  FILLFACTOR = 90  ON [PRIMARY]");
     }
     if (!ExisteTabla("Seguridad")) {
-      Ejecutar(std::string("CREATE TABLE [Seguridad] (") + "[Seg_Codigo] [char] (8) NOT NULL ," +
-               "[Seg_Descri] [varchar] (50) NOT NULL , " + "[Seg_Nivel] [tinyint] NOT NULL , " +
-               "[Seg_Edita] [Bit] " + ") ON [PRIMARY]");
-      Ejecutar(std::string("ALTER TABLE [Seguridad] WITH NOCHECK ADD ") +
-               "CONSTRAINT [DF_Seguridad_Seg_Edita] DEFAULT (1) FOR [Seg_Edita], " +
-               "CONSTRAINT [PK_Seguridad] PRIMARY KEY  NONCLUSTERED " +
-               "([Seg_Codigo]) WITH  FILLFACTOR = 90  ON [PRIMARY]");
+      Ejecutar(
+          "CREATE TABLE [Seguridad] ("
+          "[Seg_Codigo] [char] (8) NOT NULL ,"
+          "[Seg_Descri] [varchar] (50) NOT NULL , "
+          "[Seg_Nivel] [tinyint] NOT NULL , "
+          "[Seg_Edita] [Bit] "
+          ") ON [PRIMARY]");
+      Ejecutar(
+          "ALTER TABLE [Seguridad] WITH NOCHECK ADD "
+          "CONSTRAINT [DF_Seguridad_Seg_Edita] DEFAULT (1) FOR [Seg_Edita], "
+          "CONSTRAINT [PK_Seguridad] PRIMARY KEY  NONCLUSTERED "
+          "([Seg_Codigo]) WITH  FILLFACTOR = 90  ON [PRIMARY]");
     }
     // Seed users only into an empty table: any existing user means the site manages its own.
     bd_.CargarSQL("Select * From Usuario");

@@ -5,30 +5,20 @@
 
 namespace solvane {
 
-namespace {
-
-// A column added with its guard: the statement runs only when the column is missing.
-struct ColumnaNueva {
-  const char* tabla;
-  const char* campo;
-  const char* sentencia;
-};
-
-}  // namespace
-
 // The view that reads on-line and off-line transactions as one list (off-line ones have no batch).
 void cActualiza::ActualizarA2_5_11(bool& ok) {
   EnTransaccion("2.5.11", ok, [this] {
     if (!ExisteVista("TransTransOFF")) {
-      Ejecutar(std::string("CREATE VIEW TransTransOFF AS ") +
-               "(SELECT Transaccion.TRA_Empresa AS Empresa, Transaccion.TRA_Caja AS Caja, "
-               "Transaccion.TRA_Moneda AS Moneda, Transaccion.TRA_Monto AS Monto," +
-               "Transaccion.TRA_Operacion AS Operacion, Transaccion.TRA_Lote AS Lote, "
-               "Transaccion.TRA_Fecha AS Fecha " +
-               "From Transaccion  Union All " +
-               "(SELECT TransOFF.OFF_Empresa AS Empresa, TransOFF.OFF_Caja AS Caja, TransOFF.OFF_Moneda AS "
-               "Moneda, TransOFF.OFF_Monto  AS Monto," +
-               "TransOFF.OFF_Operacion AS Operacion, Lote = 0, TransOFF.OFF_Fecha AS Fecha FROM TransOFF))");
+      Ejecutar(
+          "CREATE VIEW TransTransOFF AS "
+          "(SELECT Transaccion.TRA_Empresa AS Empresa, Transaccion.TRA_Caja AS Caja, "
+          "Transaccion.TRA_Moneda AS Moneda, Transaccion.TRA_Monto AS Monto,"
+          "Transaccion.TRA_Operacion AS Operacion, Transaccion.TRA_Lote AS Lote, "
+          "Transaccion.TRA_Fecha AS Fecha "
+          "From Transaccion  Union All "
+          "(SELECT TransOFF.OFF_Empresa AS Empresa, TransOFF.OFF_Caja AS Caja, TransOFF.OFF_Moneda AS "
+          "Moneda, TransOFF.OFF_Monto  AS Monto,"
+          "TransOFF.OFF_Operacion AS Operacion, Lote = 0, TransOFF.OFF_Fecha AS Fecha FROM TransOFF))");
     }
   });
 }
@@ -38,16 +28,21 @@ void cActualiza::ActualizarA2_5_11(bool& ok) {
 void cActualiza::ActualizarA2_5_14(bool& ok) {
   EnTransaccion("2.5.14", ok, [this] {
     if (!ExisteTabla("TarjetaTipo")) {
-      Ejecutar(std::string("CREATE TABLE [dbo].[TarjetaTipo] ( ") +
-               "[TAT_IdTarjetaTipo] [smallint] IDENTITY (1, 1) NOT NULL, " +
-               "[TAT_Empresa] [varchar] (6) NOT NULL, " + "[TAT_CodTarjeta] [smallint] NOT NULL, " +
-               "[TAT_Desc] [varchar] (50) NOT NULL, " + "[TAT_TipoPlan] [smallint] NOT NULL, " +
-               "[TAT_OFF] [Bit]) ON [PRIMARY]");
-      Ejecutar(std::string("ALTER TABLE [dbo].[TarjetaTipo] WITH NOCHECK ADD ") +
-               "CONSTRAINT [PK_TarjetaTipo] PRIMARY KEY  CLUSTERED " +
-               "([TAT_IdTarjetaTipo]) WITH  FILLFACTOR = 90  ON [PRIMARY] ");
-      Ejecutar(std::string("ALTER TABLE [dbo].[TarjetaTipo] ADD ") +
-               "CONSTRAINT [DF_TarjetaTipo_TAT_OFF] DEFAULT (0) FOR [TAT_OFF]");
+      Ejecutar(
+          "CREATE TABLE [dbo].[TarjetaTipo] ( "
+          "[TAT_IdTarjetaTipo] [smallint] IDENTITY (1, 1) NOT NULL, "
+          "[TAT_Empresa] [varchar] (6) NOT NULL, "
+          "[TAT_CodTarjeta] [smallint] NOT NULL, "
+          "[TAT_Desc] [varchar] (50) NOT NULL, "
+          "[TAT_TipoPlan] [smallint] NOT NULL, "
+          "[TAT_OFF] [Bit]) ON [PRIMARY]");
+      Ejecutar(
+          "ALTER TABLE [dbo].[TarjetaTipo] WITH NOCHECK ADD "
+          "CONSTRAINT [PK_TarjetaTipo] PRIMARY KEY  CLUSTERED "
+          "([TAT_IdTarjetaTipo]) WITH  FILLFACTOR = 90  ON [PRIMARY] ");
+      Ejecutar(
+          "ALTER TABLE [dbo].[TarjetaTipo] ADD "
+          "CONSTRAINT [DF_TarjetaTipo_TAT_OFF] DEFAULT (0) FOR [TAT_OFF]");
     }
     AgregarSeguridad(bd_, "10030001", "     Tarjeta Tipo", 1, true);
   });
@@ -56,32 +51,23 @@ void cActualiza::ActualizarA2_5_14(bool& ok) {
 // VAT refund marks of cards, shops and transactions.
 void cActualiza::ActualizarA2_5_15(bool& ok) {
   EnTransaccion("2.5.15", ok, [this] {
-    static const ColumnaNueva columnas[] = {
-        {"Tarjeta", "TAR_DevIVA", "ALTER TABLE Tarjeta ADD TAR_DevIVA BIT NOT NULL DEFAULT 1"},
-        {"Locales", "Loc_DevIVA", "ALTER TABLE Locales ADD Loc_DevIVA TINYINT NOT NULL DEFAULT 0"},
-        {"Transaccion", "TRA_DevIVA", "ALTER TABLE Transaccion ADD TRA_DevIVA TINYINT NOT NULL DEFAULT 0"},
-        {"TransOFF", "OFF_DevIVA", "ALTER TABLE TransOFF ADD OFF_DevIVA TINYINT NOT NULL DEFAULT 0"},
-    };
-    for (const ColumnaNueva& c : columnas) {
-      std::string valor;
-      if (!ExisteCampo(c.tabla, c.campo, valor)) Ejecutar(c.sentencia);
-    }
+    AgregarCampo("Tarjeta", "TAR_DevIVA", "ALTER TABLE Tarjeta ADD TAR_DevIVA BIT NOT NULL DEFAULT 1");
+    AgregarCampo("Locales", "Loc_DevIVA", "ALTER TABLE Locales ADD Loc_DevIVA TINYINT NOT NULL DEFAULT 0");
+    AgregarCampo("Transaccion", "TRA_DevIVA",
+                 "ALTER TABLE Transaccion ADD TRA_DevIVA TINYINT NOT NULL DEFAULT 0");
+    AgregarCampo("TransOFF", "OFF_DevIVA", "ALTER TABLE TransOFF ADD OFF_DevIVA TINYINT NOT NULL DEFAULT 0");
   });
 }
 
 // Tax office (DGI) document type of the cash desk and document numbers.
 void cActualiza::ActualizarA2_5_16(bool& ok) {
   EnTransaccion("2.5.16", ok, [this] {
-    static const ColumnaNueva columnas[] = {
-        {"Cajas", "Caj_TipDocDGI", "ALTER TABLE Cajas ADD Caj_TipDocDGI TINYINT NOT NULL DEFAULT 0"},
-        {"Locales", "Loc_NroDocumento", "ALTER TABLE Locales ADD Loc_NroDocumento INT NOT NULL DEFAULT 1"},
-        {"TransOFF", "OFF_NroDGI", "ALTER TABLE TransOFF ADD OFF_NroDGI INT NOT NULL DEFAULT 0"},
-        {"Transaccion", "TRA_NroDGI", "ALTER TABLE Transaccion ADD TRA_NroDGI INT NOT NULL DEFAULT 0"},
-    };
-    for (const ColumnaNueva& c : columnas) {
-      std::string valor;
-      if (!ExisteCampo(c.tabla, c.campo, valor)) Ejecutar(c.sentencia);
-    }
+    AgregarCampo("Cajas", "Caj_TipDocDGI", "ALTER TABLE Cajas ADD Caj_TipDocDGI TINYINT NOT NULL DEFAULT 0");
+    AgregarCampo("Locales", "Loc_NroDocumento",
+                 "ALTER TABLE Locales ADD Loc_NroDocumento INT NOT NULL DEFAULT 1");
+    AgregarCampo("TransOFF", "OFF_NroDGI", "ALTER TABLE TransOFF ADD OFF_NroDGI INT NOT NULL DEFAULT 0");
+    AgregarCampo("Transaccion", "TRA_NroDGI",
+                 "ALTER TABLE Transaccion ADD TRA_NroDGI INT NOT NULL DEFAULT 0");
   });
 }
 
