@@ -49,7 +49,7 @@ std::int16_t A16Bits(double valor) {
 
 // The pump runs the window's pending events, whose handlers are not ours: whatever they raise reaches the
 // steps as ErrorBD 0 with its own text, and ends the step like a failed statement.
-Bombeo Acotado(Bombeo bombeo) {
+Bombeo ConErroresBD(Bombeo bombeo) {
   if (!bombeo) return [] {};
   return [b = std::move(bombeo)] {
     try {
@@ -86,7 +86,7 @@ cActualiza::cActualiza(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, 
     : bd_(bd),
       mensajes_(mensajes),
       progreso_(progreso),
-      bombeo_(Acotado(std::move(bombeo))),
+      bombeo_(ConErroresBD(std::move(bombeo))),
       iVersionPrograma_(versionPrograma) {}
 
 // A missing table or column, or a value out of range, counts as an older database: the operator is

@@ -1,6 +1,8 @@
 // cBaseDatos: connection, statements, transaction nesting, statement record.
 #include "cBaseDatos.h"
 
+#include <fstream>
+
 #include "Conexion.h"
 #include "cMensajes.h"
 #include "motores/Errores.h"

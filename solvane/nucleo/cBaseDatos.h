@@ -1,7 +1,6 @@
 // cBaseDatos: the process-wide database access object the updater runs every statement through.
 #pragma once
 
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -51,7 +50,8 @@ class cBaseDatos {
   bool CancelarTransaccion();
   bool Conectar();
   void BuscarArchivoConexion();
-  bool AbrirConsulta(Recordset& rs, long& opciones);  // throws ErrorBD; True when a row came back
+  // Throws ErrorBD; True when a row came back. `opciones` is not read.
+  bool AbrirConsulta(Recordset& rs, long& opciones);
   void Ejecutar(const std::string& sentencia);        // throws ErrorBD
   Recordset Consultar(const std::string& sentencia);  // throws ErrorBD
   bool Desconectar() noexcept;
