@@ -1,5 +1,4 @@
 // Migration step to 3.1.0: concentrators, payment plans, TarjetaCaja re-keyed, terminal columns.
-#include <exception>
 #include <string>
 
 #include "nucleo/cActualiza.h"
@@ -133,13 +132,10 @@ void cActualiza::ActualizarA3_1_0(bool& ok) {
           "Insert Into Rangos (RAN_CodTarjeta,RAN_Desde,RAN_Hasta,RAN_Largo,RAN_Debito) "
           "Values(15,50109,50110,16,0)");
     ok = true;
-  } catch (const std::exception& e) {
-    // Any error ends the step, as the 2.5 steps' handler does: a database error carries its own number.
-    const auto* bd = dynamic_cast<const ErrorBD*>(&e);
-    const long numero = bd ? bd->Numero : 0;
-    const std::string descripcion = bd ? bd->Descripcion : e.what();
+  } catch (const ErrorBD& e) {
+    // A refused statement, a failed probe or a failed pump ends the step, as in the 2.5 steps.
     mensajes_.Mostrar(
-        "ERROR de Actualización a Version 3.1.0 \r\n" + std::to_string(numero) + " " + descripcion,
+        "ERROR de Actualización a Version 3.1.0 \r\n" + std::to_string(e.Numero) + " " + e.Descripcion,
         kEstiloStop);
   }
 }

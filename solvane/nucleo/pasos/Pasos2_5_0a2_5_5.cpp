@@ -115,9 +115,8 @@ void cActualiza::ActualizarA2_5_5(bool& ok) {
           "([Seg_Codigo]) WITH  FILLFACTOR = 90  ON [PRIMARY]");
     }
     // Seed users only into an empty table: any existing user means the site manages its own.
-    bd_.CargarSQL("Select * From Usuario");
-    long opciones = 0;
-    if (!bd_.AbrirConsulta(usuarios, opciones)) {
+    usuarios = bd_.Consultar("Select * From Usuario");
+    if (!usuarios.HayFila()) {
       const std::string insertar =
           "Insert Into Usuario (Usu_Codigo,Usu_NomAbr,Usu_Nombre,Usu_Contra,Usu_Nivel) Values ";
       Ejecutar(insertar + "(1,'Admin','Administrador','QJ',9)");

@@ -1,5 +1,4 @@
 // Migration steps to 2.5.6 through 2.5.10: passwords, cash-desk timer, off-line cards, u and v tables.
-#include <exception>
 #include <string>
 
 #include "nucleo/cActualiza.h"
@@ -21,12 +20,9 @@ void cActualiza::ActualizarA2_5_6(bool& ok) {
       mensajes_.Mostrar("ERROR de Actualización : Campo Usu_Contra no Existe", kEstiloStop);
       bd_.CancelarTransaccion();
     }
-  } catch (const std::exception& e) {
-    const auto* error = dynamic_cast<const ErrorBD*>(&e);
-    const long numero = error ? error->Numero : 0;
-    const std::string descripcion = error ? error->Descripcion : std::string(e.what());
+  } catch (const ErrorBD& e) {
     mensajes_.Mostrar(std::string("ERROR de Actualización a Version 2.5.6 ") + "\r\n" +
-                          std::to_string(numero) + " " + descripcion,
+                          std::to_string(e.Numero) + " " + e.Descripcion,
                       kEstiloStop);
     bd_.CancelarTransaccion();
   }
