@@ -132,8 +132,8 @@ class BaseDemo {
       solvane::cBaseDatos bd;
       bd.Mensajes(&mensajes);
       bd.Registro(registro);
-      bd.Motor(std::make_unique<Espia>(solvane::CrearMotorSimulado(Archivo()), c.traza, fallarEn,
-                                       fallarConsulta));
+      bd.Motor(
+          std::make_unique<Espia>(solvane::CrearMotorSimulado(Archivo()), c.traza, fallarEn, fallarConsulta));
       if (bd.Conectar()) {
         solvane::cActualiza act(
             bd, mensajes, progreso, [&c] { c.traza.push_back("~"); }, versionPrograma);
