@@ -21,7 +21,8 @@ namespace solvane {
 
 namespace {
 
-// Every OS call of this file goes through here: retried on EINTR, errno captured at once on failure.
+// Every OS call of this file goes through here (retried on EINTR, errno captured at once on failure), but
+// for the close in Descriptor's destructor, whose failure nobody could act on.
 struct Llamada {
   long resultado;
   int error;  // 0 when it worked
