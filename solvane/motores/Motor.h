@@ -1,4 +1,4 @@
-// Contract of the database access object cBaseDatos and of the engines behind it.
+// The engines' contract: the one error they raise, the row they hand back, and the interface cBaseDatos drives.
 #pragma once
 
 #include <cstdint>
