@@ -1,4 +1,4 @@
-// The engines' contract: the one error they raise, the row they hand back, and the interface cBaseDatos drives.
+// The engines' contract: the one error they raise, the row they return, the interface cBaseDatos drives.
 #pragma once
 
 #include <cstdint>
