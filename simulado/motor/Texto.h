@@ -1,4 +1,4 @@
-// Plain text helpers of the emulator: ASCII case folding of names and trimming by a set of blanks.
+// Plain text helpers of the emulator: ASCII digits, case folding of names and trimming by a set of blanks.
 #pragma once
 
 #include <string>
@@ -13,6 +13,11 @@ inline constexpr std::string_view kBlancosLinea = " \t";
 
 inline bool Blanco(char c, std::string_view blancos = kBlancosSql) {
   return blancos.find(c) != std::string_view::npos;
+}
+
+// A decimal digit, whatever the locale says.
+inline bool Digito(char c) {
+  return c >= '0' && c <= '9';
 }
 
 // Names fold ASCII letters only: a byte of a UTF-8 letter is never taken for another one.

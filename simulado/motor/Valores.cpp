@@ -1,6 +1,8 @@
 // Column types and typed values of the simulated server: conversion, comparison, arithmetic, printing.
 #include "Valores.h"
 
+#include "Fechas.h"
+
 #include <chrono>
 #include <cstdio>
 #include <limits>
@@ -82,10 +84,6 @@ std::size_t Caracteres(std::string_view s) {
   return n;
 }
 
-bool Digito(char c) {
-  return c >= '0' && c <= '9';
-}
-
 std::string TextoEntero(i128 v) {
   if (v == 0) return "0";
   const bool negativo = v < 0;
@@ -162,132 +160,6 @@ Valor TextoADecimal(const std::string& original) {
   if (digitos == 0) throw fallo;
   if (!CabeEn64(v)) throw desborde;
   return Valor::Decimal(static_cast<std::int64_t>(negativo ? -v : v), escala);
-}
-
-std::int64_t DiasDesdeCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilDesdeDias(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<std::int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y += m <= 2;
-}
-
-constexpr std::int64_t kDia = 86400000;
-
-// Reads 'yyyy-mm-dd[ hh:mi[:ss[.mmm]]]' (also 'yyyymmdd' and a T separator); empty is 1900-01-01.
-std::int64_t TextoAFecha(const std::string& original) {
-  const std::string_view s = Recortar(original);
-  const ErrorSql fallo(241, "Conversion failed when converting date and/or time from character string.");
-  if (s.empty()) return DiasDesdeCivil(1900, 1, 1) * kDia;
-  std::size_t i = 0;
-  auto numero = [&](std::size_t cifras) -> int {
-    int v = 0;
-    for (std::size_t k = 0; k < cifras; ++k, ++i) {
-      if (i >= s.size() || !Digito(s[i])) throw fallo;
-      v = v * 10 + (s[i] - '0');
-    }
-    return v;
-  };
-  const int y = numero(4);
-  const bool guiones = i < s.size() && s[i] == '-';
-  if (guiones) ++i;
-  const int mo = numero(2);
-  if (guiones) {
-    if (i >= s.size() || s[i] != '-') throw fallo;
-    ++i;
-  }
-  const int d = numero(2);
-  int h = 0, mi = 0, se = 0, ms = 0;
-  if (i < s.size()) {
-    if (s[i] != ' ' && s[i] != 'T') throw fallo;
-    while (i < s.size() && (s[i] == ' ' || s[i] == 'T')) ++i;
-    h = numero(2);
-    if (i >= s.size() || s[i] != ':') throw fallo;
-    ++i;
-    mi = numero(2);
-    if (i < s.size() && s[i] == ':') {
-      ++i;
-      se = numero(2);
-      if (i < s.size() && s[i] == '.') {
-        ++i;
-        int factor = 100;
-        while (i < s.size() && Digito(s[i])) {
-          ms += (s[i] - '0') * factor;
-          factor /= 10;
-          ++i;
-        }
-      }
-    }
-    if (i != s.size()) throw fallo;
-  }
-  static const int diasMes[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool bisiesto = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (mo < 1 || mo > 12 || d < 1 || d > diasMes[mo - 1] || (mo == 2 && d == 29 && !bisiesto) || h > 23 ||
-      mi > 59 || se > 59)
-    throw ErrorSql(242,
-                   "The conversion of a varchar data type to a datetime data type resulted in an "
-                   "out-of-range value.");
-  return DiasDesdeCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kDia +
-         ((h * 60 + mi) * 60 + se) * std::int64_t{1000} + ms;
-}
-
-// datetime runs from 1753-01-01 to 9999-12-31 23:59:59.997; the engine keeps milliseconds as
-// given, and SQL Server rounds .998 down into the range and .999 out of it.
-const std::int64_t kFechaMinima = DiasDesdeCivil(1753, 1, 1) * kDia;
-const std::int64_t kFechaTope = DiasDesdeCivil(10000, 1, 1) * kDia - 1;
-constexpr std::int64_t kDiasRango = 3000000;  // wider than the range in either direction
-
-bool EnRangoFecha(std::int64_t ms) {
-  return ms >= kFechaMinima && ms < kFechaTope;
-}
-
-ErrorSql FechaFueraDeRango() {
-  return ErrorSql(242,
-                  "The conversion of a varchar data type to a datetime data type resulted in an out-of-range "
-                  "value.");
-}
-
-// A text compared with a date converts to datetime, with its range.
-std::int64_t TextoAFechaEnRango(const std::string& s) {
-  const std::int64_t ms = TextoAFecha(s);
-  if (!EnRangoFecha(ms)) throw FechaFueraDeRango();
-  return ms;
-}
-
-std::string TextoFecha(std::int64_t ms, int escala) {
-  std::int64_t dias = ms / kDia, resto = ms % kDia;
-  if (resto < 0) {
-    resto += kDia;
-    --dias;
-  }
-  std::int64_t y;
-  unsigned m, d;
-  CivilDesdeDias(dias, y, m, d);
-  const auto seg = resto / 1000;
-  char buf[48];
-  if (escala == 0)
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld", static_cast<long long>(y), m, d,
-                  static_cast<long long>(seg / 3600), static_cast<long long>(seg / 60 % 60),
-                  static_cast<long long>(seg % 60));
-  else
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%03lld", static_cast<long long>(y),
-                  m, d, static_cast<long long>(seg / 3600), static_cast<long long>(seg / 60 % 60),
-                  static_cast<long long>(seg % 60), static_cast<long long>(resto % 1000));
-  return buf;
 }
 
 i128 LimiteEntero(Tipo t, bool maximo) {

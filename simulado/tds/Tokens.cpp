@@ -1,10 +1,11 @@
-// TDS byte layouts: bounded reading, token writing, value encoding and text conversions.
+// TDS byte layouts: bounded reading, token writing and value encoding.
 #include "tds/Tokens.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 
+#include "motor/Fechas.h"
 #include "motor/Valores.h"
 
 namespace simulado::tds {
@@ -46,103 +47,6 @@ std::uint64_t Lector::U64() {
 std::string Lector::Texto(std::size_t caracteres) {
   if (caracteres > Quedan() / 2) throw ErrorProtocolo("texto más largo que el mensaje");
   return Utf16AUtf8(Tomar(caracteres * 2), caracteres);
-}
-
-namespace {
-
-void PonerUtf8(std::uint32_t c, std::string& s) {
-  if (c < 0x80) {
-    s += static_cast<char>(c);
-  } else if (c < 0x800) {
-    s += static_cast<char>(0xC0 | c >> 6);
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    s += static_cast<char>(0xE0 | c >> 12);
-    s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    s += static_cast<char>(0xF0 | c >> 18);
-    s += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    s += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Next code point of UTF-8 text; malformed bytes read as U+FFFD one at a time.
-std::uint32_t SiguienteUtf8(std::string_view s, std::size_t& i) {
-  const auto b = static_cast<unsigned char>(s[i++]);
-  if (b < 0x80) return b;
-  int mas = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
-  if (mas < 0 || (b >= 0xF0 && b >= 0xF5)) return 0xFFFD;
-  std::uint32_t c = b & (0x3F >> mas);
-  for (int k = 0; k < mas; ++k) {
-    if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0xFFFD;
-    c = c << 6 | (static_cast<unsigned char>(s[i++]) & 0x3F);
-  }
-  return c;
-}
-
-constexpr std::uint16_t kCp1252[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-}  // namespace
-
-std::string Utf16AUtf8(const std::uint8_t* p, std::size_t caracteres) {
-  std::string s;
-  s.reserve(caracteres);
-  for (std::size_t i = 0; i < caracteres; ++i) {
-    std::uint32_t c = static_cast<std::uint32_t>(p[2 * i] | p[2 * i + 1] << 8);
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < caracteres) {
-      const std::uint32_t d = static_cast<std::uint32_t>(p[2 * i + 2] | p[2 * i + 3] << 8);
-      if (d >= 0xDC00 && d < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00);
-        ++i;
-      }
-    }
-    if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
-    PonerUtf8(c, s);
-  }
-  return s;
-}
-
-void Utf8AUtf16(std::string_view s, Bytes& salida) {
-  for (std::size_t i = 0; i < s.size();) {
-    std::uint32_t c = SiguienteUtf8(s, i);
-    auto poner = [&](std::uint32_t u) {
-      salida.push_back(static_cast<std::uint8_t>(u));
-      salida.push_back(static_cast<std::uint8_t>(u >> 8));
-    };
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      poner(0xD800 + (c >> 10));
-      poner(0xDC00 + (c & 0x3FF));
-    } else {
-      poner(c);
-    }
-  }
-}
-
-std::size_t LargoUtf16(std::string_view s) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < s.size();) n += SiguienteUtf8(s, i) >= 0x10000 ? 2 : 1;
-  return n;
-}
-
-std::string Utf8ACp1252(std::string_view s) {
-  std::string r;
-  r.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    const std::uint32_t c = SiguienteUtf8(s, i);
-    if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
-      r += static_cast<char>(c);
-      continue;
-    }
-    const auto* q = std::find(std::begin(kCp1252), std::end(kCp1252), c);
-    r += c != 0 && q != std::end(kCp1252) ? static_cast<char>(0x80 + (q - std::begin(kCp1252))) : '?';
-  }
-  return r;
 }
 
 void Escritor::U16(std::uint16_t v) {
@@ -291,15 +195,6 @@ void Escritor::Metadatos(const std::vector<ColumnaTds>& cols) {
 
 namespace {
 
-std::int64_t DiasCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 bool Numero(std::string_view s, std::int64_t& v) {
   const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
   return r.ec == std::errc() && r.ptr == s.data() + s.size();
@@ -319,7 +214,7 @@ void Fecha(const std::string& v, std::int64_t& dias, std::int64_t& ms) {
       !Numero(std::string_view(v).substr(17, 2), se) ||
       (v.size() > 19 && (v.size() != 23 || v[19] != '.' || !Numero(std::string_view(v).substr(20), mil))))
     throw ErrorValor(241, "Conversion failed when converting date and/or time from character string.");
-  dias = DiasCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) - DiasCivil(1900, 1, 1);
+  dias = DiasDesdeCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) - DiasDesdeCivil(1900, 1, 1);
   ms = ((h * 60 + mi) * 60 + se) * 1000 + mil;
 }
 
