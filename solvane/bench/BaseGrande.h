@@ -13,17 +13,33 @@
 
 namespace bench {
 
+// The whole file, or "" while it cannot be opened (a program's output that may not be there yet).
+inline std::string Leer(const std::filesystem::path& ruta) {
+  std::ifstream f(ruta, std::ios::binary);
+  std::ostringstream s;
+  if (f) s << f.rdbuf();
+  return s.str();
+}
+
+// A benchmark that cannot write its input measures nothing: it stops with status 2.
+inline void Escribir(const std::filesystem::path& ruta, const std::string& texto) {
+  std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
+  f << texto;
+  if (!f) {
+    std::fprintf(stderr, "no se puede escribir %s\n", ruta.c_str());
+    std::exit(2);
+  }
+}
+
 inline std::string LeerDemo() {
   // The demo database sits beside this source file's folder.
-  const auto ruta = std::filesystem::path(__FILE__).parent_path().parent_path() / "datos" / "PagoraDemo.sql";
-  std::ifstream f(ruta, std::ios::binary);
-  if (!f) {
+  const std::string texto =
+      Leer(std::filesystem::path(__FILE__).parent_path().parent_path() / "datos" / "PagoraDemo.sql");
+  if (texto.empty()) {
     std::fprintf(stderr, "no se encuentra PagoraDemo.sql\n");
     std::exit(2);
   }
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
+  return texto;
 }
 
 // Rows in the shape the engine writes its file: 500-row INSERT statements, one row per line.

@@ -20,17 +20,6 @@ namespace {
 
 using Reloj = std::chrono::steady_clock;
 
-void Escribir(const std::filesystem::path& ruta, const std::string& texto) {
-  std::ofstream(ruta, std::ios::binary | std::ios::trunc) << texto;
-}
-
-std::string Leer(const std::filesystem::path& ruta) {
-  std::ifstream f(ruta, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 pid_t Lanzar(std::vector<std::string> argv, const std::string& salida, const char* clave) {
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -60,7 +49,7 @@ double Cadena(const std::filesystem::path& dir, const std::filesystem::path& con
                                     (dir / "solvane.txt").string(), nullptr));
   const double s = std::chrono::duration<double>(Reloj::now() - t0).count();
   if (estado != 0)
-    std::fprintf(stderr, "solvane terminó con %d:\n%s\n", estado, Leer(dir / "solvane.txt").c_str());
+    std::fprintf(stderr, "solvane terminó con %d:\n%s\n", estado, bench::Leer(dir / "solvane.txt").c_str());
   return estado == 0 ? s : -1;
 }
 
@@ -71,9 +60,9 @@ int Medir(std::size_t n) {
   std::filesystem::create_directories(dir / "sim");
   std::filesystem::create_directories(dir / "red");
   const std::string base = n == 0 ? bench::LeerDemo() : bench::Base(n);
-  Escribir(dir / "sim" / "PagoraDemo.sql", base);
-  Escribir(dir / "red" / "PagoraDemo.sql", base);
-  Escribir(dir / "sim" / "c.conexion", "Motor=simulado\nArchivo=PagoraDemo.sql\n");
+  bench::Escribir(dir / "sim" / "PagoraDemo.sql", base);
+  bench::Escribir(dir / "red" / "PagoraDemo.sql", base);
+  bench::Escribir(dir / "sim" / "c.conexion", "Motor=simulado\nArchivo=PagoraDemo.sql\n");
   const double simulado = Cadena(dir / "sim", dir / "sim" / "c.conexion");
 
   const char* clave = "bench-clave";
@@ -84,7 +73,7 @@ int Medir(std::size_t n) {
              salida, clave);
   int puerto = 0;
   for (int i = 0; i < 12000 && !puerto; ++i) {
-    const std::string s = Leer(salida);
+    const std::string s = bench::Leer(salida);
     const auto p = s.find("Escuchando en 127.0.0.1:");
     if (p != std::string::npos && s.find('\n', p) != std::string::npos) puerto = std::stoi(s.substr(p + 24));
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -93,15 +82,17 @@ int Medir(std::size_t n) {
   double red = -1;
   if (puerto) {
     const auto conexion = dir / "red" / "c.conexion";
-    Escribir(conexion, "Motor=odbc\nCadena=Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(puerto) +
-                           ";Database=PagoraDemo;UID=pagora;TDS_Version=7.4;Encryption=off\nClave=" + clave +
-                           "\nTiempoSentencia=3600\n");
+    bench::Escribir(conexion,
+                    "Motor=odbc\nCadena=Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(puerto) +
+                        ";Database=PagoraDemo;UID=pagora;TDS_Version=7.4;Encryption=off\nClave=" + clave +
+                        "\nTiempoSentencia=3600\n");
     ::chmod(conexion.c_str(), 0600);
     red = Cadena(dir / "red", conexion);
   }
   ::kill(servidor, SIGTERM);
   Esperar(servidor);
-  const bool iguales = Leer(dir / "sim" / "PagoraDemo.sql") == Leer(dir / "red" / "PagoraDemo.sql");
+  const bool iguales =
+      bench::Leer(dir / "sim" / "PagoraDemo.sql") == bench::Leer(dir / "red" / "PagoraDemo.sql");
   std::printf(
       "N=%zu  archivo %.1f MB  Motor=simulado %.2f s  FreeTDS+solvane-servidor %.2f s  razón %.2f  "
       "(carga del servidor %.2f s)  archivos finales %s\n",

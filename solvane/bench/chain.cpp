@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -68,11 +67,7 @@ int Correr(std::size_t n) {
   const auto carpeta = std::filesystem::temp_directory_path() / ("bench_chain_" + std::to_string(::getpid()));
   std::filesystem::create_directories(carpeta);
   const std::string archivo = (carpeta / "base.sql").string();
-  {
-    const std::string base = Base(n);
-    std::ofstream f(archivo, std::ios::binary);
-    f << base;
-  }
+  bench::Escribir(archivo, Base(n));
   const auto tamInicial = std::filesystem::file_size(archivo);
 
   auto respondedor = std::make_shared<Respondedor>();

@@ -1,7 +1,6 @@
 // cBaseDatos on the ODBC engine, opened from a connection file: nested transactions and connection failures.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <vector>
 
 #include "BancoOdbc.h"
@@ -66,7 +65,7 @@ class BaseOdbc : public ConBanco {
     ConBanco::TearDown();
   }
   void Escribir(const std::string& texto) {
-    std::ofstream(conexion, std::ios::trunc) << texto;
+    pruebas::Escribir(conexion, texto);
     std::filesystem::permissions(conexion,
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
@@ -191,7 +190,7 @@ TEST(BaseOdbcConexion, ElFalloSeMuestraSinLaClave) {
       "Motor=odbc\nCadena=Driver=SQLite3;Database=/no/existe/base.db\nUsuario=u\nClave=Cl4ve-Secreta\n",
   };
   for (const auto& contenido : contenidos) {
-    std::ofstream(conexion, std::ios::trunc) << contenido;
+    pruebas::Escribir(conexion, contenido);
     std::filesystem::permissions(conexion,
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     cMensajes mensajes;
