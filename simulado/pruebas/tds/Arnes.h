@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "Proceso.h"
 #include "tds/Tokens.h"
 
 namespace prueba_tds {
@@ -55,53 +56,22 @@ class ServidorPrueba {
   }
 
   void Arrancar(std::vector<std::string> extra = {}) {
-    const std::string salidaRuta = dir + "/salida.txt";
-    std::ofstream(salidaRuta, std::ios::trunc).close();
-    pid = ::fork();
-    if (pid == 0) {
-      // A test program that dies does not leave its server behind.
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      ::setenv("PAGORA_SERVIDOR_CLAVE", kClave, 1);
-      const int fd = ::open(salidaRuta.c_str(), O_WRONLY | O_APPEND);
-      ::dup2(fd, 1);
-      ::dup2(fd, 2);
-      std::vector<std::string> a = {SERVIDOR_PROGRAMA, "--archivo", archivo, "--puerto", "0"};
-      a.insert(a.end(), extra.begin(), extra.end());
-      std::vector<char*> v;
-      for (auto& x : a) v.push_back(x.data());
-      v.push_back(nullptr);
-      ::execv(v[0], v.data());
-      ::_exit(127);
-    }
-    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < limite) {
-      const std::string s = LeerArchivo(salidaRuta);
-      const auto p = s.find("Escuchando en 127.0.0.1:");
-      if (p != std::string::npos && s.find('\n', p) != std::string::npos) {
-        puerto = std::stoi(s.substr(p + 24));
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    throw std::runtime_error("el servidor no arrancó: " + LeerArchivo(salidaRuta));
+    std::vector<std::string> a = {SERVIDOR_PROGRAMA, "--archivo", archivo, "--puerto", "0"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    const std::string salida = dir + "/salida.txt";
+    const auto lanzado = simulado::pruebas::LanzarServidor(a, {{"PAGORA_SERVIDOR_CLAVE", kClave}}, salida,
+                                                           salida, std::chrono::seconds(120));
+    pid = lanzado.pid;
+    puerto = lanzado.puerto;
   }
 
   // Sends `senal` and waits (bounded) for the exit; the exit status, or -1.
   int Detener(int senal = SIGTERM) {
     if (pid <= 0) return -1;
     ::kill(pid, senal);
-    int st = 0;
-    for (int i = 0; i < 1000; ++i) {
-      if (::waitpid(pid, &st, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &st, 0);
+    const int r = simulado::pruebas::Esperar(pid, std::chrono::seconds(10));
     pid = -1;
-    return -1;
+    return r;
   }
   std::string Salida() const { return LeerArchivo(dir + "/salida.txt"); }
   std::string Cadena(const std::string& extra = "") const {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Archivos.h"
+#include "pruebas/tds/Proceso.h"
 
 namespace solvane::pruebas {
 
@@ -29,45 +30,8 @@ struct Temporal : Carpeta {
 
 constexpr const char* kClaveServidor = "Cl4ve-de-prueba";
 
-// Starts `argv` with these extra environment variables, output to `salida` and errors to `errores` (both
-// truncated), input from /dev/null. The child dies with the test program.
-inline pid_t Lanzar(const std::vector<std::string>& argv, const std::map<std::string, std::string>& entorno,
-                    const std::string& salida, const std::string& errores) {
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    for (const auto& [k, v] : entorno) ::setenv(k.c_str(), v.c_str(), 1);
-    const int nulo = ::open("/dev/null", O_RDONLY);
-    const int fo = ::open(salida.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int fe = ::open(errores.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (nulo < 0 || fo < 0 || fe < 0) ::_exit(126);
-    ::dup2(nulo, 0);
-    ::dup2(fo, 1);
-    ::dup2(fe, 2);
-    std::vector<char*> v;
-    v.reserve(argv.size() + 1);
-    for (const auto& a : argv) v.push_back(const_cast<char*>(a.c_str()));
-    v.push_back(nullptr);
-    ::execv(v[0], v.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-// Waits for `pid` until `plazo`; its exit status (128 + signal when killed), or -1 when it had to be killed
-// for overrunning.
-inline int Esperar(pid_t pid, std::chrono::milliseconds plazo) {
-  const auto limite = std::chrono::steady_clock::now() + plazo;
-  int st = 0;
-  while (std::chrono::steady_clock::now() < limite) {
-    if (::waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &st, 0);
-  return -1;
-}
+using simulado::pruebas::Esperar;
+using simulado::pruebas::Lanzar;
 
 // solvane-servidor serving `dir`/PagoraDemo.sql, a copy of `contenido`.
 class Servido {
@@ -84,22 +48,11 @@ class Servido {
 
   void Arrancar(std::map<std::string, std::string> entorno = {}) {
     entorno["PAGORA_SERVIDOR_CLAVE"] = kClaveServidor;
-    const auto salida = (dir_ / "servidor.txt").string();
-    // A previous server's output must not be taken for this one's.
-    std::filesystem::remove(salida);
-    pid_ = Lanzar({SERVIDOR_PROGRAMA, "--archivo", archivo.string(), "--puerto", "0"}, entorno, salida,
-                  (dir_ / "servidor.err").string());
-    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < limite) {
-      const std::string s = LeerSiHay(salida);
-      const auto p = s.find("Escuchando en 127.0.0.1:");
-      if (p != std::string::npos && s.find('\n', p) != std::string::npos) {
-        puerto = std::stoi(s.substr(p + 24));
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    throw std::runtime_error("el servidor no arrancó: " + LeerSiHay(dir_ / "servidor.err"));
+    const auto lanzado = simulado::pruebas::LanzarServidor(
+        {SERVIDOR_PROGRAMA, "--archivo", archivo.string(), "--puerto", "0"}, entorno, dir_ / "servidor.txt",
+        dir_ / "servidor.err", std::chrono::seconds(60));
+    pid_ = lanzado.pid;
+    puerto = lanzado.puerto;
   }
   // Sends `senal` and waits (bounded) for the exit; the exit status, or -1.
   int Detener(int senal = SIGTERM) {
