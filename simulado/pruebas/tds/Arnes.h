@@ -27,10 +27,7 @@
 namespace prueba_tds {
 
 inline std::string LeerArchivo(const std::string& ruta) {
-  std::ifstream f(ruta, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
+  return simulado::pruebas::LeerSiHay(ruta);
 }
 
 inline std::string Demo() {
