@@ -33,7 +33,7 @@ inline void Escribir(const std::filesystem::path& ruta, const std::string& texto
 
 inline std::string LeerDemo() {
   // The demo database sits beside this source file's folder.
-  const std::string texto =
+  std::string texto =
       Leer(std::filesystem::path(__FILE__).parent_path().parent_path() / "datos" / "PagoraDemo.sql");
   if (texto.empty()) {
     std::fprintf(stderr, "no se encuentra PagoraDemo.sql\n");
