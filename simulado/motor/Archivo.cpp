@@ -149,22 +149,32 @@ bool MismoArchivo(const struct stat& a, const struct stat& b) {
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-std::size_t Huella(std::string_view bytes) {
-  return std::hash<std::string_view>{}(bytes);
-}
+// 64-bit FNV-1a, fed in pieces.
+struct Fnv {
+  std::uint64_t h = 14695981039346656037ull;
+  void operator()(std::string_view s) {
+    for (const unsigned char c : s) {
+      h ^= c;
+      h *= 1099511628211ull;
+    }
+  }
+};
 
-std::string LeerTodo(int fd, const std::string& ruta) {
-  std::string texto;
+// Reads from the descriptor's position to the end, handing the bytes to `trozo`; returns their hash.
+std::uint64_t LeerTodo(int fd, const std::string& ruta, const ArchivoBase::Trozos& trozo) {
+  Fnv huella;
   std::vector<char> bloque(1 << 16);
   for (;;) {
     const auto [n, e] = Llamar([&] { return Llamadas().leer(fd, bloque.data(), bloque.size()); });
     Exigir(e, "No se puede leer la base de datos", ruta);
-    if (n == 0) return texto;
-    texto.append(bloque.data(), static_cast<std::size_t>(n));
+    if (n == 0) return huella.h;
+    const std::string_view leido(bloque.data(), static_cast<std::size_t>(n));
+    huella(leido);
+    if (trozo) trozo(leido);
   }
 }
 
-void EscribirTodo(int fd, const std::string& contenido, const std::string& ruta) {
+void EscribirTodo(int fd, std::string_view contenido, const std::string& ruta) {
   std::size_t hecho = 0;
   while (hecho < contenido.size()) {
     const auto [n, e] =
@@ -173,6 +183,32 @@ void EscribirTodo(int fd, const std::string& contenido, const std::string& ruta)
     hecho += static_cast<std::size_t>(n);
   }
 }
+
+// What a producer hands over, gathered into blocks of about 1 MiB before each write.
+class Salida {
+ public:
+  Salida(int fd, const std::string& ruta) : fd_(fd), ruta_(ruta) { bloque_.reserve(kBloque); }
+  void operator()(std::string_view s) {
+    huella_(s);
+    if (bloque_.size() + s.size() > kBloque) Vaciar();
+    if (s.size() >= kBloque)
+      EscribirTodo(fd_, s, ruta_);
+    else
+      bloque_.append(s);
+  }
+  void Vaciar() {
+    EscribirTodo(fd_, bloque_, ruta_);
+    bloque_.clear();
+  }
+  std::uint64_t Huella() const { return huella_.h; }
+
+ private:
+  static constexpr std::size_t kBloque = 1 << 20;
+  int fd_;
+  const std::string& ruta_;
+  std::string bloque_;
+  Fnv huella_;
+};
 
 [[noreturn]] void NoEsArchivo(const std::string& ruta, const struct stat& st) {
   const char* que = S_ISDIR(st.st_mode)    ? "una carpeta"
@@ -193,11 +229,11 @@ void EscribirTodo(int fd, const std::string& contenido, const std::string& ruta)
 }  // namespace
 
 struct ArchivoBase::Impl {
-  std::string ruta;        // as given, for the messages
-  std::string real;        // symbolic links resolved: the file that is replaced, not the link
-  Descriptor bloqueo;      // open on the file the path names, holding the exclusive lock
-  struct stat visto {};    // the file after our load or last write
-  std::size_t huella = 0;  // of the bytes it held then
+  std::string ruta;          // as given, for the messages
+  std::string real;          // symbolic links resolved: the file that is replaced, not the link
+  Descriptor bloqueo;        // open on the file the path names, holding the exclusive lock
+  struct stat visto {};      // the file after our load or last write
+  std::uint64_t huella = 0;  // of the bytes it held then
   std::string contenido;
 
   void QuitarTemporales() noexcept;
@@ -239,7 +275,7 @@ void ArchivoBase::Impl::ComprobarIgual() const {
   if (igual) {
     Exigir(Llamar([&] { return Llamadas().posicionar(bloqueo.fd(), 0, SEEK_SET); }).second,
            "No se puede leer", ruta);
-    igual = Huella(LeerTodo(bloqueo.fd(), ruta)) == huella;
+    igual = LeerTodo(bloqueo.fd(), ruta, nullptr) == huella;
   }
   if (!igual)
     throw ErrorArchivo(
@@ -259,10 +295,22 @@ const std::string& ArchivoBase::Ruta() const {
   return impl_->ruta;
 }
 
+std::uint64_t ArchivoBase::Huella() const {
+  return impl_->huella;
+}
+
+std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::chrono::milliseconds espera) {
+  std::string contenido;
+  auto r = Abrir(ruta, espera, [&](std::string_view s) { contenido.append(s); });
+  r->impl_->contenido = std::move(contenido);
+  return r;
+}
+
 // Waits for the lock with short sleeps (the holder may be a whole run of Solvane) until `espera` ends.
 // After getting it, the path must still name the locked file: a writer that held it may have renamed a
 // new file over the path meanwhile, and that one is locked (by it) in its turn.
-std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::chrono::milliseconds espera) {
+std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::chrono::milliseconds espera,
+                                                const Trozos& leer) {
   if (ruta.empty()) throw ErrorArchivo(ENOENT, "No se indicó el archivo de la base de datos");
   auto impl = std::make_unique<Impl>();
   impl->ruta = ruta;
@@ -306,9 +354,8 @@ std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::ch
     }
     if (std::chrono::steady_clock::now() >= limite) EnUso(ruta);
   }
-  impl->contenido = LeerTodo(impl->bloqueo.fd(), ruta);
+  impl->huella = LeerTodo(impl->bloqueo.fd(), ruta, leer);
   impl->visto = Estado(impl->bloqueo.fd(), ruta);
-  impl->huella = Huella(impl->contenido);
   impl->QuitarTemporales();
   return std::unique_ptr<ArchivoBase>(new ArchivoBase(std::move(impl)));
 }
@@ -318,6 +365,10 @@ std::unique_ptr<ArchivoBase> ArchivoBase::Abrir(const std::string& ruta, std::ch
 // bit is refused even for root (who would pass any permission check). An owner or group that cannot be
 // given to the new file refuses the write: replacing the file would take it away from its owner.
 void ArchivoBase::Escribir(const std::string& contenido) {
+  Escribir([&](const Trozos& salida) { salida(contenido); });
+}
+
+void ArchivoBase::Escribir(const std::function<void(const Trozos&)>& producir) {
   auto& d = *impl_;
   const struct stat actual = Estado(d.bloqueo.fd(), d.ruta);
   if ((actual.st_mode & 0222) == 0)
@@ -328,6 +379,7 @@ void ArchivoBase::Escribir(const std::string& contenido) {
   Exigir(e, "No se puede crear el archivo temporal junto a", d.ruta);
   Descriptor nuevo(fd);
   const std::string& temporal = plantilla;
+  std::uint64_t huella = 0;
   try {
     Exigir(Llamar([&] { return Llamadas().bloquear(nuevo.fd(), LOCK_EX | LOCK_NB); }).second,
            "No se puede bloquear", temporal);
@@ -342,7 +394,10 @@ void ArchivoBase::Escribir(const std::string& contenido) {
     }
     Exigir(Llamar([&] { return Llamadas().cambiarModo(nuevo.fd(), actual.st_mode & 07777); }).second,
            "No se puede dar el modo de la base de datos a", temporal);
-    EscribirTodo(nuevo.fd(), contenido, temporal);
+    Salida salida(nuevo.fd(), temporal);
+    producir([&](std::string_view s) { salida(s); });
+    salida.Vaciar();
+    huella = salida.Huella();
     Exigir(Llamar([&] { return Llamadas().sincronizar(nuevo.fd()); }).second, "No se puede asegurar en disco",
            temporal);
     d.ComprobarIgual();
@@ -353,7 +408,7 @@ void ArchivoBase::Escribir(const std::string& contenido) {
     throw;
   }
   d.bloqueo = std::move(nuevo);
-  d.huella = Huella(contenido);
+  d.huella = huella;
   // Should this fail, the next write finds the file "changed" and refuses: nothing is lost.
   if (Llamar([&] { return Llamadas().estado(d.bloqueo.fd(), &d.visto); }).second != 0) d.visto = {};
   // The rename must reach the disk too. Its failure is not reported: the file already holds the new

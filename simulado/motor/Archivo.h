@@ -6,6 +6,8 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -56,8 +58,15 @@ LlamadasArchivo& Llamadas();
 // temporaries of our own pattern that an interrupted write left beside it (only while we hold the lock).
 class ArchivoBase {
  public:
+  // Bytes handed over in pieces, in order.
+  using Trozos = std::function<void(std::string_view)>;
+
   static std::unique_ptr<ArchivoBase> Abrir(const std::string& ruta,
                                             std::chrono::milliseconds espera = std::chrono::seconds(5));
+  // The same, but the file's bytes go to `leer` as they are read instead of being kept (Contenido() is
+  // then empty): a large file is loaded without a copy of its text. What `leer` throws ends the opening.
+  static std::unique_ptr<ArchivoBase> Abrir(const std::string& ruta, std::chrono::milliseconds espera,
+                                            const Trozos& leer);
   ~ArchivoBase();
   ArchivoBase(const ArchivoBase&) = delete;
   ArchivoBase& operator=(const ArchivoBase&) = delete;
@@ -65,12 +74,17 @@ class ArchivoBase {
   // The bytes read when the file was opened.
   const std::string& Contenido() const;
   const std::string& Ruta() const;
+  // A 64-bit FNV-1a of the bytes the file held when opened or last written: what names this version of it.
+  std::uint64_t Huella() const;
 
   // Replaces the file by `contenido`: temporary file in the same folder, fsync, rename, fsync of the
   // folder; the file's mode and owner are kept. Refused (nothing written) when the file is read-only or
   // when it is no longer the file that was opened or last written (changed by someone else meanwhile).
   // On any failure the file is as before and no temporary is left. Throws ErrorArchivo.
   void Escribir(const std::string& contenido);
+  // The same with the new content produced in pieces: `producir` hands them to the function it is given,
+  // and they go to the temporary file as they come.
+  void Escribir(const std::function<void(const Trozos&)>& producir);
 
  private:
   struct Impl;

@@ -1,6 +1,8 @@
 // The simulated server's undo log and its unique keys.
 #include "ServidorImpl.h"
 
+#include <optional>
+
 namespace simulado {
 
 void Servidor::Impl::AnotarEsquema(const std::shared_ptr<Tabla>& t) {
@@ -99,14 +101,46 @@ void AgregarAClave(std::string& k, const Valor& v) {
   k += '\0';
 }
 
-}  // namespace
-
-std::string Servidor::Impl::Clave(const Tabla& t, const std::vector<std::string>& cols,
-                                  const std::function<Valor(int)>& leer) {
-  std::string k;
-  for (const auto& c : cols) AgregarAClave(k, leer(t.Columna(c)));
-  return k;
+// FNV-1a, folded to 32 bits.
+std::uint32_t Hash(std::string_view k) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (const unsigned char c : k) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
+
+// The key of stored row `f` over the columns `indices`.
+void ClaveFila(const Tabla& t, const std::vector<int>& indices, std::size_t f, std::string& k) {
+  k.clear();
+  for (const int i : indices) AgregarAClave(k, t.e.cols[static_cast<std::size_t>(i)]->Leer(f));
+}
+
+std::vector<int> Indices(const Tabla& t, const std::vector<std::string>& cols) {
+  std::vector<int> r;
+  for (const auto& c : cols) r.push_back(t.Columna(c));
+  return r;
+}
+
+// Fills `indice` with the rows of `t`; returns the first row whose key an earlier row already holds.
+std::optional<std::size_t> Llenar(const Tabla& t, const std::vector<int>& indices, IndiceUnico& indice) {
+  indice.Reservar(t.filas);
+  std::string k, otra;
+  for (std::size_t f = 0; f < t.filas; ++f) {
+    ClaveFila(t, indices, f, k);
+    const std::uint32_t h = Hash(k);
+    if (indice.Contiene(h, [&](std::size_t g) {
+          ClaveFila(t, indices, g, otra);
+          return otra == k;
+        }))
+      return f;
+    indice.Agregar(h, f);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 std::string Servidor::Impl::ValoresClave(const Tabla& t, const std::vector<std::string>& cols,
                                          const std::function<Valor(int)>& leer) {
@@ -136,20 +170,18 @@ int Servidor::Impl::NumeroDuplicado(const Tabla& t, const std::string& nombre) c
   return 2601;
 }
 
-// Builds the key sets from the rows; a duplicate raises the error of an insert or update.
+// Builds the key indexes from the rows; a duplicate raises the error of an insert or update.
 void Servidor::Impl::AsegurarClaves(Tabla& t) {
   if (t.clavesValidas) return;
   t.claves.clear();
   std::vector<std::string> nombres;
   const auto grupos = ColumnasUnicas(t, &nombres);
   for (std::size_t g = 0; g < grupos.size(); ++g) {
-    auto& conjunto = t.claves[Minusculas(nombres[g])];
-    conjunto.reserve(t.filas);
-    for (std::size_t f = 0; f < t.filas; ++f) {
-      auto leer = [&](int i) { return t.e.cols[static_cast<std::size_t>(i)]->Leer(f); };
-      if (!conjunto.insert(Clave(t, *grupos[g], leer)).second)
-        throw ErrorSql(NumeroDuplicado(t, nombres[g]),
-                       MensajeDuplicado(t, nombres[g], ValoresClave(t, *grupos[g], leer)));
+    if (const auto f = Llenar(t, Indices(t, *grupos[g]), t.claves[Minusculas(nombres[g])])) {
+      auto leer = [&](int i) { return t.e.cols[static_cast<std::size_t>(i)]->Leer(*f); };
+      t.claves.clear();
+      throw ErrorSql(NumeroDuplicado(t, nombres[g]),
+                     MensajeDuplicado(t, nombres[g], ValoresClave(t, *grupos[g], leer)));
     }
   }
   t.clavesValidas = true;
@@ -163,43 +195,45 @@ std::vector<Servidor::Impl::Grupo> Servidor::Impl::Grupos(Tabla& t) {
   for (std::size_t g = 0; g < cols.size(); ++g) {
     r[g].nombre = nombres[g];
     r[g].columnas = *cols[g];
-    for (const auto& c : *cols[g]) r[g].indices.push_back(t.Columna(c));
-    r[g].conjunto = &t.claves[Minusculas(nombres[g])];
+    r[g].indices = Indices(t, *cols[g]);
+    r[g].indice = &t.claves[Minusculas(nombres[g])];
   }
   return r;
 }
 
-// Checks a new row against every unique key and records its keys.
+// Checks a new row (to be row number t.filas) against every unique key and records its keys.
 void Servidor::Impl::AnotarClaves(Tabla& t, std::vector<Grupo>& grupos, const std::vector<Valor>& fila,
                                   std::vector<std::string>& claves) {
-  claves.resize(grupos.size());
+  claves.resize(grupos.size() + 1);
+  std::string& otra = claves.back();
   for (std::size_t g = 0; g < grupos.size(); ++g) {
     std::string& k = claves[g];
     k.clear();
     for (int i : grupos[g].indices) AgregarAClave(k, fila[static_cast<std::size_t>(i)]);
-    if (grupos[g].conjunto->count(k) != 0) {
+    if (grupos[g].indice->Contiene(Hash(k), [&](std::size_t f) {
+          ClaveFila(t, grupos[g].indices, f, otra);
+          return otra == k;
+        })) {
       auto leer = [&](int i) { return fila[static_cast<std::size_t>(i)]; };
       throw ErrorSql(NumeroDuplicado(t, grupos[g].nombre),
                      MensajeDuplicado(t, grupos[g].nombre, ValoresClave(t, grupos[g].columnas, leer)));
     }
   }
-  for (std::size_t g = 0; g < grupos.size(); ++g) grupos[g].conjunto->insert(claves[g]);
+  for (std::size_t g = 0; g < grupos.size(); ++g) grupos[g].indice->Agregar(Hash(claves[g]), t.filas);
 }
 
 // Creating a unique index over the existing rows: 1505 on a duplicate.
 void Servidor::Impl::ComprobarUnicidad(const Tabla& t, const std::vector<std::string>& cols,
                                        const std::string& indice) {
-  std::unordered_set<std::string> vistos;
-  vistos.reserve(t.filas);
-  for (std::size_t f = 0; f < t.filas; ++f) {
-    auto leer = [&](int i) { return t.e.cols[static_cast<std::size_t>(i)]->Leer(f); };
-    if (!vistos.insert(Clave(t, cols, leer)).second)
-      throw Doble(1505,
-                  "The CREATE UNIQUE INDEX statement terminated because a duplicate key was found for the "
-                  "object name 'dbo." +
-                      t.nombre + "' and the index name '" + indice + "'. The duplicate key value is (" +
-                      ValoresClave(t, cols, leer) + ").",
-                  kNoRestriccion);
+  IndiceUnico vistos;
+  if (const auto f = Llenar(t, Indices(t, cols), vistos)) {
+    auto leer = [&](int i) { return t.e.cols[static_cast<std::size_t>(i)]->Leer(*f); };
+    throw Doble(1505,
+                "The CREATE UNIQUE INDEX statement terminated because a duplicate key was found for the "
+                "object name 'dbo." +
+                    t.nombre + "' and the index name '" + indice + "'. The duplicate key value is (" +
+                    ValoresClave(t, cols, leer) + ").",
+                kNoRestriccion);
   }
 }
 

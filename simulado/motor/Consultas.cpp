@@ -55,7 +55,7 @@ Valor Servidor::Impl::Evaluar(const Expr& e, const Fila& f) {
     case Expr::K::Binaria:
       return Operar(e.op[0], Evaluar(*e.hijos[0], f), Evaluar(*e.hijos[1], f));
     case Expr::K::Getdate:
-      return Valor::Fecha(reloj(), 3);
+      return Valor::Fecha(Hora(), 3);
     case Expr::K::Subconsulta: {
       const std::vector<Valor>& valores = ValoresSubconsulta(e);
       if (valores.size() > 1)

@@ -355,7 +355,7 @@ Resultado Servidor::Impl::AlterarColumna(Sentencia& s) {
       const Valor v = vieja.Leer(f);
       c->Agregar(v.Nulo() ? v : Convertir(v, d.tipo));
     }
-    if (!nulos && c->nulo.back())
+    if (!nulos && c->Nulo(c->Filas() - 1))
       throw ErrorSql(515, "Cannot insert the value NULL into column '" + vieja.nombre + "', table '" +
                               NombreCompleto(*t) + "'; column does not allow nulls. UPDATE fails.");
   }

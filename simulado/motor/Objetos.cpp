@@ -3,11 +3,25 @@
 
 namespace simulado {
 
+// A replay hands out the ids its notes recorded, in order.
 int Servidor::Impl::NuevoId() {
+  if (reproduciendo) {
+    if (idsPorUsar.empty())
+      throw ErrorSql(kErrorDiario,
+                     "Las notas del diario no se pueden aplicar a la base: la sentencia toma "
+                     "más identificadores que al anotarse.");
+    const int id = idsPorUsar.front();
+    idsPorUsar.pop_front();
+    ids.insert(id);
+    return id;
+  }
   for (;;) {
     semillaId = semillaId * 1103515245u + 12345u;
     const int id = static_cast<int>((semillaId >> 1) & 0x7FFFFFFF);
-    if (id > 1000 && ids.insert(id).second) return id;
+    if (id > 1000 && ids.insert(id).second) {
+      if (anotando) idsTomados.push_back(id);
+      return id;
+    }
   }
 }
 

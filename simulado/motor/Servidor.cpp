@@ -1,6 +1,9 @@
 // The simulated server: one statement dispatched to its kind, batches, scripts and the public face.
 #include "Servidor.h"
 
+#include <exception>
+#include <optional>
+
 #include "Errores.h"
 #include "ServidorImpl.h"
 
@@ -13,16 +16,25 @@ Resultado Servidor::Impl::Una(Sentencia& s, std::size_t maxFilas) {
       return {};
     case Sentencia::K::Commit:
       if (nivel == 0) throw SinTransaccion(true);
-      if (--nivel == 0) log.clear();
+      if (--nivel == 0) {
+        log.clear();
+        if (!notas.empty()) confirmadas = esperadas;
+        notas.clear();
+        notasEsquema = false;
+      }
       return {};
     case Sentencia::K::Rollback:
       if (nivel == 0) throw SinTransaccion(false);
       DeshacerHasta(0);
       nivel = 0;
+      notas.clear();
+      notasEsquema = false;
       return {};
     default:
       break;
   }
+  const bool anotar = anotando && nivel > 0 && s.k != Sentencia::K::Seleccionar;
+  const std::string antes = anotar ? AntesDeAnotar() : std::string();
   const std::size_t marca = log.size();
   Resultado r;
   try {
@@ -76,9 +88,14 @@ Resultado Servidor::Impl::Una(Sentencia& s, std::size_t maxFilas) {
     } else {
       DeshacerHasta(marca);
     }
-    if (nivel == 0) log.clear();
+    if (nivel == 0) {
+      log.clear();
+      notas.clear();
+      notasEsquema = false;
+    }
     throw;
   }
+  if (anotar) Anotado(s, antes);
   if (nivel == 0) log.clear();
   return r;
 }
@@ -125,30 +142,110 @@ void Servidor::EjecutarLote(std::string_view lote, const Receptor& receptor) {
   }
 }
 
-void Servidor::EjecutarScript(std::string_view script) {
-  struct Cargando {
-    bool& b;
-    explicit Cargando(bool& x) : b(x) { b = true; }
-    ~Cargando() { b = false; }
-  } cargando(impl_->cargando);
-  ComprobarVolcado(script);
-  std::size_t inicio = 0;
-  auto correr = [&](std::size_t fin) {
-    const std::string_view lote = script.substr(inicio, fin - inicio);
-    if (!Recortar(lote, kBlancosSql).empty()) Ejecutar(lote);
-  };
-  CadaLinea(script, [&](std::size_t pos, std::size_t fin) {
-    if (EsSeparador(script.substr(pos, fin - pos))) {
-      correr(pos);
-      inicio = fin + 1;
+struct Servidor::Carga::Estado {
+  Servidor& s;
+  bool comprobar;
+  bool volcado = false;
+  bool primera = true;
+  std::string buf;      // from the start of the batch being gathered
+  std::size_t pos = 0;  // in buf: the start of the first line not yet seen
+  Fnv suma, sumaAntes;  // of the lines seen; of those before the last one
+  std::size_t lotes = 0, lotesAntes = 0;
+  bool ultimaEsCierre = false;  // the last line seen opens as a closing line
+  std::string ultima;           // that line, when it does
+  std::exception_ptr error;     // a dump's failed batch, reported once its check has passed
+
+  Estado(Servidor& x, bool c) : s(x), comprobar(c) { s.impl_->cargando = true; }
+  ~Estado() {
+    if (s.impl_) s.impl_->cargando = false;
+  }
+
+  void Correr(std::size_t fin) {
+    const std::string_view lote = std::string_view(buf).substr(0, fin);
+    if (error || Recortar(lote, kBlancosSql).empty()) return;
+    try {
+      s.Ejecutar(lote);
+    } catch (...) {
+      if (!volcado) throw;
+      error = std::current_exception();
     }
-  });
-  if (inicio < script.size()) correr(script.size());
-  // The key sets built while loading are dropped: most tables are only read afterwards.
-  for (auto& t : impl_->tablas) {
+  }
+
+  // One line, [pos, fin) of buf, without its '\n'; `conSalto` when the '\n' is there.
+  void Linea(std::size_t fin, bool conSalto) {
+    const std::string_view linea = std::string_view(buf).substr(pos, fin - pos);
+    if (primera) {
+      primera = false;
+      volcado = comprobar && linea.substr(0, kCabecera.size()) == kCabecera;
+    }
+    sumaAntes = suma;
+    lotesAntes = lotes;
+    suma(std::string_view(buf).substr(pos, fin - pos + (conSalto ? 1 : 0)));
+    ultimaEsCierre = linea.substr(0, kCierre.size()) == kCierre;
+    if (ultimaEsCierre) ultima = linea;
+    const std::size_t siguiente = fin + 1;
+    if (EsSeparador(linea)) {
+      ++lotes;
+      Correr(pos);
+      buf.erase(0, std::min(siguiente, buf.size()));
+      pos = 0;
+      return;
+    }
+    pos = siguiente;
+  }
+};
+
+Servidor::Carga::Carga(Servidor& s) : Carga(s, true) {}
+
+Servidor::Carga::Carga(Servidor& s, bool comprobar) : e_(std::make_unique<Estado>(s, comprobar)) {}
+
+Servidor::Carga::~Carga() = default;
+
+void Servidor::Carga::Agregar(std::string_view trozo) {
+  auto& e = *e_;
+  const std::size_t desde = e.buf.size();
+  e.buf.append(trozo);
+  for (std::size_t nl = e.buf.find('\n', std::max(desde, e.pos)); nl != std::string::npos;
+       nl = e.buf.find('\n', e.pos))
+    e.Linea(nl, true);
+}
+
+void Servidor::Carga::Terminar() {
+  auto& e = *e_;
+  const bool conSalto = e.pos == e.buf.size() && !e.primera;
+  if (e.pos < e.buf.size()) e.Linea(e.buf.size(), false);
+  if (!e.buf.empty()) e.Correr(e.buf.size());
+  e.buf.clear();
+  auto& impl = e.s.impl_;
+  if (e.volcado) {
+    std::optional<ErrorSql> fallo;
+    if (!conSalto || !e.ultimaEsCierre)
+      fallo = VolcadoIncompleto();
+    else if (e.ultima + "\n" != LineaCierre(e.lotesAntes, e.sumaAntes.h))
+      fallo = VolcadoDanado();
+    if (fallo) {
+      // Nothing of a refused dump stays: the server is as new.
+      auto nuevo = std::make_unique<Impl>();
+      nuevo->base = impl->base;
+      nuevo->reloj = impl->reloj;
+      impl = std::move(nuevo);
+      throw *fallo;
+    }
+    if (e.error) std::rethrow_exception(e.error);
+  }
+  // The key indexes built while loading are dropped: most tables are only read afterwards.
+  for (auto& t : impl->tablas) {
     t->claves.clear();
     t->clavesValidas = false;
+    for (auto& c : t->e.cols) c->Ajustar();
   }
+}
+
+void Servidor::EjecutarScript(std::string_view script) {
+  ComprobarVolcado(script);
+  Carga carga(*this, false);
+  carga.Agregar(script);
+  carga.Terminar();
 }
 
 std::string Servidor::Script() const {

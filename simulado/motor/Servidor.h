@@ -49,6 +49,8 @@ struct TipoResultado {
 
 // The refusal of a script that says it is the engine's dump but is cut short or altered.
 constexpr int kErrorVolcado = 50000;
+// Notes of committed work (a journal's) that do not apply to the state they are replayed on.
+constexpr int kErrorDiario = 50001;
 
 struct Resultado {
   std::vector<std::string> columnas;
@@ -89,11 +91,44 @@ class Servidor {
   // Runs a script: statements separated by lines holding only GO, "--" comments allowed. A script
   // that opens with the engine's dump header must end with the dump's closing check (kErrorVolcado).
   void EjecutarScript(std::string_view script);
+  // A script that arrives in pieces (a file as it is read), each batch run as its GO line comes in: what
+  // EjecutarScript does on the whole text, except that a dump found cut short or altered at its end leaves
+  // the server empty rather than untouched (its batches have run by then). Only one at a time.
+  class Carga {
+   public:
+    explicit Carga(Servidor& s);
+    ~Carga();
+    Carga(const Carga&) = delete;
+    Carga& operator=(const Carga&) = delete;
+    void Agregar(std::string_view trozo);
+    // The end of the script: throws what EjecutarScript would have thrown.
+    void Terminar();
+
+   private:
+    friend class Servidor;
+    struct Estado;
+    Carga(Servidor& s, bool comprobar);
+    std::unique_ptr<Estado> e_;
+  };
   // The whole state as a script that EjecutarScript turns back into the same state;
   // the same state always gives the same bytes.
   std::string Script() const;
   int NivelTransaccion() const;
   const std::string& NombreBase() const;
+
+  // Notes of committed work, for a journal. While on, each change statement that succeeds inside a
+  // transaction is noted with what it drew from the clock and from the sequence of object ids, and with
+  // the identity state it started from (which rollbacks do not undo), so that replaying the notes on the
+  // state before gives exactly the state after. Turning it on takes the present state as the one a replay
+  // starts from; with `trasVolcado`, a load of its dump instead (the first note then restores the identity
+  // state a dump does not hold). Work outside a transaction is not noted.
+  void Anotar(bool si, bool trasVolcado = false);
+  // The notes of the open transaction so far, "" when none: what a journal keeps of its commit.
+  const std::string& Notas() const;
+  // Whether the open transaction changed a table's definition or the set of tables and views.
+  bool NotasConEsquema() const;
+  // Replays notes made on this same state; throws ErrorSql when they do not apply.
+  void Reproducir(std::string_view notas);
 
   // Rows read from base tables since the server started (tests check that probes stop early).
   std::size_t FilasVisitadas() const;

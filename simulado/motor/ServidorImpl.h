@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -45,6 +48,25 @@ void CadaLinea(std::string_view script, F&& fn) {
   }
 }
 
+// The engine's own dumps open with this line and close with a check of what lies between.
+inline constexpr std::string_view kCabecera = "-- Base de datos simulada ";
+inline constexpr std::string_view kCierre = "-- Fin de la base simulada: ";
+
+// 64-bit FNV-1a, fed in pieces.
+struct Fnv {
+  std::uint64_t h = 14695981039346656037ull;
+  void operator()(std::string_view s) {
+    for (const unsigned char c : s) {
+      h ^= c;
+      h *= 1099511628211ull;
+    }
+  }
+};
+
+// The closing line of a dump whose content holds `lotes` GO lines and hashes to `suma`.
+std::string LineaCierre(std::size_t lotes, std::uint64_t suma);
+ErrorSql VolcadoIncompleto();
+ErrorSql VolcadoDanado();
 // Throws when a script that opens as one of our dumps does not end with its matching closing line.
 void ComprobarVolcado(std::string_view script);
 
@@ -104,6 +126,32 @@ struct Servidor::Impl {
   std::function<std::int64_t()> reloj = AhoraMs;
   const Servidor::Receptor* receptor = nullptr;  // the running batch's rows go here when set
 
+  // ---- notes of committed work (Diario.cpp) ----
+
+  // What rollbacks leave behind and a dump may not hold, per table with an identity column.
+  struct EstadoIdentidad {
+    bool insercion = false, generado = false;
+    std::int64_t actual = 0;
+    bool operator==(const EstadoIdentidad&) const = default;
+  };
+  using Identidades = std::map<std::string, EstadoIdentidad>;  // by the table's name in lower case
+  bool anotando = false;
+  std::string notas;
+  bool notasEsquema = false;
+  std::optional<Identidades> confirmadas;  // as a replay has them after the last commit; none: unknown
+  Identidades esperadas;                   // as a replay has them after the last noted statement
+  std::vector<int> idsTomados;             // by the statement running
+  std::vector<std::int64_t> horasTomadas;
+  bool reproduciendo = false;
+  std::deque<int> idsPorUsar;
+  std::deque<std::int64_t> horasPorUsar;
+
+  Identidades IdentidadesAhora() const;
+  std::int64_t Hora();
+  // Around one statement: what goes before its note, and the note once it has succeeded.
+  std::string AntesDeAnotar();
+  void Anotado(const Sentencia& s, const std::string& antes);
+
   // ---- names and objects (Objetos.cpp) ----
 
   int NuevoId();
@@ -122,8 +170,6 @@ struct Servidor::Impl {
 
   std::vector<const std::vector<std::string>*> ColumnasUnicas(const Tabla& t,
                                                               std::vector<std::string>* nombres) const;
-  static std::string Clave(const Tabla& t, const std::vector<std::string>& cols,
-                           const std::function<Valor(int)>& leer);
   static std::string ValoresClave(const Tabla& t, const std::vector<std::string>& cols,
                                   const std::function<Valor(int)>& leer);
   std::string MensajeDuplicado(const Tabla& t, const std::string& nombre, const std::string& valores) const;
@@ -136,7 +182,7 @@ struct Servidor::Impl {
     std::string nombre;
     std::vector<std::string> columnas;
     std::vector<int> indices;
-    std::unordered_set<std::string>* conjunto = nullptr;
+    IndiceUnico* indice = nullptr;
   };
   std::vector<Grupo> Grupos(Tabla& t);
   void AnotarClaves(Tabla& t, std::vector<Grupo>& grupos, const std::vector<Valor>& fila,

@@ -14,7 +14,9 @@ std::vector<Sentencia> Analizador::Lote() {
     while (AceptaSim(";")) {
     }
     if (Ver().t == Token::T::Fin) break;
+    const std::size_t desde = Ver().pos;
     r.push_back(UnaSentencia());
+    r.back().fuente = src_.substr(desde, t_[i_ - 1].fin - desde);
   }
   return r;
 }

@@ -119,6 +119,7 @@ struct Sentencia {
   PExpr donde;
   bool activar = false;
   std::int64_t reseed = 0;
+  std::string_view fuente;  // the statement's text in its batch (valid while the batch text is)
 };
 
 // Parses a batch (one or more statements); a form the server does not know raises 102.

@@ -6,25 +6,36 @@
 
 namespace simulado {
 
-namespace {
+std::string LineaCierre(std::size_t lotes, std::uint64_t suma) {
+  char hex[24];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(suma));
+  return std::string(kCierre) + std::to_string(lotes) + " lotes, suma " + hex + ".\n";
+}
 
-// The engine's own dumps open with this line and close with a check of what lies between.
-constexpr std::string_view kCabecera = "-- Base de datos simulada ";
-constexpr std::string_view kCierre = "-- Fin de la base simulada: ";
+ErrorSql VolcadoIncompleto() {
+  return ErrorSql(
+      kErrorVolcado,
+      "El archivo de la base simulada está incompleto: falta su línea final de comprobación. Si lo "
+      "escribió una versión anterior y está completo, quítele la primera línea para cargarlo como "
+      "script.");
+}
+
+ErrorSql VolcadoDanado() {
+  return ErrorSql(kErrorVolcado,
+                  "El archivo de la base simulada está dañado: su contenido no coincide con la línea final "
+                  "de comprobación.");
+}
+
+namespace {
 
 // The closing line for a dump's content: how many GO lines it holds and a 64-bit FNV-1a of its bytes.
 std::string LineaCierre(std::string_view contenido) {
   std::size_t lotes = 0;
   CadaLinea(contenido,
             [&](std::size_t a, std::size_t b) { lotes += EsSeparador(contenido.substr(a, b - a)); });
-  std::uint64_t suma = 14695981039346656037ull;
-  for (unsigned char c : contenido) {
-    suma ^= c;
-    suma *= 1099511628211ull;
-  }
-  char hex[24];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(suma));
-  return std::string(kCierre) + std::to_string(lotes) + " lotes, suma " + hex + ".\n";
+  Fnv suma;
+  suma(contenido);
+  return simulado::LineaCierre(lotes, suma.h);
 }
 
 }  // namespace
@@ -36,16 +47,8 @@ void ComprobarVolcado(std::string_view script) {
   const std::size_t corte =
       script.size() < 2 ? std::string_view::npos : script.rfind('\n', script.size() - 2);
   const std::string_view ultima = corte == std::string_view::npos ? script : script.substr(corte + 1);
-  if (script.back() != '\n' || ultima.substr(0, kCierre.size()) != kCierre)
-    throw ErrorSql(
-        kErrorVolcado,
-        "El archivo de la base simulada está incompleto: falta su línea final de comprobación. Si lo "
-        "escribió una versión anterior y está completo, quítele la primera línea para cargarlo como "
-        "script.");
-  if (ultima != LineaCierre(script.substr(0, corte + 1)))
-    throw ErrorSql(kErrorVolcado,
-                   "El archivo de la base simulada está dañado: su contenido no coincide con la línea final "
-                   "de comprobación.");
+  if (script.back() != '\n' || ultima.substr(0, kCierre.size()) != kCierre) throw VolcadoIncompleto();
+  if (ultima != LineaCierre(script.substr(0, corte + 1))) throw VolcadoDanado();
 }
 
 std::string Servidor::Impl::DefinicionColumna(const Tabla& t, const Columna& c) const {
