@@ -77,7 +77,7 @@ std::int64_t PasoDe(const TipoCol& t) {
 }
 }  // namespace
 
-std::int64_t Columna::Numero(std::size_t f) const {
+std::int64_t Columna::Entero(std::size_t f) const {
   const std::uint8_t* p = celdas_.data() + f * ancho_;
   std::int64_t q;
   switch (ancho_) {
@@ -102,7 +102,7 @@ std::int64_t Columna::Numero(std::size_t f) const {
   return q * paso_;
 }
 
-std::string_view Columna::Crudo(std::size_t f) const {
+std::string_view Columna::Texto(std::size_t f) const {
   const std::uint8_t* p = celdas_.data() + f * ancho_;
   if (!largo_) return {reinterpret_cast<const char*>(p + 1), p[0]};
   std::uint32_t off;
@@ -113,14 +113,14 @@ std::string_view Columna::Crudo(std::size_t f) const {
 Valor Columna::Leer(std::size_t f) const {
   if (Nulo(f)) return {};
   if (Textual()) {
-    std::string s(Crudo(f));
+    std::string s(Texto(f));
     if (tipo.tipo == Tipo::Char) {
       const std::size_t n = Caracteres(s), largo = static_cast<std::size_t>(tipo.largo);
       if (n < largo) s.append(largo - n, ' ');
     }
     return Valor::Texto(std::move(s));
   }
-  const std::int64_t n = Numero(f);
+  const std::int64_t n = Entero(f);
   switch (tipo.tipo) {
     case Tipo::Decimal:
       return Valor::Decimal(n, tipo.escala);
@@ -144,9 +144,9 @@ void Columna::Recodificar(unsigned ancho, std::int64_t paso, bool largo) {
   for (std::size_t f = 0; f < filas_; ++f) {
     nueva.Crecer();
     if (Textual())
-      nueva.PonerTexto(f, Crudo(f));
+      nueva.PonerTexto(f, Texto(f));
     else
-      nueva.PonerNumero(f, Numero(f));
+      nueva.PonerEntero(f, Entero(f));
   }
   nueva.mapaNulos_ = std::move(mapaNulos_);
   Intercambiar(nueva);
@@ -175,7 +175,7 @@ void Columna::PonerNulo(std::size_t f, bool nulo) {
     mapaNulos_[f / 64] &= ~bit;
 }
 
-void Columna::PonerNumero(std::size_t f, std::int64_t n) {
+void Columna::PonerEntero(std::size_t f, std::int64_t n) {
   if (n % paso_ != 0) Recodificar(8, 1, false);
   const std::int64_t q = n / paso_;
   if (const unsigned a = AnchoPara(q); a > ancho_) Recodificar(a, paso_, false);
@@ -236,7 +236,7 @@ void Columna::Poner(std::size_t f, const Valor& v) {
     if (tipo.tipo == Tipo::Char) s = RecortarFinal(s, " ");
     PonerTexto(f, s);
   } else {
-    PonerNumero(f, v.Nulo() ? 0 : v.n);
+    PonerEntero(f, v.Nulo() ? 0 : v.n);
   }
 }
 
@@ -253,9 +253,9 @@ void Columna::AgregarDe(const Columna& otra, std::size_t f) {
 void Columna::CopiarDe(std::size_t destino, const Columna& otra, std::size_t f) {
   PonerNulo(destino, otra.Nulo(f));
   if (Textual())
-    PonerTexto(destino, otra.Crudo(f));
+    PonerTexto(destino, otra.Texto(f));
   else
-    PonerNumero(destino, otra.Numero(f));
+    PonerEntero(destino, otra.Entero(f));
 }
 
 void Columna::Truncar(std::size_t n) {
@@ -267,7 +267,7 @@ void Columna::Truncar(std::size_t n) {
     return;
   }
   for (std::size_t f = n; Textual() && f < filas_; ++f) {
-    const std::string_view s = Crudo(f);
+    const std::string_view s = Texto(f);
     bytesTexto_ -= s.size();
     if (largo_ && !s.empty()) basura_ += s.size() + TamLargo(s.size());
   }

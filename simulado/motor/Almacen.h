@@ -37,6 +37,10 @@ struct Columna {
     return !mapaNulos_.empty() && ((mapaNulos_[f / 64] >> (f % 64)) & 1u) != 0;
   }
   Valor Leer(std::size_t f) const;
+  // The stored value of a non-NULL row without making a Valor: a text (char without its padding), or a
+  // number (a decimal's unscaled digits, a date's milliseconds).
+  std::string_view Texto(std::size_t f) const;
+  std::int64_t Entero(std::size_t f) const;
   // `v` must already be converted to the column's type.
   void Poner(std::size_t f, const Valor& v);
   void Agregar(const Valor& v);
@@ -54,11 +58,8 @@ struct Columna {
   std::shared_ptr<Columna> Vacia() const;
 
  private:
-  // A text value as stored (char without its trailing blanks), or a number as stored times its step.
-  std::string_view Crudo(std::size_t f) const;
-  std::int64_t Numero(std::size_t f) const;
   void PonerNulo(std::size_t f, bool nulo);
-  void PonerNumero(std::size_t f, std::int64_t n);
+  void PonerEntero(std::size_t f, std::int64_t n);
   void PonerTexto(std::size_t f, std::string_view s);
   void Crecer();  // one more row, its cell zero
   void Recodificar(unsigned ancho, std::int64_t paso, bool largo);

@@ -11,6 +11,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace simulado {
 
@@ -46,6 +48,7 @@ struct LlamadasArchivo {
   DIR* (*abrirCarpeta)(const char* ruta);
   dirent* (*leerCarpeta)(DIR* d);
   int (*cerrarCarpeta)(DIR* d);
+  int (*truncar)(int fd, off_t largo);
 };
 
 // The table in force; starts with the system's own functions.
@@ -67,6 +70,14 @@ class ArchivoBase {
   // then empty): a large file is loaded without a copy of its text. What `leer` throws ends the opening.
   static std::unique_ptr<ArchivoBase> Abrir(const std::string& ruta, std::chrono::milliseconds espera,
                                             const Trozos& leer);
+  // The same, also reading the journal beside the file (its name + ".diario") when there is one that
+  // continues this very file: `registro` gets each of its records in order, after the file. A torn last
+  // record (a commit never acknowledged) is cut off; a journal already folded into the file by its last
+  // rewrite is removed; one that continues another file is set aside as <journal>.descartado; a record
+  // damaged before the end refuses the opening. Avisos() tells what was done. Without `registro`, a
+  // journal with records refuses the opening: they would be lost.
+  static std::unique_ptr<ArchivoBase> Abrir(const std::string& ruta, std::chrono::milliseconds espera,
+                                            const Trozos& leer, const Trozos& registro);
   ~ArchivoBase();
   ArchivoBase(const ArchivoBase&) = delete;
   ArchivoBase& operator=(const ArchivoBase&) = delete;
@@ -83,8 +94,22 @@ class ArchivoBase {
   // On any failure the file is as before and no temporary is left. Throws ErrorArchivo.
   void Escribir(const std::string& contenido);
   // The same with the new content produced in pieces: `producir` hands them to the function it is given,
-  // and they go to the temporary file as they come.
+  // and they go to the temporary file as they come. The journal, if any, is folded in: marked as such
+  // before the rename and removed after it.
   void Escribir(const std::function<void(const Trozos&)>& producir);
+
+  // Appends one record to the journal (created, naming this file's Huella(), when there is none) and
+  // makes it durable before returning. Refused like Escribir when the file is read-only or was replaced
+  // (only its status is compared here: the bytes are compared at the next Escribir). On failure the
+  // journal is cut back to what it held; when even that fails DiarioSano() turns false and only Escribir
+  // may follow. Throws ErrorArchivo.
+  void Anotar(std::string_view registro);
+  bool DiarioSano() const;
+  // Bytes of the journal (0 when there is none) and its path.
+  std::uint64_t BytesDiario() const;
+  std::string RutaDiario() const;
+  // What the opening did with a journal it found, one sentence each, in Spanish.
+  const std::vector<std::string>& Avisos() const;
 
  private:
   struct Impl;

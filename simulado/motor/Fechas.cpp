@@ -112,7 +112,21 @@ std::int64_t TextoAFechaEnRango(const std::string& s) {
   return ms;
 }
 
-std::string TextoFecha(std::int64_t ms, int escala) {
+namespace {
+
+void Cifras(std::string& r, std::int64_t v, int ancho) {
+  char b[24];
+  int n = 0;
+  do {
+    b[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0 || n < ancho);
+  while (n > 0) r += b[--n];
+}
+
+}  // namespace
+
+void AnexarFecha(std::string& r, std::int64_t ms, int escala) {
   std::int64_t dias = ms / kDia, resto = ms % kDia;
   if (resto < 0) {
     resto += kDia;
@@ -122,16 +136,33 @@ std::string TextoFecha(std::int64_t ms, int escala) {
   unsigned m, d;
   CivilDesdeDias(dias, y, m, d);
   const auto seg = resto / 1000;
-  char buf[48];
-  if (escala == 0)
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld", static_cast<long long>(y), m, d,
-                  static_cast<long long>(seg / 3600), static_cast<long long>(seg / 60 % 60),
-                  static_cast<long long>(seg % 60));
-  else
-    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%03lld", static_cast<long long>(y),
-                  m, d, static_cast<long long>(seg / 3600), static_cast<long long>(seg / 60 % 60),
-                  static_cast<long long>(seg % 60), static_cast<long long>(resto % 1000));
-  return buf;
+  // As printf's %04lld: the sign takes one of the four places.
+  if (y < 0) {
+    r += '-';
+    Cifras(r, -y, 3);
+  } else {
+    Cifras(r, y, 4);
+  }
+  r += '-';
+  Cifras(r, m, 2);
+  r += '-';
+  Cifras(r, d, 2);
+  r += ' ';
+  Cifras(r, seg / 3600, 2);
+  r += ':';
+  Cifras(r, seg / 60 % 60, 2);
+  r += ':';
+  Cifras(r, seg % 60, 2);
+  if (escala != 0) {
+    r += '.';
+    Cifras(r, resto % 1000, 3);
+  }
+}
+
+std::string TextoFecha(std::int64_t ms, int escala) {
+  std::string r;
+  AnexarFecha(r, ms, escala);
+  return r;
 }
 
 }  // namespace simulado

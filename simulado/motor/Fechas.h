@@ -27,5 +27,7 @@ std::int64_t TextoAFechaEnRango(const std::string& s);
 
 // 'yyyy-mm-dd hh:mi:ss', with '.mmm' when `escala` is not 0.
 std::string TextoFecha(std::int64_t ms, int escala);
+// The same, appended to `r`.
+void AnexarFecha(std::string& r, std::int64_t ms, int escala);
 
 }  // namespace simulado

@@ -249,7 +249,13 @@ void Servidor::EjecutarScript(std::string_view script) {
 }
 
 std::string Servidor::Script() const {
-  return impl_->Volcar();
+  std::string r;
+  impl_->Volcar([&](std::string_view s) { r.append(s); });
+  return r;
+}
+
+void Servidor::Script(const std::function<void(std::string_view)>& destino) const {
+  impl_->Volcar(destino);
 }
 
 int Servidor::NivelTransaccion() const {

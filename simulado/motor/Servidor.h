@@ -113,6 +113,8 @@ class Servidor {
   // The whole state as a script that EjecutarScript turns back into the same state;
   // the same state always gives the same bytes.
   std::string Script() const;
+  // The same script in pieces, as it is produced (for a file written as it comes).
+  void Script(const std::function<void(std::string_view)>& destino) const;
   int NivelTransaccion() const;
   const std::string& NombreBase() const;
 

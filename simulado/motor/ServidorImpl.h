@@ -261,7 +261,7 @@ struct Servidor::Impl {
   static std::string Corchetes(const std::string& n) { return "[" + n + "]"; }
   std::string DefinicionColumna(const Tabla& t, const Columna& c) const;
   static std::string ListaCorchetes(const std::vector<std::string>& cols);
-  std::string Volcar() const;
+  void Volcar(const std::function<void(std::string_view)>& destino) const;
 };
 
 }  // namespace simulado

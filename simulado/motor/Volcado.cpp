@@ -2,7 +2,10 @@
 #include "ServidorImpl.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+
+#include "Fechas.h"
 
 namespace simulado {
 
@@ -29,13 +32,13 @@ ErrorSql VolcadoDanado() {
 namespace {
 
 // The closing line for a dump's content: how many GO lines it holds and a 64-bit FNV-1a of its bytes.
-std::string LineaCierre(std::string_view contenido) {
+std::string CierreDe(std::string_view contenido) {
   std::size_t lotes = 0;
   CadaLinea(contenido,
             [&](std::size_t a, std::size_t b) { lotes += EsSeparador(contenido.substr(a, b - a)); });
   Fnv suma;
   suma(contenido);
-  return simulado::LineaCierre(lotes, suma.h);
+  return LineaCierre(lotes, suma.h);
 }
 
 }  // namespace
@@ -48,7 +51,7 @@ void ComprobarVolcado(std::string_view script) {
       script.size() < 2 ? std::string_view::npos : script.rfind('\n', script.size() - 2);
   const std::string_view ultima = corte == std::string_view::npos ? script : script.substr(corte + 1);
   if (script.back() != '\n' || ultima.substr(0, kCierre.size()) != kCierre) throw VolcadoIncompleto();
-  if (ultima != LineaCierre(script.substr(0, corte + 1))) throw VolcadoDanado();
+  if (ultima != CierreDe(script.substr(0, corte + 1))) throw VolcadoDanado();
 }
 
 std::string Servidor::Impl::DefinicionColumna(const Tabla& t, const Columna& c) const {
@@ -67,8 +70,102 @@ std::string Servidor::Impl::ListaCorchetes(const std::vector<std::string>& cols)
   return r;
 }
 
-std::string Servidor::Impl::Volcar() const {
-  std::string r = "-- Base de datos simulada " + base + ": tablas, vistas y filas.\n";
+namespace {
+
+// The dump as it is produced: gathered in blocks that end at a line's end, each block counted (GO lines)
+// and hashed before it goes, and the closing line made from those counts at the end.
+class Volcador {
+ public:
+  explicit Volcador(const std::function<void(std::string_view)>& destino) : destino_(destino) {
+    r.reserve(kBloque + 4096);
+  }
+  std::string r;
+  // Called where `r` ends a line.
+  void Quizas() {
+    if (r.size() >= kBloque) Vaciar();
+  }
+  void Fin() {
+    Vaciar();
+    destino_(LineaCierre(lotes_, suma_.h));
+  }
+
+ private:
+  static constexpr std::size_t kBloque = 1 << 16;
+  void Vaciar() {
+    suma_(r);
+    CadaLinea(
+        std::string_view(r).substr(0, r.size() - (r.empty() ? 0 : 1)),
+        [&](std::size_t a, std::size_t b) { lotes_ += EsSeparador(std::string_view(r).substr(a, b - a)); });
+    destino_(r);
+    r.clear();
+  }
+  const std::function<void(std::string_view)>& destino_;
+  Fnv suma_;
+  std::size_t lotes_ = 0;
+};
+
+void AnexarEntero(std::string& r, std::int64_t n) {
+  char b[24];
+  const auto [fin, e] = std::to_chars(b, b + sizeof b, n);
+  r.append(b, static_cast<std::size_t>(fin - b));
+}
+
+// As Literal(c.Leer(f)), without building the value: char without its padding.
+void AnexarValor(std::string& r, const Columna& c, std::size_t f) {
+  if (c.Nulo(f)) {
+    r += "NULL";
+    return;
+  }
+  switch (c.tipo.tipo) {
+    case Tipo::Char:
+    case Tipo::VarChar: {
+      const std::string_view s = c.Texto(f);
+      if (s.find_first_of("'\n") != std::string_view::npos) {
+        r += Literal(Valor::Texto(std::string(s)));
+        return;
+      }
+      r += '\'';
+      r.append(s);
+      r += '\'';
+      return;
+    }
+    case Tipo::Decimal: {
+      const std::int64_t n = c.Entero(f);
+      const int escala = c.tipo.escala;
+      if (escala <= 0) return AnexarEntero(r, n);
+      if (n < 0) r += '-';
+      char b[24];
+      const auto [fin, e] = std::to_chars(
+          b, b + sizeof b, n < 0 ? -static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n));
+      const auto cifras = static_cast<std::size_t>(fin - b), esc = static_cast<std::size_t>(escala);
+      if (cifras <= esc) {
+        r += "0.";
+        r.append(esc - cifras, '0');
+        r.append(b, cifras);
+      } else {
+        r.append(b, cifras - esc);
+        r += '.';
+        r.append(b + cifras - esc, esc);
+      }
+      return;
+    }
+    case Tipo::SmallDateTime:
+    case Tipo::DateTime:
+      r += '\'';
+      AnexarFecha(r, c.Entero(f), c.tipo.tipo == Tipo::DateTime ? 3 : 0);
+      r += '\'';
+      return;
+    default:
+      AnexarEntero(r, c.Entero(f));
+  }
+}
+
+}  // namespace
+
+void Servidor::Impl::Volcar(const std::function<void(std::string_view)>& destino) const {
+  Volcador v(destino);
+  std::string& r = v.r;
+  r += "-- Base de datos simulada " + base + ": tablas, vistas y filas.\n";
   for (const auto& t : tablas) {
     r += "CREATE TABLE " + Corchetes(t->nombre) + " (\n";
     std::vector<std::string> lineas;
@@ -90,8 +187,12 @@ std::string Servidor::Impl::Volcar() const {
       if (x.relleno) r += " WITH FILLFACTOR = " + std::to_string(x.relleno);
       r += "\nGO\n";
     }
+    v.Quizas();
   }
-  for (const auto& v : vistas) r += v->texto + "\nGO\n";
+  for (const auto& vista : vistas) {
+    r += vista->texto + "\nGO\n";
+    v.Quizas();
+  }
   for (const auto& t : tablas) {
     if (t->filas == 0 && std::none_of(t->e.cols.begin(), t->e.cols.end(),
                                       [](const auto& c) { return c->identidad && c->generado; }))
@@ -112,13 +213,11 @@ std::string Servidor::Impl::Volcar() const {
       }
       r += '(';
       for (std::size_t i = 0; i < t->e.cols.size(); ++i) {
-        const Columna& c = *t->e.cols[i];
-        Valor v = c.Leer(f);
-        if (c.tipo.tipo == Tipo::Char && !v.Nulo()) v.s.resize(RecortarFinal(v.s, " ").size());
         if (i) r += ", ";
-        r += Literal(v);
+        AnexarValor(r, *t->e.cols[i], f);
       }
       r += (f % 500 == 499 || f + 1 == t->filas) ? ")\n" : "),\n";
+      v.Quizas();
     }
     if (identidad) {
       if (t->filas) r += "SET IDENTITY_INSERT " + Corchetes(t->nombre) + " OFF\n";
@@ -127,8 +226,9 @@ std::string Servidor::Impl::Volcar() const {
              std::to_string(identidad->actual) + ")\n";
     }
     r += "GO\n";
+    v.Quizas();
   }
-  return r + LineaCierre(r);
+  v.Fin();
 }
 
 }  // namespace simulado

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -15,18 +16,21 @@ namespace {
 
 const char* const kAyuda =
     "Uso: solvane-servidor --archivo BASE.sql [--puerto N] [--escuchar DIRECCION] [--usuario U]\n"
-    "                      [--max-sesiones N]\n"
+    "                      [--max-sesiones N] [--diario MB]\n"
     "     solvane-servidor --help | --version\n"
     "\n"
     "Sirve la base simulada BASE.sql por TDS (el protocolo de SQL Server) a clientes como tsql, el\n"
     "driver ODBC de FreeTDS o DB-Library. La base se llama como el archivo sin su extensión.\n"
     "\n"
     "  --archivo BASE.sql     base a servir; se bloquea mientras el servidor corre y cada confirmación\n"
-    "                         la reescribe de forma atómica\n"
+    "                         la reescribe de forma atómica (salvo con --diario)\n"
     "  --puerto N             puerto TCP (por omisión 1433; 0 elige uno libre)\n"
     "  --escuchar DIRECCION   dirección IPv4 donde escuchar (por omisión 127.0.0.1)\n"
     "  --usuario U            usuario admitido (por omisión pagora)\n"
     "  --max-sesiones N       sesiones simultáneas (por omisión 64)\n"
+    "  --diario MB            cada confirmación se asegura en el diario BASE.sql.diario (lo que cuesta\n"
+    "                         lo que cambia) y el archivo se reescribe entero solo cuando el diario\n"
+    "                         pasaría de MB megabytes, tras un cambio de esquema y al detenerse\n"
     "\n"
     "La clave del usuario se toma de la variable de entorno PAGORA_SERVIDOR_CLAVE (nunca de la línea de\n"
     "órdenes). La primera línea de la salida es «Escuchando en DIRECCION:PUERTO»; después, una línea por\n"
@@ -62,7 +66,7 @@ bool Numero(const std::string& s, int minimo, int maximo, int& v) {
 
 int main(int argc, char** argv) {
   std::string archivo, direccion = "127.0.0.1", usuario = "pagora";
-  int puerto = 1433, maxSesiones = 64;
+  int puerto = 1433, maxSesiones = 64, diarioMb = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -86,6 +90,8 @@ int main(int argc, char** argv) {
       usuario = v;
     } else if (a == "--max-sesiones") {
       if (!Numero(v, 1, 1024, maxSesiones)) return Uso("cantidad de sesiones inválida: " + v);
+    } else if (a == "--diario") {
+      if (!Numero(v, 1, 65536, diarioMb)) return Uso("tamaño de diario inválido: " + v);
     } else {
       return Uso("opción desconocida: " + a);
     }
@@ -108,7 +114,8 @@ int main(int argc, char** argv) {
     std::cout << linea << std::endl;
   };
   try {
-    simulado::tds::Base base(archivo, std::chrono::milliseconds(500));
+    simulado::tds::Base base(archivo, std::chrono::milliseconds(500), std::uint64_t(diarioMb) << 20);
+    for (const auto& aviso : base.Avisos()) std::cerr << "solvane-servidor: " << aviso << "\n";
     // Test-only: refuse the N-th statement, to drive a client through every failure point.
     if (const char* n = std::getenv("PAGORA_SERVIDOR_RECHAZAR"); n && *n)
       base.RechazarSentencia(std::strtoull(n, nullptr, 10));
@@ -123,6 +130,10 @@ int main(int argc, char** argv) {
     registro("Escuchando en " + escucha.Direccion());
     escucha.Correr();
     gEscucha = nullptr;
+    if (const std::string e = base.Consolidar(); !e.empty())
+      std::cerr << "solvane-servidor: el diario no se pudo incluir en la base (se aplicará al volver a "
+                   "iniciar): "
+                << e << "\n";
     registro("Servidor detenido");
   } catch (const simulado::ErrorArchivo& e) {
     std::cerr << "solvane-servidor: " << e.descripcion << "\n";

@@ -9,11 +9,8 @@ std::string NombreDeBase(const std::string& ruta) {
   return n;
 }
 
-Base::Base(const std::string& ruta, std::chrono::milliseconds espera)
-    : archivo_(ArchivoBase::Abrir(ruta, espera)), nombre_(NombreDeBase(ruta)) {
-  motor_ = std::make_unique<Servidor>(nombre_);
-  motor_->EjecutarScript(archivo_->Contenido());
-}
+Base::Base(const std::string& ruta, std::chrono::milliseconds espera, std::uint64_t maximoDiario)
+    : nombre_(NombreDeBase(ruta)), deposito_(ruta, espera, nombre_, maximoDiario) {}
 
 bool Base::Tomar(std::uint16_t sesion, const std::function<bool()>& seguir, std::chrono::milliseconds plazo) {
   const auto limite = std::chrono::steady_clock::now() + plazo;
@@ -33,7 +30,7 @@ bool Base::Tomar(std::uint16_t sesion, const std::function<bool()>& seguir, std:
 
 void Base::Soltar(std::uint16_t sesion) {
   std::lock_guard lk(m_);
-  if (dueno_ != sesion || motor_->NivelTransaccion() > 0) return;
+  if (dueno_ != sesion || Motor().NivelTransaccion() > 0) return;
   dueno_ = 0;
   cv_.notify_all();
 }
@@ -45,25 +42,35 @@ bool Base::Tiene(std::uint16_t sesion) const {
 
 int Base::Nivel(std::uint16_t sesion) const {
   std::lock_guard lk(m_);
-  return dueno_ == sesion ? motor_->NivelTransaccion() : 0;
+  return dueno_ == sesion ? deposito_.Motor().NivelTransaccion() : 0;
 }
 
 void Base::Grabar() {
   try {
-    archivo_->Escribir(motor_->Script());
+    deposito_.Confirmar();
   } catch (const ErrorArchivo& e) {
     throw ErrorSql(823, "The operating system returned error " + std::to_string(e.errno_) + "(" +
-                            e.descripcion + ") to SQL Server during a write in file '" + archivo_->Ruta() +
-                            "'.");
+                            e.descripcion + ") to SQL Server during a write in file '" + Ruta() + "'.");
   }
+}
+
+std::string Base::Consolidar() {
+  std::lock_guard lk(m_);
+  if (deposito_.Archivo().BytesDiario() == 0 && deposito_.Archivo().DiarioSano()) return {};
+  try {
+    deposito_.Grabar();
+  } catch (const ErrorArchivo& e) {
+    return e.descripcion;
+  }
+  return {};
 }
 
 void Base::Abandonar(std::uint16_t sesion) {
   std::lock_guard lk(m_);
   if (dueno_ != sesion) return;
-  if (motor_->NivelTransaccion() > 0) {
+  if (Motor().NivelTransaccion() > 0) {
     try {
-      motor_->Ejecutar("ROLLBACK TRANSACTION");
+      Motor().Ejecutar("ROLLBACK TRANSACTION");
     } catch (const ErrorSql&) {
       // A rollback with a transaction open cannot be refused; nothing else to undo.
     }

@@ -10,8 +10,9 @@
 #include <mutex>
 #include <string>
 
-#include "motor/Archivo.h"
-#include "motor/Servidor.h"
+#include <vector>
+
+#include "motor/Deposito.h"
 
 namespace simulado::tds {
 
@@ -20,10 +21,14 @@ namespace simulado::tds {
 // for that commit or rollback just as SQL Server's locks make them wait.
 class Base {
  public:
-  // Opens and locks the file (refused when another program holds it) and loads it.
-  Base(const std::string& ruta, std::chrono::milliseconds espera);
+  // Opens and locks the file (refused when another program holds it) and loads it with its journal.
+  // `maximoDiario`: commits go to the journal until it would pass this many bytes; 0 keeps no journal
+  // and every commit rewrites the file.
+  Base(const std::string& ruta, std::chrono::milliseconds espera, std::uint64_t maximoDiario = 0);
   const std::string& Nombre() const { return nombre_; }
-  const std::string& Ruta() const { return archivo_->Ruta(); }
+  const std::string& Ruta() const { return deposito_.Archivo().Ruta(); }
+  // What loading did with a journal it found, to be told to whoever runs the server.
+  const std::vector<std::string>& Avisos() const { return deposito_.Avisos(); }
 
   // Waits until `sesion` may use the emulator. `seguir` is asked about every 50 ms and stops the wait when
   // it says no (the client cancelled or left); after `plazo` the wait ends with SQL Server's 1222.
@@ -32,12 +37,16 @@ class Base {
   void Soltar(std::uint16_t sesion);
   bool Tiene(std::uint16_t sesion) const;
   // The emulator; only for the session that holds it.
-  Servidor& Motor() { return *motor_; }
+  Servidor& Motor() { return deposito_.Motor(); }
   // The session's own transaction count (0 when it does not hold the database).
   int Nivel(std::uint16_t sesion) const;
 
-  // Writes the present state to the file, atomically; throws ErrorSql 823 naming the OS error.
+  // Makes the open transaction durable before its outermost COMMIT runs (its journal record, or the whole
+  // file); throws ErrorSql 823 naming the OS error.
   void Grabar();
+  // At the server's stop, with no transaction open: the journal folded into the file. Returns the error's
+  // text when that fails (the journal then stays, and the next start applies it), "" when it went well.
+  std::string Consolidar();
   // The end of a session: its open transaction is rolled back and the database is free again.
   void Abandonar(std::uint16_t sesion);
 
@@ -47,9 +56,8 @@ class Base {
   bool Rechazada() { return rechazar_ != 0 && ++cuenta_ == rechazar_; }
 
  private:
-  std::unique_ptr<ArchivoBase> archivo_;
-  std::unique_ptr<Servidor> motor_;
   std::string nombre_;
+  Deposito deposito_;
   mutable std::mutex m_;
   std::condition_variable cv_;
   std::uint16_t dueno_ = 0;

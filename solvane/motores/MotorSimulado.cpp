@@ -1,12 +1,11 @@
-// The simulated engine: script file in, whole state out on the outermost commit.
+// The simulated engine: script file (and a server's journal) in, whole state out on the outermost commit.
 #include "MotorSimulado.h"
 
 #include <filesystem>
 #include <utility>
 
 #include "Errores.h"
-#include "motor/Archivo.h"
-#include "motor/Servidor.h"
+#include "motor/Deposito.h"
 
 namespace solvane {
 
@@ -35,20 +34,19 @@ class MotorSimulado final : public MotorBD {
   explicit MotorSimulado(std::string archivo) : archivo_(std::move(archivo)) {}
   ~MotorSimulado() override { Desconectar(); }
 
+  // A journal left by solvane-servidor is applied on loading; the first commit folds it into the file.
   void Conectar() override {
     Desconectar();
-    auto base = Frontera([&] { return simulado::ArchivoBase::Abrir(archivo_); });
-    auto servidor = Frontera([&] {
-      return std::make_unique<simulado::Servidor>(std::filesystem::path(archivo_).stem().string());
-    });
-    Frontera([&] { servidor->EjecutarScript(base->Contenido()); }, "Base de datos " + archivo_ + ": ");
-    base_ = std::move(base);
-    servidor_ = std::move(servidor);
+    base_ = Frontera(
+        [&] {
+          return std::make_unique<simulado::Deposito>(archivo_, std::chrono::seconds(5),
+                                                      std::filesystem::path(archivo_).stem().string());
+        },
+        "Base de datos " + archivo_ + ": ");
   }
 
   void Desconectar() noexcept override {
     Deshacer();
-    servidor_.reset();
     base_.reset();
   }
 
@@ -74,7 +72,7 @@ class MotorSimulado final : public MotorBD {
     auto& s = Conectado();
     if (s.NivelTransaccion() == 0) throw ErrorConfirmarSinComenzar();
     try {
-      Frontera([&] { base_->Escribir(s.Script()); });
+      Frontera([&] { base_->Grabar(); });
     } catch (...) {
       Deshacer();
       throw;
@@ -83,26 +81,25 @@ class MotorSimulado final : public MotorBD {
   }
 
   void Deshacer() noexcept override {
-    if (!servidor_) return;
+    if (!base_) return;
     try {
-      if (servidor_->NivelTransaccion() > 0) servidor_->Ejecutar("ROLLBACK TRANSACTION");
+      if (base_->Motor().NivelTransaccion() > 0) base_->Motor().Ejecutar("ROLLBACK TRANSACTION");
     } catch (...) {
     }
   }
 
-  bool TransaccionAbierta() const override { return servidor_ && servidor_->NivelTransaccion() > 0; }
+  bool TransaccionAbierta() const override { return base_ && base_->Motor().NivelTransaccion() > 0; }
 
   std::string NombreServidor() const override { return "SQL Server simulado (" + archivo_ + ")"; }
 
  private:
   simulado::Servidor& Conectado() {
-    if (!servidor_) throw ErrorObjetoCerrado();
-    return *servidor_;
+    if (!base_) throw ErrorObjetoCerrado();
+    return base_->Motor();
   }
 
   std::string archivo_;
-  std::unique_ptr<simulado::ArchivoBase> base_;
-  std::unique_ptr<simulado::Servidor> servidor_;
+  std::unique_ptr<simulado::Deposito> base_;
 };
 
 }  // namespace
