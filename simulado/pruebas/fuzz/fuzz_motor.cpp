@@ -1,4 +1,5 @@
-// Fuzz target: scripts and statements fed to the emulator, with its dump and reload as the oracle.
+// Fuzz target: scripts and statements fed to the emulator, with its dump and reload and the replay of its
+// journal notes as the oracles.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -6,6 +7,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "motor/Servidor.h"
 
@@ -57,6 +59,31 @@ void Correr(F&& f, std::string_view que) {
   }
 }
 
+// One batch as solvane-servidor runs it: a change outside a transaction runs in one of its own, and
+// each commit's notes go to `diario` just before the COMMIT, as to the server's journal.
+void EnSesion(Servidor& s, std::string_view lote, std::vector<std::string>& diario) {
+  using Clase = Servidor::Clase;
+  bool implicita = false;
+  Servidor::Receptor r;
+  r.antes = [&](Clase c) {
+    implicita = false;
+    if (c == Clase::Cambio && s.NivelTransaccion() == 0) {
+      s.Ejecutar("BEGIN TRANSACTION");
+      implicita = true;
+    }
+    if (c == Clase::Commit && s.NivelTransaccion() == 1) diario.push_back(s.Notas());
+  };
+  r.fin = [&](const simulado::Resultado*, const ErrorSql* e) {
+    if (implicita && !e) {
+      diario.push_back(s.Notas());
+      s.Ejecutar("COMMIT TRANSACTION");
+    }
+    if (implicita && s.NivelTransaccion() > 0) s.Ejecutar("ROLLBACK TRANSACTION");
+    return true;
+  };
+  s.EjecutarLote(lote, r);
+}
+
 void Probar(const std::uint8_t* datos, std::size_t largo) {
   const std::string entrada(reinterpret_cast<const char*>(datos), largo);
   // The input as a database file.
@@ -65,20 +92,40 @@ void Probar(const std::uint8_t* datos, std::size_t largo) {
     Correr([&] { s.EjecutarScript(entrada); }, entrada);
     IdaYVuelta(s);
   }
-  // Each line of the input as a statement against the small base.
+  // Each line of the input as a batch against the small base, run as a server runs it (a change outside
+  // a transaction in one of its own), the notes of each commit kept as a journal would keep them.
   {
+    auto preparar = [](Servidor& x) {
+      x.EjecutarScript(kBase);
+      x.Ejecutar("UPDATE T SET v = 'línea\nGO\nfin' WHERE id = 2");
+    };
     Servidor s;
-    s.EjecutarScript(kBase);
-    s.Ejecutar("UPDATE T SET v = 'línea\nGO\nfin' WHERE id = 2");
+    preparar(s);
+    s.Anotar(true);
+    std::vector<std::string> diario;
     std::size_t inicio = 0;
     for (int i = 0; i < 64 && inicio <= entrada.size(); ++i) {
       std::size_t fin = entrada.find('\n', inicio);
       if (fin == std::string::npos) fin = entrada.size();
       const std::string_view linea = std::string_view(entrada).substr(inicio, fin - inicio);
-      Correr([&] { s.Ejecutar(linea); }, linea);
+      Correr([&] { EnSesion(s, linea, diario); }, linea);
       inicio = fin + 1;
     }
+    if (s.NivelTransaccion() > 0) s.Ejecutar("ROLLBACK TRANSACTION");
+    // Identities given out by rolled-back work reach the journal with the next commit: one more commit,
+    // so that the states compared hold the same identities.
+    EnSesion(s, "CREATE TABLE [fin del diario] (x int)", diario);
     IdaYVuelta(s);
+    // The journal replayed on the state it started from gives the same state.
+    Servidor otro(s.NombreBase());
+    preparar(otro);
+    for (const auto& r : diario) try {
+        otro.Reproducir(r);
+      } catch (const ErrorSql& e) {
+        Abortar("el diario no se reproduce", std::to_string(e.numero) + " " + e.descripcion + "\n" + r);
+      }
+    if (otro.Script() != s.Script())
+      Abortar("el diario reproducido da otra base", s.Script() + "\n----\n" + otro.Script());
   }
 }
 
