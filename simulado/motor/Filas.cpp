@@ -17,6 +17,10 @@ ErrorSql ColumnaRepetida(const std::string& n) {
                            "duplication in your code.");
 }
 
+ErrorSql ValoresQueNoCoinciden() {
+  return ErrorSql(213, "Column name or number of supplied values does not match table definition.");
+}
+
 }  // namespace
 
 std::int64_t Servidor::Impl::SiguienteIdentidad(Columna& c) {
@@ -45,10 +49,10 @@ Resultado Servidor::Impl::Insertar(Sentencia& s) {
     if (t->e.cols[static_cast<std::size_t>(i)]->identidad && !t->identityInsert)
       throw ErrorSql(544, "Cannot insert explicit value for identity column in table '" + t->nombre +
                               "' when IDENTITY_INSERT is set to OFF.");
-  std::vector<std::vector<Valor>> filas;
+  std::vector<Valor> valores;
   if (s.consulta) {
     Consultar(*s.consulta, std::numeric_limits<std::size_t>::max(), nullptr, [&](std::vector<Valor>& f) {
-      filas.push_back(f);
+      for (auto& v : f) valores.push_back(std::move(v));
       return true;
     });
     // The list length is a property of the query, not of its rows.
@@ -62,19 +66,25 @@ Resultado Servidor::Impl::Insertar(Sentencia& s) {
       throw ErrorSql(121,
                      "The select list for the INSERT statement contains more items than the insert list. "
                      "The number of SELECT values must match the number of INSERT columns.");
+  } else if (s.rapida) {
+    if (s.irregular || s.porFila != destino.size()) throw ValoresQueNoCoinciden();
+    valores = std::move(s.literales);
   } else {
     FilaVacia vacia;
     for (auto& fila : s.valores) {
-      if (fila.size() != destino.size())
-        throw ErrorSql(213, "Column name or number of supplied values does not match table definition.");
-      std::vector<Valor> v;
+      if (fila.size() != destino.size()) throw ValoresQueNoCoinciden();
       for (auto& e : fila) {
         SinColumnas(*e);
-        v.push_back(Evaluar(*e, vacia));
+        valores.push_back(Evaluar(*e, vacia));
       }
-      filas.push_back(std::move(v));
     }
   }
+  return InsertarValores(t, destino, valores);
+}
+
+Resultado Servidor::Impl::InsertarValores(const std::shared_ptr<Tabla>& t, const std::vector<int>& destino,
+                                          std::vector<Valor>& valores) {
+  const std::size_t n = destino.size(), cuantas = n == 0 ? 0 : valores.size() / n;
   // Defaults are worked out once per statement, only for the columns it leaves out.
   std::vector<std::optional<Valor>> defectos(t->e.cols.size());
   for (std::size_t i = 0; i < t->e.cols.size(); ++i)
@@ -86,13 +96,14 @@ Resultado Servidor::Impl::Insertar(Sentencia& s) {
   AnotarFilas(t);
   auto grupos = Grupos(*t);
   std::vector<std::string> claves;
-  for (auto& origen : filas) {
-    std::vector<Valor> fila(t->e.cols.size());
-    std::vector<bool> dado(t->e.cols.size(), false);
-    for (std::size_t k = 0; k < destino.size(); ++k) {
+  std::vector<Valor> fila(t->e.cols.size());
+  std::vector<char> dado(t->e.cols.size());
+  for (std::size_t r = 0; r < cuantas; ++r) {
+    std::fill(dado.begin(), dado.end(), 0);
+    for (std::size_t k = 0; k < n; ++k) {
       const auto i = static_cast<std::size_t>(destino[k]);
-      fila[i] = Convertir(origen[k], t->e.cols[i]->tipo);
-      dado[i] = true;
+      fila[i] = Convertir(std::move(valores[r * n + k]), t->e.cols[i]->tipo);
+      dado[i] = 1;
     }
     for (std::size_t i = 0; i < fila.size(); ++i) {
       Columna& c = *t->e.cols[i];
@@ -106,6 +117,8 @@ Resultado Servidor::Impl::Insertar(Sentencia& s) {
         fila[i] = Valor::Entero(SiguienteIdentidad(c));
       } else if (defectos[i]) {
         fila[i] = *defectos[i];
+      } else {
+        fila[i] = Valor{};
       }
       if (fila[i].Nulo() && !c.nulos)
         throw ErrorSql(515, "Cannot insert the value NULL into column '" + c.nombre + "', table '" +
@@ -115,9 +128,9 @@ Resultado Servidor::Impl::Insertar(Sentencia& s) {
     for (std::size_t i = 0; i < fila.size(); ++i) t->e.cols[i]->Agregar(fila[i]);
     ++t->filas;
   }
-  Resultado r;
-  r.filasAfectadas = static_cast<long>(filas.size());
-  return r;
+  Resultado res;
+  res.filasAfectadas = static_cast<long>(cuantas);
+  return res;
 }
 
 bool Servidor::Impl::EnClave(const Tabla& t, const std::string& col) const {

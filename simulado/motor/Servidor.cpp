@@ -107,14 +107,14 @@ Servidor::Servidor(std::string nombreBase) : impl_(std::make_unique<Impl>()) {
 Servidor::~Servidor() = default;
 
 Resultado Servidor::Ejecutar(std::string_view sentencia, std::size_t maxFilas) {
-  auto lote = AnalizarLote(sentencia);
+  auto lote = impl_->Analizar(sentencia);
   Resultado r;
   for (auto& s : lote) r = impl_->Una(s, maxFilas);
   return r;
 }
 
 void Servidor::EjecutarLote(std::string_view lote, const Receptor& receptor) {
-  auto sentencias = AnalizarLote(lote);
+  auto sentencias = impl_->Analizar(lote);
   struct Atado {
     const Receptor*& r;
     Atado(const Receptor*& x, const Receptor& y) : r(x) { r = &y; }
@@ -272,6 +272,14 @@ std::size_t Servidor::FilasVisitadas() const {
 
 void Servidor::Reloj(std::function<std::int64_t()> reloj) {
   impl_->reloj = std::move(reloj);
+}
+
+void Servidor::RutaRapida(bool si) {
+  impl_->rutaRapida = si;
+}
+
+std::size_t Servidor::SentenciasRapidas() const {
+  return impl_->rapidas;
 }
 
 }  // namespace simulado

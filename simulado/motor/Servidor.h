@@ -136,6 +136,11 @@ class Servidor {
   std::size_t FilasVisitadas() const;
   // Source of GETDATE(), milliseconds since 1970-01-01 (tests fix it).
   void Reloj(std::function<std::int64_t()> reloj);
+  // The fast path for INSERT ... VALUES of literals (on unless told): off, every statement takes the
+  // general parser, for tests that compare the two.
+  void RutaRapida(bool si);
+  // INSERT statements the fast path has read (tests check that it is taken).
+  std::size_t SentenciasRapidas() const;
 
  private:
   struct Impl;

@@ -221,6 +221,10 @@ struct Servidor::Impl {
 
   std::int64_t SiguienteIdentidad(Columna& c);
   Resultado Insertar(Sentencia& s);
+  // The rows of an INSERT, `destino.size()` values a row one after another, into `t`: defaults,
+  // identities, NULL and key checks. The values are used up.
+  Resultado InsertarValores(const std::shared_ptr<Tabla>& t, const std::vector<int>& destino,
+                            std::vector<Valor>& valores);
   bool EnClave(const Tabla& t, const std::string& col) const;
   Resultado Actualizar(Sentencia& s);
   Resultado Borrar(Sentencia& s);
@@ -251,6 +255,15 @@ struct Servidor::Impl {
   static bool Nombra(const Expr& e, const std::string& nombre);
   Resultado EliminarObjeto(Sentencia& s);
   Resultado Identidad(Sentencia& s);
+
+  // ---- the fast path for the rows of a dump (RutaRapida.cpp) ----
+
+  bool rutaRapida = true;
+  std::size_t rapidas = 0;
+  // A batch holding one INSERT ... VALUES of literals (and, around it, the statements the dump writes
+  // beside its rows) read without tokens or trees; nothing when the batch is anything else.
+  std::optional<std::vector<Sentencia>> AnalizarRapido(std::string_view lote);
+  std::vector<Sentencia> Analizar(std::string_view lote);
 
   // ---- one statement to its kind (Servidor.cpp) ----
 

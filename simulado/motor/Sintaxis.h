@@ -120,6 +120,12 @@ struct Sentencia {
   bool activar = false;
   std::int64_t reseed = 0;
   std::string_view fuente;  // the statement's text in its batch (valid while the batch text is)
+  // INSERT read by the fast path: its rows' literal values one after another, `porFila` a row (the
+  // first row's count; `irregular` when another row has a different one).
+  bool rapida = false;
+  std::vector<Valor> literales;
+  std::size_t porFila = 0;
+  bool irregular = false;
 };
 
 // Parses a batch (one or more statements); a form the server does not know raises 102.

@@ -224,7 +224,7 @@ bool EsErrorConversion(int numero) {
   return numero == 245 || numero == 248 || numero == 8114 || numero == 241 || numero == 242;
 }
 
-Valor Convertir(const Valor& v, const TipoCol& t) {
+Valor Convertir(Valor v, const TipoCol& t) {
   if (v.Nulo()) return v;
   switch (t.tipo) {
     case Tipo::Bit:
@@ -271,7 +271,7 @@ Valor Convertir(const Valor& v, const TipoCol& t) {
     case Tipo::VarChar: {
       std::string s;
       if (v.clase == Valor::Clase::Texto) {
-        s = v.s;
+        s = std::move(v.s);
         std::size_t largo = Caracteres(s);
         if (largo > static_cast<std::size_t>(t.largo)) {
           // Blanks beyond the length are dropped silently; anything else is truncation.

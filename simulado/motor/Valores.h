@@ -61,7 +61,7 @@ bool EsErrorConversion(int numero);
 
 // The value as it must be stored in a column of type t (char padded, decimals rescaled, dates
 // rounded); throws 245, 8114, 8115, 8152, 241 as SQL Server does.
-Valor Convertir(const Valor& v, const TipoCol& t);
+Valor Convertir(Valor v, const TipoCol& t);
 
 // Three-way comparison with SQL Server's implicit conversions (text against a number converts the
 // text); strings compare without regard to case and ignoring trailing blanks. Neither may be NULL.

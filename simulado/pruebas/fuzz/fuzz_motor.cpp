@@ -84,12 +84,34 @@ void EnSesion(Servidor& s, std::string_view lote, std::vector<std::string>& diar
   s.EjecutarLote(lote, r);
 }
 
+// What `f` is refused with ("" when it runs): number and text.
+template <typename F>
+std::string Rechazo(F&& f, std::string_view que) {
+  std::string r;
+  Correr(
+      [&] {
+        try {
+          f();
+        } catch (const ErrorSql& e) {
+          r = std::to_string(e.numero) + " " + e.descripcion;
+          throw;
+        }
+      },
+      que);
+  return r;
+}
+
 void Probar(const std::uint8_t* datos, std::size_t largo) {
   const std::string entrada(reinterpret_cast<const char*>(datos), largo);
-  // The input as a database file.
+  // The input as a database file, loaded with the fast path for its rows and without it: the same
+  // refusal, the same database.
   {
-    Servidor s;
-    Correr([&] { s.EjecutarScript(entrada); }, entrada);
+    Servidor s, general;
+    general.RutaRapida(false);
+    const std::string a = Rechazo([&] { s.EjecutarScript(entrada); }, entrada);
+    const std::string b = Rechazo([&] { general.EjecutarScript(entrada); }, entrada);
+    if (a != b || s.Script() != general.Script())
+      Abortar("la vía rápida y la general no coinciden", a + "\n" + b + "\n" + entrada);
     IdaYVuelta(s);
   }
   // Each line of the input as a batch against the small base, run as a server runs it (a change outside
