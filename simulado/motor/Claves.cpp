@@ -142,6 +142,13 @@ std::optional<std::size_t> Llenar(const Tabla& t, const std::vector<int>& indice
 
 }  // namespace
 
+std::string Servidor::Impl::Clave(const Tabla& t, const std::vector<std::string>& cols,
+                                  const std::function<Valor(int)>& leer) {
+  std::string k;
+  for (const auto& c : cols) AgregarAClave(k, leer(t.Columna(c)));
+  return k;
+}
+
 std::string Servidor::Impl::ValoresClave(const Tabla& t, const std::vector<std::string>& cols,
                                          const std::function<Valor(int)>& leer) {
   std::string r;

@@ -170,6 +170,10 @@ struct Servidor::Impl {
 
   std::vector<const std::vector<std::string>*> ColumnasUnicas(const Tabla& t,
                                                               std::vector<std::string>* nombres) const;
+  // A key as the unique indexes compare it (NULLs equal, texts by the collation), for callers that
+  // group rows by key.
+  static std::string Clave(const Tabla& t, const std::vector<std::string>& cols,
+                           const std::function<Valor(int)>& leer);
   static std::string ValoresClave(const Tabla& t, const std::vector<std::string>& cols,
                                   const std::function<Valor(int)>& leer);
   std::string MensajeDuplicado(const Tabla& t, const std::string& nombre, const std::string& valores) const;
