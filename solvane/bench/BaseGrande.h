@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace bench {
 
@@ -42,40 +43,50 @@ inline std::string LeerDemo() {
   return texto;
 }
 
+// A piece of a database text, handed over as it is made (a large one is never held whole).
+using Salida = std::function<void(std::string_view)>;
+
 // Rows in the shape the engine writes its file: 500-row INSERT statements, one row per line.
-inline void Filas(std::string& s, const char* cabeza, std::size_t n,
+inline void Filas(const Salida& salida, const char* cabeza, std::size_t n,
                   const std::function<void(std::size_t, char*)>& fila) {
   char linea[512];
+  std::string s;
   for (std::size_t i = 0; i < n; ++i) {
     if (i % 500 == 0) s += cabeza;
     fila(i, linea);
     s += linea;
     s += (i % 500 == 499 || i + 1 == n) ? ")\nGO\n" : "),\n";
+    if (s.size() > (1 << 16)) {
+      salida(s);
+      s.clear();
+    }
   }
+  salida(s);
+}
+
+// Row i of the generated Transaccion (key '000009', i + 1), in the form Filas takes.
+inline constexpr const char* kCabezaTransaccion =
+    "INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], [TRA_Operacion], "
+    "[TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], [TRA_Titular], "
+    "[TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES\n";
+inline void FilaTransaccion(std::size_t i, char* l) {
+  std::snprintf(l, 512,
+                "('000009', %zu, '000001', '%03zu', '%c', %zu.%02zu, 'P', %zu, %zu, '45097901%08zu', '2811', "
+                "'TITULAR %zu', '2026-11-%02zu 10:15:00', '10:15:32', %zu, %zu",
+                i + 1, i % 40 + 1, "CADC"[i % 4], i % 5000, i % 100, i % 50, i % 14 + 1, i, i, i % 28 + 1,
+                i / 500, i);
 }
 
 // Loaded as a script: the demo's dump header and closing check line are left out, since the rows added
 // after them would make the check fail.
-inline std::string Base(std::size_t n) {
+inline void Base(std::size_t n, const Salida& salida) {
   std::string s = LeerDemo();
   s.erase(0, s.find('\n') + 1);
   if (const auto fin = s.rfind("-- Fin de la base simulada"); fin != std::string::npos) s.resize(fin);
-  s.reserve(s.size() + n * 400);
+  salida(s);
   const char* const ops = "CADC";
-  Filas(s,
-        "INSERT INTO [Transaccion] ([TRA_Empresa], [TRA_Transaccion], [TRA_Local], [TRA_Caja], "
-        "[TRA_Operacion], "
-        "[TRA_Monto], [TRA_Moneda], [TRA_Puntos], [TRA_CodTarjeta], [TRA_NroTarjeta], [TRA_Venc], "
-        "[TRA_Titular], "
-        "[TRA_Fecha], [TRA_Hora], [TRA_Lote], [TRA_Ticket]) VALUES\n",
-        n, [&](std::size_t i, char* l) {
-          std::snprintf(l, 512,
-                        "('000009', %zu, '000001', '%03zu', '%c', %zu.%02zu, 'P', %zu, %zu, '45097901%08zu', "
-                        "'2811', 'TITULAR %zu', '2026-11-%02zu 10:15:00', '10:15:32', %zu, %zu",
-                        i + 1, i % 40 + 1, ops[i % 4], i % 5000, i % 100, i % 50, i % 14 + 1, i, i,
-                        i % 28 + 1, i / 500, i);
-        });
-  Filas(s,
+  Filas(salida, kCabezaTransaccion, n, FilaTransaccion);
+  Filas(salida,
         "INSERT INTO [TransOFF] ([OFF_Empresa], [OFF_Transaccion], [OFF_Local], [OFF_Caja], [OFF_Operacion], "
         "[OFF_Monto], [OFF_Moneda], [OFF_CodTarjeta], [OFF_NroTarjeta], [OFF_TrackII], [OFF_Venc], "
         "[OFF_Titular], [OFF_CVC], [OFF_Fecha], [OFF_Hora], [OFF_Ticket]) VALUES\n",
@@ -87,14 +98,30 @@ inline std::string Base(std::size_t n) {
                         i + 1, i % 40 + 1, ops[i % 4], i % 5000, i % 100, i % 14 + 1, i, i, i % 28 + 1, i);
         });
   // Card codes above the demo's and the chain's own, then the negative ones.
-  Filas(s,
+  Filas(salida,
         "INSERT INTO [Tarjeta] ([TAR_Cod], [TAR_Desc], [TAR_Orden], [TAR_Control], [TAR_CI], [TAR_CVC]) "
         "VALUES\n",
         std::min<std::size_t>(n, 65436), [&](std::size_t i, char* l) {
           const long codigo = i < 32668 ? static_cast<long>(100 + i) : -static_cast<long>(i - 32668 + 1);
           std::snprintf(l, 512, "(%ld, 'Tarjeta %ld', 'Tra_FechaCierre,', 0, 1, 0", codigo, codigo);
         });
+}
+
+inline std::string Base(std::size_t n) {
+  std::string s;
+  s.reserve(n * 400);
+  Base(n, [&](std::string_view x) { s.append(x); });
   return s;
+}
+
+// The same database written to `ruta` as it is made.
+inline void EscribirBase(const std::filesystem::path& ruta, std::size_t n) {
+  std::ofstream f(ruta, std::ios::binary | std::ios::trunc);
+  Base(n, [&](std::string_view x) { f.write(x.data(), static_cast<std::streamsize>(x.size())); });
+  if (!f.flush()) {
+    std::fprintf(stderr, "no se puede escribir %s\n", ruta.c_str());
+    std::exit(2);
+  }
 }
 
 }  // namespace bench
