@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "Texto.h"
+
 namespace simulado {
 
 LlamadasArchivo& Llamadas() {
@@ -152,17 +154,6 @@ bool MismoArchivo(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
-
-// 64-bit FNV-1a, fed in pieces.
-struct Fnv {
-  std::uint64_t h = 14695981039346656037ull;
-  void operator()(std::string_view s) {
-    for (const unsigned char c : s) {
-      h ^= c;
-      h *= 1099511628211ull;
-    }
-  }
-};
 
 // Reads from the descriptor's position to the end, handing the bytes to `trozo`; returns their hash.
 std::uint64_t LeerTodo(int fd, const std::string& ruta, const ArchivoBase::Trozos& trozo) {

@@ -103,12 +103,9 @@ void AgregarAClave(std::string& k, const Valor& v) {
 
 // FNV-1a, folded to 32 bits.
 std::uint32_t Hash(std::string_view k) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (const unsigned char c : k) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return static_cast<std::uint32_t>(h ^ (h >> 32));
+  Fnv f;
+  f(k);
+  return static_cast<std::uint32_t>(f.h ^ (f.h >> 32));
 }
 
 // The key of stored row `f` over the columns `indices`.

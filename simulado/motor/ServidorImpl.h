@@ -52,17 +52,6 @@ void CadaLinea(std::string_view script, F&& fn) {
 inline constexpr std::string_view kCabecera = "-- Base de datos simulada ";
 inline constexpr std::string_view kCierre = "-- Fin de la base simulada: ";
 
-// 64-bit FNV-1a, fed in pieces.
-struct Fnv {
-  std::uint64_t h = 14695981039346656037ull;
-  void operator()(std::string_view s) {
-    for (const unsigned char c : s) {
-      h ^= c;
-      h *= 1099511628211ull;
-    }
-  }
-};
-
 // The closing line of a dump whose content holds `lotes` GO lines and hashes to `suma`.
 std::string LineaCierre(std::size_t lotes, std::uint64_t suma);
 ErrorSql VolcadoIncompleto();

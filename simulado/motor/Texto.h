@@ -1,6 +1,7 @@
-// Plain text helpers of the emulator: ASCII digits, case folding of names and trimming by a set of blanks.
+// Plain text helpers of the emulator: ASCII digits, case folding of names, trimming by a set of blanks, a hash.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -59,5 +60,17 @@ inline std::string_view Recortar(std::string_view s, std::string_view blancos = 
   const std::size_t inicio = s.find_first_not_of(blancos);
   return s.substr(inicio == std::string_view::npos ? s.size() : inicio);
 }
+
+// 64-bit FNV-1a, fed in pieces: what names a version of a file, checks a dump or a journal record, and
+// places a key in an index.
+struct Fnv {
+  std::uint64_t h = 14695981039346656037ull;
+  void operator()(std::string_view s) {
+    for (const unsigned char c : s) {
+      h ^= c;
+      h *= 1099511628211ull;
+    }
+  }
+};
 
 }  // namespace simulado

@@ -3,12 +3,27 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "motor/Servidor.h"
 
 namespace apoyo {
+
+// A file's bytes ("" when it cannot be read), and a file made to hold exactly `t`.
+inline std::string Leer(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+inline void Poner(const std::filesystem::path& p, const std::string& t) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << t;
+}
 
 // The error `correr` is refused with; number 0 and no text when it runs.
 template <typename F>

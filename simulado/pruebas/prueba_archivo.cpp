@@ -19,25 +19,17 @@
 #include <thread>
 #include <vector>
 
+#include "Apoyo.h"
 #include "motor/Archivo.h"
 
 using simulado::ArchivoBase;
 using simulado::ErrorArchivo;
 namespace fs = std::filesystem;
+using apoyo::Leer;
+using apoyo::Poner;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string Leer(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void Poner(const fs::path& p, const std::string& t) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << t;
-}
 
 struct stat Estado(const fs::path& p) {
   struct stat st {};

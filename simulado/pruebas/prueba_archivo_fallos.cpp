@@ -10,12 +10,14 @@
 #include <sstream>
 #include <string>
 
+#include "Apoyo.h"
 #include "motor/Archivo.h"
 
 using simulado::ArchivoBase;
 using simulado::ErrorArchivo;
 using simulado::LlamadasArchivo;
 namespace fs = std::filesystem;
+using apoyo::Leer;
 
 namespace {
 
@@ -81,13 +83,6 @@ LlamadasArchivo Trampas() {
 // and what follows the rename (the new state is already in place).
 const std::set<std::string> kToleradas = {"close", "closedir", "opendir", "readdir"};
 const std::set<std::string> kToleradasTrasRenombrar = {"close", "fstat", "open", "fsync"};
-
-std::string Leer(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 int Descriptores() {
   int n = 0;

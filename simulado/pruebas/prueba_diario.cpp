@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "Apoyo.h"
 #include "motor/Deposito.h"
 
 using simulado::Deposito;
 using simulado::ErrorArchivo;
 using simulado::LlamadasArchivo;
 namespace fs = std::filesystem;
+using apoyo::Leer;
+using apoyo::Poner;
 
 namespace {
 
@@ -70,17 +73,6 @@ LlamadasArchivo Trampas() {
   t.bloquear = [](int fd, int op) { return Falla("flock") ? -1 : sistema.bloquear(fd, op); };
   // Closing is what the kernel does for a dead process too: it always happens.
   return t;
-}
-
-std::string Leer(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void Poner(const fs::path& p, const std::string& t) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << t;
 }
 
 // Transactions of every kind a journal must replay exactly: the clock, identities given out and then
