@@ -1,4 +1,4 @@
-// Plain text helpers of the emulator: ASCII digits, case folding of names, trimming by a set of blanks, a hash.
+// Plain text helpers of the emulator: ASCII digits, case folding of names, trimming, a hash.
 #pragma once
 
 #include <cstdint>
