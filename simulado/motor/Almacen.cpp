@@ -82,7 +82,7 @@ std::int64_t Columna::Entero(std::size_t f) const {
   std::int64_t q;
   switch (ancho_) {
     case 1:
-      q = static_cast<std::int8_t>(*p);
+      q = static_cast<std::int64_t>(*p) - ((*p & 0x80) != 0 ? 256 : 0);  // the byte's sign extended
       break;
     case 2: {
       std::int16_t v;

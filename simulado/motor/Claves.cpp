@@ -116,6 +116,7 @@ void ClaveFila(const Tabla& t, const std::vector<int>& indices, std::size_t f, s
 
 std::vector<int> Indices(const Tabla& t, const std::vector<std::string>& cols) {
   std::vector<int> r;
+  r.reserve(cols.size());
   for (const auto& c : cols) r.push_back(t.Columna(c));
   return r;
 }
