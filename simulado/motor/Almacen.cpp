@@ -206,7 +206,7 @@ void Columna::PonerTexto(std::size_t f, std::string_view s) {
   if (!largo_) {
     bytesTexto_ = bytesTexto_ - p[0] + s.size();
     p[0] = static_cast<std::uint8_t>(s.size());
-    std::memcpy(p + 1, s.data(), s.size());
+    if (!s.empty()) std::memcpy(p + 1, s.data(), s.size());  // an empty view may hold no pointer at all
     std::memset(p + 1 + s.size(), 0, ancho_ - 1 - s.size());
     return;
   }
