@@ -1,6 +1,7 @@
 // One TDS session: login, batches and RPCs run through the emulator, transactions, cancels.
 #include "tds/Sesion.h"
 
+#include <charconv>
 #include <exception>
 #include <utility>
 
@@ -171,11 +172,9 @@ void Sesion::Peticion(Mensaje& m) {
     Final();
     return;
   }
+  variables_.clear();
   // RESETCONNECTION: the session as just logged in; RESETCONNECTIONSKIPTRAN keeps the transaction.
-  if ((m.estado & 0x08) && !(m.estado & 0x10) && base_.Nivel(spid_) > 0) {
-    base_.Abandonar(spid_);
-    descriptor_ = 0;
-  }
+  if (m.estado & 0x18) Reiniciar((m.estado & 0x10) != 0);
   const bool encabezados = e_.Desde72();
   switch (m.tipo) {
     case kLote:
@@ -199,6 +198,14 @@ void Sesion::Peticion(Mensaje& m) {
   }
 }
 
+void Sesion::Reiniciar(bool conservarTransaccion) {
+  if (!conservarTransaccion && base_.Nivel(spid_) > 0) {
+    base_.Abandonar(spid_);
+    descriptor_ = 0;
+  }
+  op_ = Opciones{};
+}
+
 std::uint16_t Sesion::EnTransaccion() {
   return base_.Nivel(spid_) > 0 ? kEnTransaccion : 0;
 }
@@ -209,13 +216,21 @@ void Sesion::SoltarHecho(bool mas) {
   hecho_.reset();
 }
 
+// Under NOCOUNT the row count is left out of the DONE, as SQL Server leaves it.
 void Sesion::CerrarSentencia(std::uint16_t estado, std::uint64_t filas) {
   SoltarHecho(true);
+  filasUltima_ = (estado & kErrorHecho) ? 0 : filas;
+  if (op_.sinCuenta) {
+    estado = static_cast<std::uint16_t>(estado & ~kCuenta);
+    filas = 0;
+  }
   hecho_ = Hecho{rpc_ ? kDoneEnProc : kDone, static_cast<std::uint16_t>(estado | EnTransaccion()), filas};
+  errorUltimo_ = (estado & kErrorHecho) ? numeroError_ : 0;
 }
 
 void Sesion::ErrorSentencia(int numero, const std::string& texto) {
   SoltarHecho(true);
+  numeroError_ = numero;
   e_.Mensaje(numero, ClaseDe(numero), texto, aj_.servidor);
 }
 
@@ -241,105 +256,240 @@ void Sesion::Final(std::uint8_t token) {
 
 void Sesion::Texto(const std::string& texto, bool rpc) {
   rpc_ = rpc;
-  const auto piezas = PartirLote(texto);
+  std::vector<Pieza> piezas;
   // A batch with a statement that does not parse runs nothing, as SQL Server compiles it whole first.
-  for (const auto& p : piezas) {
-    if (p.k != Pieza::K::Motor) continue;
-    try {
-      AnalizarLote(p.texto);
-    } catch (const ErrorSql& x) {
-      ErrorSentencia(x.numero, x.descripcion);
-      CerrarSentencia(kErrorHecho, 0);
-      if (!rpc) Final();
-      return;
-    }
+  try {
+    piezas = PartirLote(texto);
+  } catch (const ErrorSql& x) {
+    ErrorSentencia(x.numero, x.descripcion);
+    CerrarSentencia(kErrorHecho, 0);
+    if (!rpc) Final();
+    return;
   }
   for (const auto& p : piezas) {
     if (detenido_ || cortado_) break;
-    switch (p.k) {
-      case Pieza::K::Set:
-        CerrarSentencia(0, 0);
-        break;
-      case Pieza::K::Use:
-        if (MismoNombre(p.nombre, base_.Nombre())) {
-          SoltarHecho(true);
-          e_.EnvCambio(1, base_.Nombre(), base_.Nombre());
-          e_.Mensaje(5701, 0, "Changed database context to '" + base_.Nombre() + "'.", aj_.servidor);
-          CerrarSentencia(0, 0);
-        } else {
-          ErrorSentencia(911, "Database '" + p.nombre +
-                                  "' does not exist. Make sure that the name is entered correctly.");
-          CerrarSentencia(kErrorHecho, 0);
-        }
-        break;
-      case Pieza::K::Variable:
-        Variable(p.nombre);
-        break;
-      case Pieza::K::SiTrancount: {
-        const bool abierta = base_.Nivel(spid_) > 0;
-        if (abierta) EjecutarMotor(p.confirmar ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION");
-        if (p.empezar && !detenido_) EjecutarMotor("BEGIN TRANSACTION");
-        if (!abierta && !p.empezar) CerrarSentencia(0, 0);
-        break;
-      }
-      case Pieza::K::Exec:
-        if (Minusculas(p.nombre).starts_with("sp_datatype_info")) {
-          CerrarSentencia(0, 0);
-        } else {
-          ErrorSentencia(2812, "Could not find stored procedure '" + p.nombre + "'.");
-          CerrarSentencia(kErrorHecho, 0);
-        }
-        break;
-      case Pieza::K::Motor:
-        if (base_.Rechazada()) {
-          ErrorSentencia(50000, "Sentencia rechazada a propósito por el servidor.");
-          CerrarSentencia(kErrorHecho, 0);
-        } else {
-          EjecutarMotor(p.texto);
-        }
-        break;
-    }
+    Sentencia(p);
     Vaciar(false);
   }
   if (!rpc) Final();
 }
 
-void Sesion::Variable(const std::string& nombre) {
-  ColumnaTds c;
-  std::string v;
-  c.tipo = ColumnaTds::Tipo::NVarChar;
-  c.largo = 128;
-  if (nombre == "@@TRANCOUNT") {
-    c.tipo = ColumnaTds::Tipo::Int;
-    c.nulos = false;
+void Sesion::Sentencia(const Pieza& p) {
+  switch (p.k) {
+    case Pieza::K::Set:
+      Opcion(p);
+      break;
+    case Pieza::K::Use:
+      if (MismoNombre(p.nombre, base_.Nombre())) {
+        SoltarHecho(true);
+        e_.EnvCambio(1, base_.Nombre(), base_.Nombre());
+        e_.Mensaje(5701, 0, "Changed database context to '" + base_.Nombre() + "'.", aj_.servidor);
+        CerrarSentencia(0, 0);
+      } else {
+        ErrorSentencia(
+            911, "Database '" + p.nombre + "' does not exist. Make sure that the name is entered correctly.");
+        CerrarSentencia(kErrorHecho, 0);
+      }
+      break;
+    case Pieza::K::Variable:
+      Seleccion(p);
+      break;
+    case Pieza::K::SiTrancount:
+      if (base_.Nivel(spid_) > 0)
+        EjecutarMotor(p.confirmar ? "COMMIT TRANSACTION" : "ROLLBACK TRANSACTION");
+      else
+        CerrarSentencia(0, 0);
+      break;
+    case Pieza::K::Declarar:
+      Declarar(p);
+      break;
+    case Pieza::K::Exec:
+      Exec(p);
+      break;
+    case Pieza::K::Motor:
+      if (base_.Rechazada()) {
+        ErrorSentencia(50000, "Sentencia rechazada a propósito por el servidor.");
+        CerrarSentencia(kErrorHecho, 0);
+      } else if (op_.sinEjecutar || (op_.soloFormato && !MismoNombre(p.texto.substr(0, 6), "SELECT"))) {
+        CerrarSentencia(0, 0);
+      } else {
+        EjecutarMotor(p.texto);
+      }
+      break;
+  }
+}
+
+namespace {
+
+// A whole number written in decimal, within the range of `long`.
+bool Entero(const std::string& s, long& v) {
+  const char* fin = s.data() + s.size();
+  const auto r = std::from_chars(s.data() + (s.starts_with("+") ? 1 : 0), fin, v);
+  return !s.empty() && r.ec == std::errc() && r.ptr == fin;
+}
+
+bool EsTipoEntero(const std::string& t) {
+  return t == "INT" || t == "INTEGER" || t == "BIGINT" || t == "SMALLINT" || t == "TINYINT" || t == "BIT";
+}
+
+}  // namespace
+
+// The options that change what this server does are kept; the others (ANSI_NULLS, QUOTED_IDENTIFIER,
+// TEXTSIZE, DATEFORMAT, the isolation level...) are accepted, since the emulator behaves one way only and
+// that way is the clients' default. Two that would change results in a way the emulator cannot follow are
+// refused rather than ignored: a non-zero ROWCOUNT and SHOWPLAN.
+void Sesion::Opcion(const Pieza& p) {
+  const bool si = p.valor == "ON";
+  for (const auto& o : p.opciones) {
+    long n = 0;
+    if ((o == "ROWCOUNT" && p.valor != "0") || (o.starts_with("SHOWPLAN") && si)) {
+      ErrorSentencia(
+          40517, "Keyword or statement option '" + o + "' is not supported in this version of SQL Server.");
+      CerrarSentencia(kErrorHecho, 0);
+      return;
+    }
+    if (o == "NOCOUNT") {
+      op_.sinCuenta = si;
+    } else if (o == "XACT_ABORT") {
+      op_.abortar = si;
+    } else if (o == "IMPLICIT_TRANSACTIONS") {
+      op_.implicitas = si;
+    } else if (o == "FMTONLY") {
+      op_.soloFormato = si;
+    } else if (o == "NOEXEC" || o == "PARSEONLY") {
+      op_.sinEjecutar = si;
+    } else if (o == "LOCK_TIMEOUT" && Entero(p.valor, n)) {
+      op_.esperaBloqueo = n < 0 ? std::nullopt : std::optional(std::chrono::milliseconds(n));
+    } else if (o == "TEXTSIZE" && Entero(p.valor, n)) {
+      op_.tamanoTexto = n <= 0 ? 4096 : n;
+    }
+  }
+  CerrarSentencia(0, 0);
+}
+
+// The value of a session variable or function; false (the error already answered) when it has none.
+bool Sesion::ValorDeSesion(const Columna& c, ColumnaTds& col, std::optional<std::string>& v) {
+  using T = ColumnaTds::Tipo;
+  const std::string& n = c.nombre;
+  col.tipo = T::NVarChar;
+  col.largo = 128;
+  col.nulos = false;
+  if (n == "@@TRANCOUNT") {
+    col.tipo = T::Int;
     v = std::to_string(base_.Nivel(spid_));
-  } else if (nombre == "@@SPID") {
-    c.tipo = ColumnaTds::Tipo::SmallInt;
-    c.nulos = false;
+  } else if (n == "@@SPID") {
+    col.tipo = T::SmallInt;
     v = std::to_string(spid_);
-  } else if (nombre == "@@VERSION") {
-    c.largo = 300;
+  } else if (n == "@@MAX_PRECISION") {
+    col.tipo = T::TinyInt;
+    v = "38";
+  } else if (n == "@@LOCK_TIMEOUT") {
+    col.tipo = T::Int;
+    v = std::to_string(op_.esperaBloqueo ? op_.esperaBloqueo->count() : -1);
+  } else if (n == "@@TEXTSIZE") {
+    col.tipo = T::Int;
+    v = std::to_string(op_.tamanoTexto);
+  } else if (n == "@@ROWCOUNT") {
+    col.tipo = T::Int;
+    v = std::to_string(filasUltima_);
+  } else if (n == "@@ERROR") {
+    col.tipo = T::Int;
+    v = std::to_string(errorUltimo_);
+  } else if (n == "@@VERSION") {
+    col.largo = 300;
     v = "Microsoft SQL Server 2022 - 16.0.2000 (simulado: solvane-servidor " PAGORA_VERSION ")";
-  } else if (nombre == "@@SERVERNAME") {
+  } else if (n == "@@SERVERNAME") {
     v = aj_.servidor;
-  } else if (nombre == "DB_NAME") {
+  } else if (n == "@@LANGUAGE") {
+    v = "us_english";
+  } else if (n == "DB_NAME" && c.argumentos.empty()) {
     v = base_.Nombre();
+  } else if (!n.starts_with("@@") && n.starts_with("@") && variables_.count(n)) {
+    const Variable& x = variables_.at(n);
+    col.tipo = x.entera ? T::Int : T::NVarChar;
+    col.largo = 4000;
+    col.nulos = true;
+    v = x.valor;
+  } else if (n.starts_with("@")) {
+    ErrorSentencia(137, "Must declare the scalar variable \"" + n + "\".");
+    CerrarSentencia(kErrorHecho, 0);
+    return false;
   } else {
-    ErrorSentencia(137, "Must declare the scalar variable \"" + nombre + "\".");
+    ErrorSentencia(174, "The " + Minusculas(n) + " function requires " +
+                            (n == "DB_NAME"        ? "0 to 1"
+                             : n == "APPLOCK_MODE" ? "3"
+                                                   : "4") +
+                            " arguments.");
+    CerrarSentencia(kErrorHecho, 0);
+    return false;
+  }
+  return true;
+}
+
+void Sesion::Seleccion(const Pieza& p) {
+  std::vector<ColumnaTds> cols;
+  std::vector<std::optional<std::string>> fila;
+  for (const Columna& c : p.columnas) {
+    ColumnaTds col;
+    std::optional<std::string> v;
+    if (!ValorDeSesion(c, col, v)) return;
+    col.nombre = c.alias;
+    cols.push_back(std::move(col));
+    fila.push_back(std::move(v));
+  }
+  SoltarHecho(true);
+  e_.Metadatos(cols);
+  if (!op_.soloFormato) e_.Fila(cols, fila);
+  CerrarSentencia(kCuenta, op_.soloFormato ? 0 : 1);
+}
+
+void Sesion::Declarar(const Pieza& p) {
+  for (const Argumento& a : p.argumentos) {
+    if (variables_.count(a.nombre)) {
+      ErrorSentencia(134, "The variable name '" + a.nombre +
+                              "' has already been declared. Variable names must be unique within a query "
+                              "batch or stored procedure.");
+      CerrarSentencia(kErrorHecho, 0);
+      return;
+    }
+    variables_[a.nombre] = Variable{EsTipoEntero(a.tipo), a.valor};
+  }
+  CerrarSentencia(0, 0);
+}
+
+std::optional<std::string> Sesion::ValorDe(const Argumento& a) const {
+  if (!a.variable) return a.valor;
+  const auto it = variables_.find(*a.valor);
+  return it == variables_.end() ? std::nullopt : it->second.valor;
+}
+
+// A procedure called by EXEC in a batch: its results, RETURNSTATUS and DONEPROC, as SQL Server answers
+// it; `EXEC @r = ...` puts the return status in @r.
+void Sesion::Exec(const Pieza& p) {
+  const std::string n = Minusculas(p.nombre);
+  if (!p.destino.empty() && !variables_.count(p.destino)) {
+    ErrorSentencia(137, "Must declare the scalar variable \"" + p.destino + "\".");
     CerrarSentencia(kErrorHecho, 0);
     return;
   }
+  int estado = 0;
+  if (!n.starts_with("sp_datatype_info")) {
+    ErrorSentencia(2812, "Could not find stored procedure '" + p.nombre + "'.");
+    CerrarSentencia(kErrorHecho, 0);
+    return;
+  }
+  if (!p.destino.empty()) variables_[p.destino].valor = std::to_string(estado);
   SoltarHecho(true);
-  std::vector<ColumnaTds> cols{c};
-  e_.Metadatos(cols);
-  e_.Fila(cols, {v});
-  CerrarSentencia(kCuenta, 1);
+  if (!rpc_) e_.Retorno(estado);
+  hecho_ = Hecho{rpc_ ? kDoneEnProc : kDoneProc, EnTransaccion(), 0};
+  filasUltima_ = 0;
+  errorUltimo_ = 0;
 }
 
 bool Sesion::TomarBase() {
   try {
     if (base_.Tomar(
-            spid_, [this] { return !canal_.Interrumpido(); }, aj_.esperaBloqueo))
+            spid_, [this] { return !canal_.Interrumpido(); }, op_.esperaBloqueo.value_or(aj_.esperaBloqueo)))
       return true;
   } catch (const ErrorSql& x) {
     ErrorSentencia(x.numero, x.descripcion);
@@ -384,7 +534,12 @@ void Sesion::EjecutarMotor(const std::string& texto) {
     antes = motor.NivelTransaccion();
     implicita = false;
     errorFila.reset();
-    if (c == Clase::Cambio && antes == 0) {
+    if (op_.implicitas && antes == 0 && (c == Clase::Cambio || c == Clase::Consulta)) {
+      // The transaction this statement begins stays open for the client's COMMIT or ROLLBACK.
+      motor.Ejecutar("BEGIN TRANSACTION");
+      CambioTransaccion(0, false);
+      antes = 1;
+    } else if (c == Clase::Cambio && antes == 0) {
       motor.Ejecutar("BEGIN TRANSACTION");
       implicita = true;
     }
@@ -396,6 +551,7 @@ void Sesion::EjecutarMotor(const std::string& texto) {
     e_.Metadatos(cols);
   };
   r.valores = [&](const std::vector<simulado::Valor>& f) {
+    if (op_.soloFormato) return false;
     try {
       e_.Fila(cols, f);
       // A packet goes out as soon as it can be filled, so what is queued unsent is at most the row that
@@ -447,13 +603,20 @@ void Sesion::EjecutarMotor(const std::string& texto) {
     }
     if (fallo) {
       ErrorSentencia(fallo->numero, fallo->descripcion);
+      // Conversion errors end the batch (and the emulator has ended the transaction); under XACT_ABORT
+      // any error does, and takes the transaction with it.
+      cortado_ = EsErrorConversion(fallo->numero) || op_.abortar;
+      if (op_.abortar && motor.NivelTransaccion() > 0) {
+        const int nivel = motor.NivelTransaccion();
+        motor.Ejecutar("ROLLBACK TRANSACTION");
+        CambioTransaccion(nivel, false);
+      }
       CerrarSentencia(kErrorHecho, 0);
-      // Conversion errors end the batch (and the emulator has ended the transaction).
-      cortado_ = EsErrorConversion(fallo->numero);
       return !detenido_ && !cortado_;
     }
-    CerrarSentencia(res->contadas ? kCuenta : 0,
-                    static_cast<std::uint64_t>(std::max(res->filasAfectadas, 0L)));
+    const bool contadas = res->contadas && !op_.soloFormato;
+    CerrarSentencia(contadas ? kCuenta : 0,
+                    contadas ? static_cast<std::uint64_t>(std::max(res->filasAfectadas, 0L)) : 0);
     Vaciar(false);
     return !detenido_;
   };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,10 @@
 #include "tds/Paquetes.h"
 
 namespace simulado::tds {
+
+struct Pieza;
+struct Columna;
+struct Argumento;
 
 struct Ajustes {
   std::string usuario = "pagora";
@@ -36,9 +41,16 @@ class Sesion {
   bool Entrar();
   void Peticion(Mensaje& m);
   void Texto(const std::string& texto, bool rpc);
+  void Sentencia(const Pieza& p);
+  void Opcion(const Pieza& p);
+  void Seleccion(const Pieza& p);
+  bool ValorDeSesion(const Columna& c, ColumnaTds& col, std::optional<std::string>& v);
+  void Declarar(const Pieza& p);
+  void Exec(const Pieza& p);
+  std::optional<std::string> ValorDe(const Argumento& a) const;
+  void Reiniciar(bool conservarTransaccion);
   void Procedimiento(const Bytes& datos);
   void Transaccion(const Bytes& datos);
-  void Variable(const std::string& nombre);
   bool TomarBase();
   void EjecutarMotor(const std::string& texto);
   void CambioTransaccion(int antes, bool confirmo);
@@ -68,10 +80,31 @@ class Sesion {
   };
   std::optional<Hecho> hecho_;
   bool rpc_ = false;
+  // Cancelled, client gone or server stopping: the rest of the request is skipped.
   bool detenido_ = false;
-  bool cortado_ =
-      false;  // an error that ends the batch (conversion errors): the statements after it do not run  //
-              // cancelled, client gone or server stopping: the rest of the request is skipped
+  // An error that ends the batch (conversion errors, any error under XACT_ABORT): the statements after it
+  // do not run.
+  bool cortado_ = false;
+
+  // What the SET statements change, kept per session as SQL Server keeps it (RESETCONNECTION clears it).
+  struct Opciones {
+    bool sinCuenta = false;    // NOCOUNT: DONE tokens carry no row count
+    bool abortar = false;      // XACT_ABORT: any error rolls the transaction back and ends the batch
+    bool implicitas = false;   // IMPLICIT_TRANSACTIONS: a statement at @@TRANCOUNT 0 begins one
+    bool soloFormato = false;  // FMTONLY: a SELECT sends its columns and no rows, nothing else runs
+    bool sinEjecutar = false;  // NOEXEC, PARSEONLY: statements are checked and not run
+    std::optional<std::chrono::milliseconds> esperaBloqueo;  // LOCK_TIMEOUT; none is -1, the server's
+    long tamanoTexto = 2147483647;                           // TEXTSIZE, for @@TEXTSIZE
+  } op_;
+  // Variables DECLAREd in the batch running (names in upper case); they end with it.
+  struct Variable {
+    bool entera = true;
+    std::optional<std::string> valor;
+  };
+  std::map<std::string, Variable> variables_;
+  std::uint64_t filasUltima_ = 0;  // @@ROWCOUNT
+  int errorUltimo_ = 0;            // @@ERROR
+  int numeroError_ = 0;            // of the ERROR token of the statement running
 };
 
 }  // namespace simulado::tds
