@@ -1,6 +1,7 @@
 // One TDS session: login, batches and RPCs run through the emulator, transactions, cancels.
 #include "tds/Sesion.h"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <utility>
@@ -73,6 +74,15 @@ Bytes Descriptor8(std::uint64_t d) {
 
 constexpr std::uint8_t kColacion[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
 
+// SQL Server's CurCmd for a statement's DONE: SELECT, INSERT, DELETE, UPDATE; 0 for the others.
+std::uint16_t OrdenDe(const std::string& sentencia) {
+  const std::string w = Mayusculas(sentencia.substr(0, 6));
+  return w == "SELECT" ? 0xC1 : w == "INSERT" ? 0xC3 : w == "DELETE" ? 0xC4 : w == "UPDATE" ? 0xC5 : 0;
+}
+
+// What one session may keep in prepared statements.
+constexpr std::size_t kTopePreparados = 16u << 20;
+
 }  // namespace
 
 Sesion::Sesion(Base& base, const Ajustes& ajustes, Descriptor sock, int parada, std::uint16_t spid,
@@ -108,18 +118,20 @@ void Sesion::Atender() {
 bool Sesion::Entrar() {
   auto m = canal_.Leer(aj_.plazo, aj_.plazo);
   if (!m) return false;
-  if (m->tipo != kPrelogin) throw ErrorProtocolo("se esperaba PRELOGIN");
-  const Prelogin p = LeerPrelogin(m->datos);
-  canal_.Enviar(kRespuesta, RespuestaPrelogin());
-  m = canal_.Leer(aj_.plazo, aj_.plazo);
-  if (!m || m->tipo == kPrelogin) {
-    // A client that insists on TLS starts its handshake here, or gives up.
-    if (p.cifrado == 0x01 || p.cifrado == 0x03 || (m && m->tipo == kPrelogin))
-      registro_("Conexión desde " + direccion_ +
-                " rechazada: el cliente exige cifrado y este servidor no lo admite");
-    return false;
+  // PRELOGIN may be left out (jTDS does by default): SQL Server then takes LOGIN7 with no encryption.
+  if (m->tipo == kPrelogin) {
+    const Prelogin p = LeerPrelogin(m->datos);
+    canal_.Enviar(kRespuesta, RespuestaPrelogin());
+    m = canal_.Leer(aj_.plazo, aj_.plazo);
+    if (!m || m->tipo == kPrelogin) {
+      // A client that insists on TLS starts its handshake here, or gives up.
+      if (p.cifrado == 0x01 || p.cifrado == 0x03 || (m && m->tipo == kPrelogin))
+        registro_("Conexión desde " + direccion_ +
+                  " rechazada: el cliente exige cifrado y este servidor no lo admite");
+      return false;
+    }
   }
-  if (m->tipo != kLogin7) throw ErrorProtocolo("se esperaba LOGIN7");
+  if (m->tipo != kLogin7) throw ErrorProtocolo("se esperaba PRELOGIN o LOGIN7");
   Login7 l = LeerLogin7(m->datos);
   version_ = VersionAcordada(l.version);
   usuario_ = l.usuario;
@@ -212,19 +224,21 @@ std::uint16_t Sesion::EnTransaccion() {
 
 void Sesion::SoltarHecho(bool mas) {
   if (!hecho_) return;
-  e_.Hecho(hecho_->token, static_cast<std::uint16_t>(hecho_->estado | (mas ? kMas : 0)), 0xC1, hecho_->filas);
+  e_.Hecho(hecho_->token, static_cast<std::uint16_t>(hecho_->estado | (mas ? kMas : 0)), hecho_->orden,
+           hecho_->filas);
   hecho_.reset();
 }
 
 // Under NOCOUNT the row count is left out of the DONE, as SQL Server leaves it.
-void Sesion::CerrarSentencia(std::uint16_t estado, std::uint64_t filas) {
+void Sesion::CerrarSentencia(std::uint16_t estado, std::uint64_t filas, std::uint16_t orden) {
   SoltarHecho(true);
   filasUltima_ = (estado & kErrorHecho) ? 0 : filas;
   if (op_.sinCuenta) {
     estado = static_cast<std::uint16_t>(estado & ~kCuenta);
     filas = 0;
   }
-  hecho_ = Hecho{rpc_ ? kDoneEnProc : kDone, static_cast<std::uint16_t>(estado | EnTransaccion()), filas};
+  hecho_ =
+      Hecho{rpc_ ? kDoneEnProc : kDone, static_cast<std::uint16_t>(estado | EnTransaccion()), filas, orden};
   errorUltimo_ = (estado & kErrorHecho) ? numeroError_ : 0;
 }
 
@@ -440,7 +454,7 @@ void Sesion::Seleccion(const Pieza& p) {
   SoltarHecho(true);
   e_.Metadatos(cols);
   if (!op_.soloFormato) e_.Fila(cols, fila);
-  CerrarSentencia(kCuenta, op_.soloFormato ? 0 : 1);
+  CerrarSentencia(kCuenta, op_.soloFormato ? 0 : 1, 0xC1);
 }
 
 void Sesion::Declarar(const Pieza& p) {
@@ -616,7 +630,8 @@ void Sesion::EjecutarMotor(const std::string& texto) {
     }
     const bool contadas = res->contadas && !op_.soloFormato;
     CerrarSentencia(contadas ? kCuenta : 0,
-                    contadas ? static_cast<std::uint64_t>(std::max(res->filasAfectadas, 0L)) : 0);
+                    contadas ? static_cast<std::uint64_t>(std::max(res->filasAfectadas, 0L)) : 0,
+                    OrdenDe(texto));
     Vaciar(false);
     return !detenido_;
   };
@@ -629,25 +644,123 @@ void Sesion::EjecutarMotor(const std::string& texto) {
   if (roto) std::rethrow_exception(roto);
 }
 
+// RETURNSTATUS, the handle of a prepared statement as its RETURNVALUE, and DONEPROC.
+void Sesion::FinalProcedimiento(int estado, const ParametroRpc* salida, std::optional<std::int32_t> manija) {
+  SoltarHecho(true);
+  e_.Retorno(estado);
+  if (salida) e_.Salida(0, salida->nombre, manija);
+  e_.Hecho(kDoneProc, 0, 0, 0);
+  Vaciar(true);
+  canal_.Terminar();
+}
+
+// Runs `sentencia` with the parameter values from `desde` on, each put in as the literal of its value: by
+// name, or by position in the order `declaraciones` declares them. A value for no declared name, or a
+// declared name without a value, is refused as SQL Server refuses it; false then.
+bool Sesion::ConParametros(const std::string& proc, const std::string& sentencia,
+                           const ParametroRpc* declaraciones, const std::vector<ParametroRpc>& valores,
+                           std::size_t desde) {
+  const std::string decl = declaraciones && declaraciones->texto ? *declaraciones->texto : std::string();
+  const std::vector<std::string> nombres = Declarados(decl);
+  std::map<std::string, std::string> literales;
+  for (std::size_t i = desde; i < valores.size(); ++i) {
+    const std::size_t k = i - desde;
+    const std::string n = valores[i].nombre.empty()
+                              ? (k < nombres.size() ? nombres[k] : "@" + std::to_string(k + 1))
+                              : Mayusculas(valores[i].nombre);
+    if (std::find(nombres.begin(), nombres.end(), n) == nombres.end()) {
+      ErrorSentencia(8145, n + " is not a parameter for procedure " + proc + ".");
+      return false;
+    }
+    literales[n] = valores[i].literal;
+  }
+  for (const std::string& n : nombres) {
+    if (literales.count(n)) continue;
+    ErrorSentencia(8178, "The parameterized query '(" + decl + ")" + sentencia + "' expects the parameter '" +
+                             n + "', which was not supplied.");
+    return false;
+  }
+  Texto(Sustituir(sentencia, literales), true);
+  return true;
+}
+
+// sp_prepare, sp_prepexec, sp_execute and sp_unprepare, with their parameters by position as the drivers
+// send them; false when `nombre` is none of them. `manija` gets the handle to return.
+bool Sesion::Preparados(const std::string& nombre, const Rpc& r, std::optional<std::int32_t>& manija) {
+  const auto& p = r.parametros;
+  auto falta = [&](const char* parametro) {
+    ErrorSentencia(201, "Procedure or function '" + nombre + "' expects parameter '" + parametro +
+                            "', which was not supplied.");
+  };
+  auto buscar = [&](const ParametroRpc* h) -> const Preparada* {
+    const auto it =
+        h && h->entero ? preparadas_.find(static_cast<std::int32_t>(*h->entero)) : preparadas_.end();
+    if (it != preparadas_.end()) return &it->second;
+    ErrorSentencia(8179, "Could not find prepared statement with handle " + (h ? h->literal : "NULL") + ".");
+    return nullptr;
+  };
+  if (nombre == "sp_prepare" || nombre == "sp_prepexec") {
+    if (p.size() < 3 || !p[2].texto) {
+      falta("@stmt");
+      return true;
+    }
+    const std::size_t bytes = p[2].texto->size() + (p[1].texto ? p[1].texto->size() : 0);
+    if (bytesPreparados_ + bytes > kTopePreparados) {
+      ErrorSentencia(701,
+                     "There is insufficient system memory in resource pool 'default' to run this query.");
+      return true;
+    }
+    bytesPreparados_ += bytes;
+    manija = siguienteManija_++;
+    preparadas_[*manija] = Preparada{*p[2].texto, p[1].texto.value_or("")};
+    if (nombre == "sp_prepexec") ConParametros(nombre, *p[2].texto, &p[1], p, 3);
+  } else if (nombre == "sp_execute") {
+    if (p.empty()) {
+      falta("@handle");
+    } else if (const Preparada* x = buscar(&p[0])) {
+      ParametroRpc decl;
+      decl.texto = x->declaraciones;
+      const std::string sentencia = x->sentencia;
+      ConParametros(nombre, sentencia, &decl, p, 1);
+    }
+  } else if (nombre == "sp_unprepare") {
+    if (p.empty()) {
+      falta("@handle");
+    } else if (const Preparada* x = buscar(&p[0])) {
+      bytesPreparados_ -= x->sentencia.size() + x->declaraciones.size();
+      preparadas_.erase(static_cast<std::int32_t>(*p[0].entero));
+    }
+  } else {
+    return false;
+  }
+  return true;
+}
+
 void Sesion::Procedimiento(const Bytes& datos) {
   rpc_ = true;
   const Rpc r = LeerRpc(datos, e_.Desde72());
-  const std::string n = Minusculas(r.nombre);
-  if (r.numero == 10 || n == "sp_executesql" || n == "sys.sp_executesql" || n == "dbo.sp_executesql") {
-    if (!r.sentencia || r.parametros != 1) {
-      ErrorSentencia(8146, "Procedure sp_executesql has no parameters and arguments were supplied.");
-      CerrarSentencia(kErrorHecho, 0);
-    } else {
-      Texto(*r.sentencia, true);
-    }
-    Final(kDoneProc);
+  std::string n = Minusculas(r.nombre);
+  if (const auto punto = n.find_last_of('.'); punto != std::string::npos) n.erase(0, punto + 1);  // sys.
+  std::optional<std::int32_t> manija;
+  if (r.desconocido) {
+    ErrorSentencia(8009, *r.desconocido);
+  } else if (n == "sp_executesql") {
+    if (r.parametros.empty() || !r.parametros[0].texto)
+      ErrorSentencia(201,
+                     "Procedure or function 'sp_executesql' expects parameter '@statement', which was not "
+                     "supplied.");
+    else
+      ConParametros(n, *r.parametros[0].texto, r.parametros.size() > 1 ? &r.parametros[1] : nullptr,
+                    r.parametros, 2);
+  } else if (!Preparados(n, r, manija)) {
+    ErrorSentencia(2812, "Could not find stored procedure '" + r.nombre + "'.");
+    e_.Hecho(kDoneProc, kErrorHecho, 0, 0);
+    Vaciar(true);
+    canal_.Terminar();
     return;
   }
-  SoltarHecho(true);
-  e_.Mensaje(2812, 16, "Could not find stored procedure '" + r.nombre + "'.", aj_.servidor);
-  e_.Hecho(kDoneProc, kErrorHecho, 0, 0);
-  Vaciar(true);
-  canal_.Terminar();
+  const bool prepara = n == "sp_prepare" || n == "sp_prepexec";
+  FinalProcedimiento(0, prepara && !r.parametros.empty() ? &r.parametros[0] : nullptr, manija);
 }
 
 void Sesion::Transaccion(const Bytes& datos) {

@@ -10,6 +10,7 @@
 #include "motor/Servidor.h"
 #include "tds/Base.h"
 #include "tds/Paquetes.h"
+#include "tds/Peticiones.h"
 
 namespace simulado::tds {
 
@@ -50,12 +51,16 @@ class Sesion {
   std::optional<std::string> ValorDe(const Argumento& a) const;
   void Reiniciar(bool conservarTransaccion);
   void Procedimiento(const Bytes& datos);
+  bool Preparados(const std::string& nombre, const Rpc& r, std::optional<std::int32_t>& manija);
+  bool ConParametros(const std::string& proc, const std::string& sentencia, const ParametroRpc* declaraciones,
+                     const std::vector<ParametroRpc>& valores, std::size_t desde);
+  void FinalProcedimiento(int estado, const ParametroRpc* salida, std::optional<std::int32_t> manija);
   void Transaccion(const Bytes& datos);
   bool TomarBase();
   void EjecutarMotor(const std::string& texto);
   void CambioTransaccion(int antes, bool confirmo);
   void ErrorSentencia(int numero, const std::string& texto);
-  void CerrarSentencia(std::uint16_t estado, std::uint64_t filas);
+  void CerrarSentencia(std::uint16_t estado, std::uint64_t filas, std::uint16_t orden = 0);
   void SoltarHecho(bool mas);
   void Vaciar(bool forzar);
   void Final(std::uint8_t token = kDone);
@@ -77,6 +82,7 @@ class Sesion {
     std::uint8_t token;
     std::uint16_t estado;
     std::uint64_t filas;
+    std::uint16_t orden = 0;  // CurCmd: the kind of statement (jTDS takes no row count from a SELECT's)
   };
   std::optional<Hecho> hecho_;
   bool rpc_ = false;
@@ -102,6 +108,13 @@ class Sesion {
     std::optional<std::string> valor;
   };
   std::map<std::string, Variable> variables_;
+  // Statements prepared by sp_prepare / sp_prepexec, by handle; their bytes are bounded.
+  struct Preparada {
+    std::string sentencia, declaraciones;
+  };
+  std::map<std::int32_t, Preparada> preparadas_;
+  std::int32_t siguienteManija_ = 1;
+  std::size_t bytesPreparados_ = 0;
   std::uint64_t filasUltima_ = 0;  // @@ROWCOUNT
   int errorUltimo_ = 0;            // @@ERROR
   int numeroError_ = 0;            // of the ERROR token of the statement running
