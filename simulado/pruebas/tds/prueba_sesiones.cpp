@@ -8,6 +8,8 @@
 #include <random>
 
 #include "Arnes.h"
+#include "motor/Archivo.h"
+#include "tds/Base.h"
 
 using namespace prueba_tds;
 
@@ -232,4 +234,29 @@ TEST(Sesiones, OtroServidorSobreElMismoArchivoEsRechazado) {
   const std::string sinClave =
       Correr("env -u PAGORA_SERVIDOR_CLAVE " SERVIDOR_PROGRAMA " --archivo " + s.archivo, "");
   EXPECT_NE(sinClave.find("PAGORA_SERVIDOR_CLAVE"), std::string::npos) << sinClave;
+}
+
+// A commit the disk refuses is answered with SQL Server's 823 in its English words, the system's error
+// number and the C library's own text for it (not the Spanish description of the file layer).
+TEST(Sesiones, Error823ConElTextoDelSistema) {
+  ServidorPrueba s;
+  s.Detener(SIGKILL);
+  simulado::tds::Base base(s.archivo, std::chrono::milliseconds(500));
+  simulado::LlamadasArchivo& l = simulado::Llamadas();
+  const simulado::LlamadasArchivo antes = l;
+  l.escribir = [](int, const void*, size_t) -> ssize_t {
+    errno = ENOSPC;
+    return -1;
+  };
+  std::string texto;
+  try {
+    base.Grabar();
+  } catch (const simulado::ErrorSql& e) {
+    texto = std::to_string(e.numero) + " " + e.descripcion;
+  }
+  l = antes;
+  EXPECT_EQ(texto,
+            "823 The operating system returned error 28(No space left on device) to SQL Server during a "
+            "write in file '" +
+                s.archivo + "'.");
 }
