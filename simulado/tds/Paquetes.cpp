@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 
 namespace simulado::tds {
 
@@ -33,6 +34,7 @@ void Ensamblador::Agregar(const std::uint8_t* datos, std::size_t largo) {
       Mensaje m;
       m.tipo = tipo;
       m.estado = estado;
+      enListos_ += kCostoMensaje;
       listos_.push_back(std::move(m));
     } else {
       if (!enCurso_) {
@@ -47,12 +49,15 @@ void Ensamblador::Agregar(const std::uint8_t* datos, std::size_t largo) {
       actual_.datos.insert(actual_.datos.end(), h + 8, h + n);
       if (estado & 0x01) {
         actual_.ignorar = (estado & 0x02) != 0;
+        enListos_ += actual_.datos.size() + kCostoMensaje;
         listos_.push_back(std::move(actual_));
         actual_ = Mensaje{};
         enCurso_ = false;
       }
     }
     inicio_ += n;
+    if (Retenidos() > tope_)
+      throw ErrorProtocolo("la sesión retiene más de " + std::to_string(tope_ >> 10) + " KiB sin leer");
   }
   if (inicio_ > 0 && (inicio_ == buffer_.size() || inicio_ > 65536)) {
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(inicio_));
@@ -64,6 +69,7 @@ std::optional<Mensaje> Ensamblador::Siguiente() {
   if (listos_.empty()) return std::nullopt;
   Mensaje m = std::move(listos_.front());
   listos_.pop_front();
+  enListos_ -= m.datos.size() + kCostoMensaje;
   return m;
 }
 
@@ -108,6 +114,7 @@ std::optional<Mensaje> Canal::Leer(ms ocioso, ms plazo) {
     if (!guardados_.empty()) {
       Mensaje m = std::move(guardados_.front());
       guardados_.pop_front();
+      enGuardados_ -= m.datos.size() + kCostoMensaje;
       return m;
     }
     if (auto m = ens_.Siguiente()) {
@@ -133,13 +140,21 @@ std::optional<Mensaje> Canal::Leer(ms ocioso, ms plazo) {
   }
 }
 
+// While a reply goes out the client should send nothing but a cancel. What it sends anyway is kept for
+// later up to a small bound (and never more than before login): a client that streams requests it does not
+// wait for is closed, not queued without end.
 void Canal::RevisarAtencion() {
+  const std::size_t tope = std::min(ens_.Tope(), kTopeMientrasResponde);
   while (auto m = ens_.Siguiente()) {
-    if (m->tipo == kAtencionPaquete)
+    if (m->tipo == kAtencionPaquete) {
       atencion_ = true;
-    else
-      guardados_.push_back(std::move(*m));
+      continue;
+    }
+    enGuardados_ += m->datos.size() + kCostoMensaje;
+    guardados_.push_back(std::move(*m));
   }
+  if (enGuardados_ + ens_.Retenidos() > tope)
+    throw ErrorProtocolo("la sesión retiene más de " + std::to_string(tope >> 10) + " KiB sin leer");
 }
 
 bool Canal::Interrumpido(std::chrono::microseconds espera) {

@@ -106,9 +106,14 @@ class Crudo {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect");
   }
+  // Over a socket already connected (set up by the test); closed with the object.
+  struct Adoptar {};
+  Crudo(Adoptar, int descriptor) : fd(descriptor) {}
   ~Crudo() {
     if (fd >= 0) ::close(fd);
   }
+  Crudo(const Crudo&) = delete;
+  Crudo& operator=(const Crudo&) = delete;
   void EnviarBytes(const std::vector<std::uint8_t>& b) {
     if (::send(fd, b.data(), b.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(b.size()))
       throw std::runtime_error("send");

@@ -260,3 +260,61 @@ TEST(Sesiones, Error823ConElTextoDelSistema) {
             "write in file '" +
                 s.archivo + "'.");
 }
+
+namespace {
+// Resident memory of a process, in KiB, from /proc.
+long Residente(pid_t pid) {
+  std::istringstream s(LeerArchivo("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string l; std::getline(s, l);)
+    if (l.rfind("VmRSS:", 0) == 0) return std::stol(l.substr(6));
+  return -1;
+}
+}  // namespace
+
+// A client that cancels without reading the acknowledgements, then streams small messages it never waits
+// for, before and after login: the server holds a bounded amount for it and closes it, instead of queueing
+// everything while it waits to write; the memory read from /proc stays bounded and others still get in.
+TEST(Sesiones, UnaAvalanchaSinLeerNoAgotaLaMemoria) {
+  ServidorPrueba s;
+  const long antes = Residente(s.pid);
+  for (const bool entrar : {false, true}) {
+    SCOPED_TRACE(entrar ? "tras el login" : "antes del login");
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int chico = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &chico, sizeof chico);
+    const timeval espera{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &espera, sizeof espera);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(s.puerto));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    if (entrar) {
+      Crudo c(Crudo::Adoptar{}, fd);
+      ASSERT_FALSE(c.Entrar().empty());
+      c.fd = -1;
+    }
+    std::vector<std::uint8_t> atenciones, lotes;
+    for (int i = 0; i < 4000; ++i) atenciones.insert(atenciones.end(), {6, 1, 0, 8, 0, 0, 1, 0});
+    for (int i = 0; i < 4000; ++i) lotes.insert(lotes.end(), {1, 1, 0, 10, 0, 0, 1, 0, 'x', 0});
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    long mayor = 0;
+    bool cerrado = false;
+    std::size_t enviado = 0;
+    // Up to 24 MB of messages (a server that queues them all would hold many times that).
+    for (int vuelta = 0; !cerrado && enviado < (24u << 20) && std::chrono::steady_clock::now() < limite;
+         ++vuelta) {
+      const auto& b = vuelta < 60 ? atenciones : lotes;
+      const ssize_t n = ::send(fd, b.data(), b.size(), MSG_NOSIGNAL);
+      cerrado = n < 0 && errno != EAGAIN && errno != EWOULDBLOCK;
+      if (n > 0) enviado += static_cast<std::size_t>(n);
+      mayor = std::max(mayor, Residente(s.pid));
+    }
+    EXPECT_TRUE(cerrado) << "la sesión no se cerró tras " << enviado << " bytes";
+    EXPECT_LT(mayor - antes, 16 * 1024) << "KiB de más: " << mayor - antes;
+    ::close(fd);
+  }
+  Crudo otra(s.puerto);
+  EXPECT_FALSE(otra.Entrar().empty()) << "el servidor sigue atendiendo";
+  EXPECT_NE(s.Salida().find("KiB sin leer"), std::string::npos) << s.Salida();
+}
