@@ -15,7 +15,6 @@ bool TipoConocido(std::uint8_t t) {
   return t == kLote || t == kRpc || t == kAtencionPaquete || t == kGestorTransacciones || t == kLogin7 ||
          t == kPrelogin;
 }
-constexpr auto kPlazoEscritura = std::chrono::seconds(60);
 }  // namespace
 
 void Ensamblador::Agregar(const std::uint8_t* datos, std::size_t largo) {
@@ -159,18 +158,42 @@ void Canal::RevisarAtencion() {
 
 bool Canal::Interrumpido(std::chrono::microseconds espera) {
   if (atencion_ || cerrado_) return true;
+  VaciarCola();
   if (!LeerDisponible(espera)) return true;
   RevisarAtencion();
   return atencion_;
 }
 
-void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
-  const auto limite = std::chrono::steady_clock::now() + kPlazoEscritura;
+// Sends what the socket takes now; the number of bytes sent.
+std::size_t Canal::EnviarSinEsperar(const std::uint8_t* p, std::size_t n) {
+  std::size_t hecho = 0;
+  while (hecho < n) {
+    const ssize_t r = Sistema(
+        "send", [&] { return ::send(sock_.fd(), p + hecho, n - hecho, MSG_NOSIGNAL | MSG_DONTWAIT); });
+    if (r <= 0) break;
+    hecho += static_cast<std::size_t>(r);
+  }
+  return hecho;
+}
+
+bool Canal::VaciarCola() {
+  if (colaInicio_ < cola_.size())
+    colaInicio_ += EnviarSinEsperar(cola_.data() + colaInicio_, cola_.size() - colaInicio_);
+  if (colaInicio_ < cola_.size()) return false;
+  cola_.clear();
+  colaInicio_ = 0;
+  return true;
+}
+
+// Writes all of it, waiting for room; a client that takes nothing for the write deadline is dropped.
+void Canal::EscribirEsperando(const std::uint8_t* p, std::size_t n) {
+  auto limite = std::chrono::steady_clock::now() + plazoEscritura_;
   while (n > 0) {
-    const ssize_t r = Sistema("send", [&] { return ::send(sock_.fd(), p, n, MSG_NOSIGNAL | MSG_DONTWAIT); });
+    const std::size_t r = EnviarSinEsperar(p, n);
     if (r > 0) {
       p += r;
-      n -= static_cast<std::size_t>(r);
+      n -= r;
+      limite = std::chrono::steady_clock::now() + plazoEscritura_;
       continue;
     }
     // The socket is full: wait for room, and meanwhile take in what the client sends (it may be a cancel
@@ -186,6 +209,29 @@ void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
     }
     if (q[0].revents & (POLLERR | POLLHUP)) throw ErrorProtocolo("el cliente cerró la conexión");
   }
+}
+
+// In order after what is queued. While deferring, what the socket does not take now is queued (up to
+// kTopeDiferido) instead of waited for; otherwise, or beyond that bound, the write waits.
+void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
+  if (VaciarCola()) {
+    const std::size_t r = EnviarSinEsperar(p, n);
+    p += r;
+    n -= r;
+  }
+  if (n == 0) return;
+  if (diferir_ && cola_.size() - colaInicio_ + n <= kTopeDiferido) {
+    cola_.insert(cola_.end(), p, p + n);
+    return;
+  }
+  Drenar();
+  EscribirEsperando(p, n);
+}
+
+void Canal::Drenar() {
+  if (colaInicio_ < cola_.size()) EscribirEsperando(cola_.data() + colaInicio_, cola_.size() - colaInicio_);
+  cola_.clear();
+  colaInicio_ = 0;
 }
 
 // The length field has 16 bits; the negotiated size keeps every packet far below that.

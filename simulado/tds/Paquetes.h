@@ -27,6 +27,8 @@ constexpr std::size_t kTopeMensaje = 64u << 20;
 constexpr std::size_t kTopeAntesDeEntrar = 64u << 10;
 // What a client may have sent, and not had read, while its reply is written.
 constexpr std::size_t kTopeMientrasResponde = 1u << 20;
+// What a reply may queue in memory for a client that is not reading while the database is not held.
+constexpr std::size_t kTopeDiferido = 64u << 20;
 // What a message costs beyond its bytes (a flood of empty ones is counted too).
 constexpr std::size_t kCostoMensaje = 64;
 
@@ -82,6 +84,13 @@ class Canal {
   void Terminar();
   // A whole reply message at once.
   void Enviar(std::uint8_t tipo, const Bytes& datos);
+  // While on, what the socket does not take at once is queued in memory (up to kTopeDiferido) instead of
+  // waited for, so that a result written outside a transaction does not keep the database held while a slow
+  // client reads it; Drenar then writes the queue out, waiting as any write waits.
+  void Diferir(bool si) { diferir_ = si; }
+  void Drenar();
+  // How long a write may wait for a client that takes nothing before the session is given up.
+  void PlazoEscritura(ms plazo) { plazoEscritura_ = plazo; }
 
   // Reads what the client has sent meanwhile without blocking: true when it asked to cancel (ATTENTION),
   // closed the connection, or the server is stopping. The attention is consumed once and remembered in
@@ -106,6 +115,9 @@ class Canal {
   void EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin,
                      const Bytes* despues = nullptr);
   void Escribir(const std::uint8_t* p, std::size_t n);
+  void EscribirEsperando(const std::uint8_t* p, std::size_t n);
+  std::size_t EnviarSinEsperar(const std::uint8_t* p, std::size_t n);
+  bool VaciarCola();                                      // true when nothing is left queued
   bool LeerDisponible(std::chrono::microseconds espera);  // false on end of stream
   void RevisarAtencion();
 
@@ -123,6 +135,10 @@ class Canal {
   std::size_t enGuardados_ = 0;  // their bytes, with their cost
   bool cerrado_ = false;
   bool atencion_ = false;
+  bool diferir_ = false;
+  Bytes cola_;  // written, not yet taken by the socket
+  std::size_t colaInicio_ = 0;
+  ms plazoEscritura_ = std::chrono::seconds(60);
 };
 
 }  // namespace simulado::tds

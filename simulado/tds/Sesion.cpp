@@ -92,7 +92,9 @@ Sesion::Sesion(Base& base, const Ajustes& ajustes, Descriptor sock, int parada, 
       canal_(std::move(sock), parada, spid),
       spid_(spid),
       direccion_(std::move(direccion)),
-      registro_(std::move(registro)) {}
+      registro_(std::move(registro)) {
+  canal_.PlazoEscritura(aj_.plazoEscritura);
+}
 
 void Sesion::Atender() {
   bool dentro = false;
@@ -202,6 +204,9 @@ void Sesion::Peticion(Mensaje& m) {
       throw ErrorProtocolo("petición de tipo inesperado tras el login");
   }
   base_.Soltar(spid_);
+  // What a client that reads slowly has not taken yet goes out now, with the database free for the others.
+  canal_.Drenar();
+  canal_.Diferir(false);
   if (canal_.Atendida() && !canal_.Cerrado()) {
     Escritor a(version_);
     a.Hecho(kDone, kAtencion, 0, 0);
@@ -557,6 +562,9 @@ void Sesion::EjecutarMotor(const std::string& texto) {
       motor.Ejecutar("BEGIN TRANSACTION");
       implicita = true;
     }
+    // Outside a transaction the result is queued rather than waited for: the database is let go when the
+    // request ends, not when a slow client has read it all. Inside one, the wait holds it, as on SQL Server.
+    canal_.Diferir(implicita || motor.NivelTransaccion() == 0);
     if (c == Clase::Commit && antes == 1) base_.Grabar();
   };
   r.columnas = [&](const Resultado& res) {

@@ -26,6 +26,8 @@ struct Ajustes {
   std::chrono::milliseconds plazo = std::chrono::seconds(30);  // for the rest of a message begun
   std::chrono::milliseconds esperaBloqueo =
       std::chrono::hours(1);  // a statement waiting for another's transaction
+  std::chrono::milliseconds plazoEscritura =
+      std::chrono::seconds(60);  // a client that takes nothing of its reply for this long is dropped
 };
 
 using Registro = std::function<void(const std::string&)>;

@@ -318,3 +318,64 @@ TEST(Sesiones, UnaAvalanchaSinLeerNoAgotaLaMemoria) {
   EXPECT_FALSE(otra.Entrar().empty()) << "el servidor sigue atendiendo";
   EXPECT_NE(s.Salida().find("KiB sin leer"), std::string::npos) << s.Salida();
 }
+
+namespace {
+// A raw client whose socket takes little (a small receive buffer), logged in: what it is sent and does not
+// read soon fills the way.
+std::unique_ptr<Crudo> QueNoLee(const ServidorPrueba& s) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int chico = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &chico, sizeof chico);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(s.puerto));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect");
+  auto c = std::make_unique<Crudo>(Crudo::Adoptar{}, fd);
+  if (c->Entrar().empty()) throw std::runtime_error("login");
+  return c;
+}
+}  // namespace
+
+// A client that asks for a large result and does not read it: outside a transaction the others go on at
+// once; inside one they wait, as SQL Server's locks make them, until the write deadline drops the client and
+// rolls its transaction back.
+TEST(Sesiones, UnResultadoSinLeerNoRetieneLaBase) {
+  std::string base = "CREATE TABLE Grande (n int, t varchar(80))\nGO\n";
+  for (int i = 0; i < 100000; ++i)
+    base += (i % 1000 == 0 ? "INSERT INTO Grande (n, t) VALUES\n(" : ",\n(") + std::to_string(i) + ", '" +
+            std::string(70, 'a' + static_cast<char>(i % 26)) + "')" + (i % 1000 == 999 ? "\nGO\n" : "");
+  ServidorPrueba s(base, {"--plazo-escritura", "4"});
+  const std::string antes = LeerArchivo(s.archivo);
+  auto otra = [&](const std::string& sql) {
+    const auto t0 = std::chrono::steady_clock::now();
+    Crudo b(s.puerto);
+    b.Entrar();
+    b.Lote(sql);
+    const bool respondio = !b.Respuesta(20000).empty();
+    return respondio ? std::chrono::steady_clock::now() - t0 : std::chrono::hours(1);
+  };
+  {
+    auto a = QueNoLee(s);
+    a->Lote("SELECT n, t FROM Grande");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(otra("SELECT COUNT(*) FROM Grande"), std::chrono::milliseconds(1500)) << "fuera de transacción";
+  }
+  auto a = QueNoLee(s);
+  a->Lote("BEGIN TRANSACTION UPDATE Grande SET t = 'de la transaccion' WHERE n = 7 SELECT n, t FROM Grande");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto espera = otra("SELECT t FROM Grande WHERE n = 7");
+  EXPECT_GT(espera, std::chrono::milliseconds(2500)) << "dentro de una transacción se espera";
+  EXPECT_LT(espera, std::chrono::seconds(12)) << "hasta el plazo de escritura";
+  // What had reached its socket is read away; then the end of the connection shows.
+  std::vector<std::uint8_t> resto(1 << 16);
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  ssize_t n = 1;
+  while (n > 0 && std::chrono::steady_clock::now() < limite) {
+    pollfd p{a->fd, POLLIN, 0};
+    n = ::poll(&p, 1, 1000) > 0 ? ::recv(a->fd, resto.data(), resto.size(), 0) : 1;
+  }
+  EXPECT_LE(n, 0) << "la sesión que no leía fue cerrada";
+  EXPECT_EQ(LeerArchivo(s.archivo), antes) << "su transacción se deshizo";
+  EXPECT_NE(s.Salida().find("el cliente no lee la respuesta"), std::string::npos) << s.Salida();
+}
