@@ -110,8 +110,10 @@ void Sesion::Atender() {
     registro_("Sesión " + std::to_string(spid_) + " desde " + direccion_ + ": error " + e.what() +
               "; se cierra");
   }
-  // The transaction of a client that left is undone at once; the others may go on.
+  // The transaction of a client that left is undone at once, and its application locks go; the others may
+  // go on.
   base_.Abandonar(spid_);
+  base_.Aplicacion().SoltarTodos(spid_);
   if (dentro)
     registro_("Sesión " + std::to_string(spid_) + " cerrada: usuario " + usuario_ + " desde " + direccion_);
 }
@@ -215,11 +217,15 @@ void Sesion::Peticion(Mensaje& m) {
   }
 }
 
+// The session as just logged in: options, the session's application locks and, unless kept, the transaction
+// with its own.
 void Sesion::Reiniciar(bool conservarTransaccion) {
   if (!conservarTransaccion && base_.Nivel(spid_) > 0) {
     base_.Abandonar(spid_);
     descriptor_ = 0;
   }
+  base_.Aplicacion().SoltarTodos(spid_, Candados::Dueno::Sesion);
+  SoltarCandadosDeTransaccion();
   op_ = Opciones{};
 }
 
@@ -288,6 +294,7 @@ void Sesion::Texto(const std::string& texto, bool rpc) {
   for (const auto& p : piezas) {
     if (detenido_ || cortado_) break;
     Sentencia(p);
+    SoltarCandadosDeTransaccion();
     Vaciar(false);
   }
   if (!rpc) Final();
@@ -350,6 +357,21 @@ bool Entero(const std::string& s, long& v) {
 bool EsTipoEntero(const std::string& t) {
   return t == "INT" || t == "INTEGER" || t == "BIGINT" || t == "SMALLINT" || t == "TINYINT" || t == "BIT";
 }
+
+}  // namespace
+
+namespace {
+
+// The key of an application lock: its principal (a name, so in any letter case) and its resource (compared
+// byte for byte, cut to 255 characters as SQL Server cuts it).
+std::string ClaveCandado(const std::string& principal, const std::string& recurso) {
+  Bytes u;
+  Utf8AUtf16(recurso, u);
+  if (u.size() > 510) u.resize(510);
+  return Minusculas(principal) + '\x01' + Utf16AUtf8(u.data(), u.size() / 2);
+}
+
+constexpr std::size_t kMaximoCandados = 4096;  // resources one session may hold
 
 }  // namespace
 
@@ -423,6 +445,26 @@ bool Sesion::ValorDeSesion(const Columna& c, ColumnaTds& col, std::optional<std:
     v = "us_english";
   } else if (n == "DB_NAME" && c.argumentos.empty()) {
     v = base_.Nombre();
+  } else if ((n == "APPLOCK_MODE" && c.argumentos.size() == 3) ||
+             (n == "APPLOCK_TEST" && c.argumentos.size() == 4)) {
+    std::vector<std::string> a;
+    for (const Argumento& x : c.argumentos) a.push_back(ValorDe(x).value_or(""));
+    const auto dueno = Candados::LeerDueno(a.back());
+    const auto modo = Candados::LeerModo(a.size() == 4 ? a[2] : "Shared");
+    if (!dueno || !modo) {
+      ErrorSentencia(1225, "An invalid parameter \"" + std::string(dueno ? "@LockMode" : "@LockOwner") +
+                               "\" was passed to the application lock function or procedure.");
+      CerrarSentencia(kErrorHecho, 0);
+      return false;
+    }
+    const std::string clave = ClaveCandado(a[0], a[1]);
+    if (n == "APPLOCK_MODE") {
+      col.largo = 32;
+      v = base_.Aplicacion().ModoDe(spid_, clave, *dueno);
+    } else {
+      col.tipo = T::Int;
+      v = base_.Aplicacion().SePuede(spid_, clave, *modo) ? "1" : "0";
+    }
   } else if (!n.starts_with("@@") && n.starts_with("@") && variables_.count(n)) {
     const Variable& x = variables_.at(n);
     col.tipo = x.entera ? T::Int : T::NVarChar;
@@ -482,6 +524,73 @@ std::optional<std::string> Sesion::ValorDe(const Argumento& a) const {
   return it == variables_.end() ? std::nullopt : it->second.valor;
 }
 
+// The values of sp_getapplock (@Resource, @LockMode, @LockOwner, @LockTimeout, @DbPrincipal) or of
+// sp_releaseapplock (@Resource, @LockOwner, @DbPrincipal), by name or by place; the return status SQL
+// Server documents. A call SQL Server refuses with an error (an unknown parameter) answers it and returns
+// nothing; -999 comes with the error that says why.
+std::optional<int> Sesion::Candado(const std::string& proc, const std::vector<ArgumentoProc>& argumentos) {
+  const bool tomar = proc == "sp_getapplock";
+  const std::vector<std::string> nombres =
+      tomar ? std::vector<std::string>{"@RESOURCE", "@LOCKMODE", "@LOCKOWNER", "@LOCKTIMEOUT", "@DBPRINCIPAL"}
+            : std::vector<std::string>{"@RESOURCE", "@LOCKOWNER", "@DBPRINCIPAL"};
+  std::map<std::string, std::optional<std::string>> v;
+  for (std::size_t i = 0; i < argumentos.size(); ++i) {
+    const std::string n = argumentos[i].nombre.empty() ? (i < nombres.size() ? nombres[i] : "")
+                                                       : Mayusculas(argumentos[i].nombre);
+    if (std::find(nombres.begin(), nombres.end(), n) == nombres.end()) {
+      ErrorSentencia(n.empty() ? 8144 : 8145,
+                     n.empty() ? "Procedure or function " + proc + " has too many arguments specified."
+                               : argumentos[i].nombre + " is not a parameter for procedure " + proc + ".");
+      CerrarSentencia(kErrorHecho, 0);
+      return std::nullopt;
+    }
+    v[n] = argumentos[i].valor;
+  }
+  auto invalido = [&](const char* parametro) {
+    ErrorSentencia(1225, std::string("An invalid parameter \"") + parametro +
+                             "\" was passed to the application lock function or procedure.");
+    return -999;
+  };
+  const std::optional<std::string> recurso = v["@RESOURCE"];
+  const auto dueno = Candados::LeerDueno(v["@LOCKOWNER"].value_or("Transaction"));
+  const std::string principal = v["@DBPRINCIPAL"].value_or("public");
+  if (!recurso) return invalido("@Resource");
+  if (!dueno) return invalido("@LockOwner");
+  Candados& c = base_.Aplicacion();
+  const std::string clave = ClaveCandado(principal, *recurso);
+  if (!tomar) {
+    if (c.Soltar(spid_, clave, *dueno)) return 0;
+    ErrorSentencia(1223, "Cannot release the application lock (Database Principal: '" + principal +
+                             "', Resource: '" + *recurso + "') because it is not currently held.");
+    return -999;
+  }
+  const auto modo = Candados::LeerModo(v["@LOCKMODE"].value_or(""));
+  long plazo = op_.esperaBloqueo ? op_.esperaBloqueo->count() : -1;
+  if (!modo) return invalido("@LockMode");
+  if (v["@LOCKTIMEOUT"] && !Entero(*v["@LOCKTIMEOUT"], plazo)) return invalido("@LockTimeout");
+  if (*dueno == Candados::Dueno::Transaccion && base_.Nivel(spid_) == 0) {
+    ErrorSentencia(
+        1227, "You attempted to acquire a transactional application lock without an active transaction.");
+    return -999;
+  }
+  if (c.Cuantos(spid_) >= kMaximoCandados && c.ModoDe(spid_, clave, *dueno) == "NoLock") {
+    ErrorSentencia(
+        1204,
+        "The instance of the SQL Server Database Engine cannot obtain a LOCK resource at this time. "
+        "Rerun your statement when there are fewer active users.");
+    return -999;
+  }
+  // -1 waits as long as a statement waits for another's transaction: every wait here has an end.
+  const auto espera = plazo < 0 ? aj_.esperaBloqueo : std::chrono::milliseconds(plazo);
+  const int r = c.Tomar(spid_, clave, *modo, *dueno, espera, [this] { return !canal_.Interrumpido(); });
+  if (r == -2) detenido_ = true;
+  return r;
+}
+
+void Sesion::SoltarCandadosDeTransaccion() {
+  if (base_.Nivel(spid_) == 0) base_.Aplicacion().SoltarTodos(spid_, Candados::Dueno::Transaccion);
+}
+
 // A procedure called by EXEC in a batch: its results, RETURNSTATUS and DONEPROC, as SQL Server answers
 // it; `EXEC @r = ...` puts the return status in @r.
 void Sesion::Exec(const Pieza& p) {
@@ -492,7 +601,14 @@ void Sesion::Exec(const Pieza& p) {
     return;
   }
   int estado = 0;
-  if (!n.starts_with("sp_datatype_info")) {
+  if (n == "sp_getapplock" || n == "sp_releaseapplock") {
+    std::vector<ArgumentoProc> args;
+    for (const Argumento& a : p.argumentos)
+      args.push_back({a.nombre, a.porDefecto ? std::nullopt : ValorDe(a)});
+    const auto r = Candado(n, args);
+    if (!r) return;
+    estado = *r;
+  } else if (!n.starts_with("sp_datatype_info")) {
     ErrorSentencia(2812, "Could not find stored procedure '" + p.nombre + "'.");
     CerrarSentencia(kErrorHecho, 0);
     return;
@@ -750,8 +866,15 @@ void Sesion::Procedimiento(const Bytes& datos) {
   std::string n = Minusculas(r.nombre);
   if (const auto punto = n.find_last_of('.'); punto != std::string::npos) n.erase(0, punto + 1);  // sys.
   std::optional<std::int32_t> manija;
+  int estado = 0;
   if (r.desconocido) {
     ErrorSentencia(8009, *r.desconocido);
+  } else if (n == "sp_getapplock" || n == "sp_releaseapplock") {
+    std::vector<ArgumentoProc> args;
+    for (const ParametroRpc& x : r.parametros)
+      args.push_back({x.nombre, x.nulo ? std::nullopt : std::optional(x.texto.value_or(x.literal))});
+    estado = Candado(n, args).value_or(-999);
+    SoltarCandadosDeTransaccion();
   } else if (n == "sp_executesql") {
     if (r.parametros.empty() || !r.parametros[0].texto)
       ErrorSentencia(201,
@@ -768,7 +891,8 @@ void Sesion::Procedimiento(const Bytes& datos) {
     return;
   }
   const bool prepara = n == "sp_prepare" || n == "sp_prepexec";
-  FinalProcedimiento(0, prepara && !r.parametros.empty() ? &r.parametros[0] : nullptr, manija);
+  SoltarCandadosDeTransaccion();
+  FinalProcedimiento(estado, prepara && !r.parametros.empty() ? &r.parametros[0] : nullptr, manija);
 }
 
 void Sesion::Transaccion(const Bytes& datos) {
@@ -798,6 +922,7 @@ void Sesion::Transaccion(const Bytes& datos) {
       ErrorSentencia(7, "Tipo de pedido de transacción no admitido: " + std::to_string(p.tipo) + ".");
       CerrarSentencia(kErrorHecho, 0);
   }
+  SoltarCandadosDeTransaccion();
   Final();
 }
 

@@ -50,6 +50,14 @@ class Sesion {
   bool ValorDeSesion(const Columna& c, ColumnaTds& col, std::optional<std::string>& v);
   void Declarar(const Pieza& p);
   void Exec(const Pieza& p);
+  // sp_getapplock / sp_releaseapplock with their arguments (name or place, value as text; none for NULL);
+  // the return status, errors answered.
+  struct ArgumentoProc {
+    std::string nombre;
+    std::optional<std::string> valor;
+  };
+  std::optional<int> Candado(const std::string& proc, const std::vector<ArgumentoProc>& argumentos);
+  void SoltarCandadosDeTransaccion();
   std::optional<std::string> ValorDe(const Argumento& a) const;
   void Reiniciar(bool conservarTransaccion);
   void Procedimiento(const Bytes& datos);

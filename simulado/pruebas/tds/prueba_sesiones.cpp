@@ -379,3 +379,90 @@ TEST(Sesiones, UnResultadoSinLeerNoRetieneLaBase) {
   EXPECT_EQ(LeerArchivo(s.archivo), antes) << "su transacción se deshizo";
   EXPECT_NE(s.Salida().find("el cliente no lee la respuesta"), std::string::npos) << s.Salida();
 }
+
+// Application locks as SQL Server documents them: modes and their compatibility, owners Session and
+// Transaction, @LockTimeout 0 and positive, return codes 0, 1, -1, -3, -999 with their errors, references,
+// APPLOCK_MODE and APPLOCK_TEST, and the locks going with their transaction or session.
+TEST(Sesiones, CandadosDeAplicacion) {
+  ServidorPrueba s;
+  auto a = std::make_unique<Crudo>(s.puerto);
+  Crudo b(s.puerto);
+  ASSERT_FALSE(a->Entrar().empty());
+  ASSERT_FALSE(b.Entrar().empty());
+  auto pide = [](Crudo& c, const std::string& recurso, const std::string& modo, int plazo,
+                 const std::string& dueno = "Session") {
+    c.Lote("DECLARE @r int EXEC @r = sp_getapplock @Resource = N'" + recurso + "', @LockMode = '" + modo +
+           "', @LockOwner = '" + dueno + "', @LockTimeout = " + std::to_string(plazo) +
+           " SELECT @r, APPLOCK_MODE('public', '" + recurso + "', '" + dueno + "')");
+    return prueba_tds::Resumen(c.Respuesta(20000));
+  };
+  auto lote = [](Crudo& c, const std::string& sql) {
+    c.Lote(sql);
+    return prueba_tds::Resumen(c.Respuesta(20000));
+  };
+  EXPECT_EQ(pide(*a, "Pagora", "Exclusive", 0), "D1/0 R0 P1/0 M F[0,Exclusive] D10/1");
+  EXPECT_EQ(pide(b, "Pagora", "Shared", 0), "D1/0 R-1 P1/0 M F[-1,NoLock] D10/1");
+  EXPECT_EQ(pide(b, "pagora", "Exclusive", 0), "D1/0 R0 P1/0 M F[0,Exclusive] D10/1") << "byte for byte";
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(
+      lote(b, "DECLARE @r int EXEC @r = sp_getapplock 'Pagora', 'IntentShared', 'Session', 300 SELECT @r"),
+      "D1/0 R-1 P1/0 M F[-1] D10/1");
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+  // Compatible modes are granted beside each other; references are counted; the union is what is held.
+  EXPECT_EQ(pide(*a, "Lectura", "Shared", 0), "D1/0 R0 P1/0 M F[0,Shared] D10/1");
+  EXPECT_EQ(pide(b, "Lectura", "IntentShared", 0), "D1/0 R0 P1/0 M F[0,IntentShared] D10/1");
+  EXPECT_EQ(pide(b, "Lectura", "IntentExclusive", 0), "D1/0 R-1 P1/0 M F[-1,IntentShared] D10/1");
+  EXPECT_EQ(pide(*a, "Lectura", "Update", 0), "D1/0 R0 P1/0 M F[0,Update] D10/1");
+  EXPECT_EQ(lote(b,
+                 "SELECT APPLOCK_TEST('public', 'Lectura', 'Shared', 'Session'), "
+                 "APPLOCK_TEST('public', 'Lectura', 'Update', 'Session')"),
+            "M F[1,0] D10/1");
+  EXPECT_EQ(
+      lote(*a,
+           "EXEC sp_releaseapplock 'Lectura', 'Session' SELECT APPLOCK_MODE('public', 'Lectura', 'Session')"),
+      "R0 P1/0 M F[Update] D10/1");
+  EXPECT_EQ(
+      lote(*a, "EXEC sp_releaseapplock 'Lectura', 'Session' EXEC sp_releaseapplock 'Lectura', 'Session'"),
+      "R0 P1/0 E1223 R-999 P0/0");
+  // Refusals: -999 with the error that says why.
+  EXPECT_EQ(lote(b, "EXEC sp_getapplock 'x', 'Exclusive'"), "E1227 R-999 P0/0");
+  EXPECT_EQ(lote(b, "EXEC sp_getapplock 'x', 'Todo', 'Session'"), "E1225 R-999 P0/0");
+  EXPECT_EQ(lote(b, "EXEC sp_getapplock @Recurso = 'x'"), "E8145 D2/0");
+  // A transaction's lock goes with its commit.
+  EXPECT_EQ(
+      lote(b,
+           "BEGIN TRAN EXEC sp_getapplock 'T', 'Update' SELECT APPLOCK_MODE('public', 'T', 'Transaction') "
+           "COMMIT SELECT APPLOCK_MODE('public', 'T', 'Transaction')"),
+      "C8 D5/0 R0 P5/0 M F[Update] D15/1 C9 D1/0 M F[NoLock] D10/1");
+  // A wait ends granted (1) when the holder lets go; a wait that closes a cycle is the deadlock victim (-3).
+  EXPECT_EQ(pide(b, "D2", "Exclusive", 0), "D1/0 R0 P1/0 M F[0,Exclusive] D10/1");
+  std::string enEspera;
+  std::thread espera([&] { enEspera = pide(*a, "D2", "Exclusive", 10000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(pide(b, "Pagora", "Exclusive", 10000), "D1/0 R-3 P1/0 M F[-3,NoLock] D10/1");
+  EXPECT_EQ(lote(b, "EXEC sp_releaseapplock @Resource = 'D2', @LockOwner = 'Session'"), "R0 P0/0");
+  espera.join();
+  EXPECT_EQ(enEspera, "D1/0 R1 P1/0 M F[1,Exclusive] D10/1");
+  // The session's locks go with it; the RPC form answers with its return status.
+  a.reset();
+  std::vector<std::uint8_t> d = Crudo::Encabezados();
+  auto texto = [&](const std::string& nombre, const std::string& valor) {
+    const auto n = Crudo::Utf16(nombre), v = Crudo::Utf16(valor);
+    d.push_back(static_cast<std::uint8_t>(nombre.size()));
+    d.insert(d.end(), n.begin(), n.end());
+    d.insert(d.end(),
+             {0, 0xE7, 0x40, 0x1F, 0x09, 0x04, 0xD0, 0x00, 0x34, static_cast<std::uint8_t>(v.size()), 0});
+    d.insert(d.end(), v.begin(), v.end());
+  };
+  const auto nombre = Crudo::Utf16("sp_getapplock");
+  d.insert(d.end(), {13, 0});
+  d.insert(d.end(), nombre.begin(), nombre.end());
+  d.insert(d.end(), {0, 0});
+  texto("@Resource", "Pagora");
+  texto("@LockMode", "Exclusive");
+  texto("@LockOwner", "Session");
+  d.insert(d.end(), {12,  '@', 0,   'L', 0,   'o', 0,   'c', 0, 'k',  0, 'T', 0, 'i', 0, 'm', 0,
+                     'e', 0,   'o', 0,   'u', 0,   't', 0,   0, 0x26, 4, 4,   0, 0,   0, 0});
+  b.Paquete(0x03, d);
+  EXPECT_EQ(prueba_tds::Resumen(b.Respuesta()), "R0 P0/0");
+}
