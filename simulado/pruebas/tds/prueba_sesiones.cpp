@@ -443,7 +443,8 @@ TEST(Sesiones, CandadosDeAplicacion) {
   EXPECT_EQ(lote(b, "EXEC sp_releaseapplock @Resource = 'D2', @LockOwner = 'Session'"), "R0 P0/0");
   espera.join();
   EXPECT_EQ(enEspera, "D1/0 R1 P1/0 M F[1,Exclusive] D10/1");
-  // The session's locks go with it; the RPC form answers with its return status.
+  // The session's locks go with it (its end may still be under way: the request waits up to 5 s); the RPC
+  // form answers with its return status.
   a.reset();
   std::vector<std::uint8_t> d = Crudo::Encabezados();
   auto texto = [&](const std::string& nombre, const std::string& valor) {
@@ -464,5 +465,6 @@ TEST(Sesiones, CandadosDeAplicacion) {
   d.insert(d.end(), {12,  '@', 0,   'L', 0,   'o', 0,   'c', 0, 'k',  0, 'T', 0, 'i', 0, 'm', 0,
                      'e', 0,   'o', 0,   'u', 0,   't', 0,   0, 0x26, 4, 4,   0, 0,   0, 0});
   b.Paquete(0x03, d);
-  EXPECT_EQ(prueba_tds::Resumen(b.Respuesta()), "R0 P0/0");
+  const std::string r = prueba_tds::Resumen(b.Respuesta());
+  EXPECT_TRUE(r == "R0 P0/0" || r == "R1 P0/0") << r << ": granted once the session that held it is gone";
 }
