@@ -184,6 +184,7 @@ AjustesOdbc LeerAjustes(const std::map<std::string, std::string>& ajustes, const
 
   r.tiempoConexion = Segundos(ajustes, "tiempoconexion", r.tiempoConexion, archivo);
   r.tiempoSentencia = Segundos(ajustes, "tiemposentencia", r.tiempoSentencia, archivo);
+  r.tiempoBloqueo = Segundos(ajustes, "tiempobloqueo", r.tiempoBloqueo, archivo);
   return r;
 }
 

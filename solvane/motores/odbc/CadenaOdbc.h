@@ -16,6 +16,7 @@ struct AjustesOdbc {
   std::string clave;            // Clave= or PAGORA_CLAVE, added as PWD= unless empty
   long tiempoConexion = 15;     // seconds; login time-out
   long tiempoSentencia = 3600;  // seconds; 0 = the driver's own (none)
+  long tiempoBloqueo = 300;     // seconds another run holding the database is waited for (SQL Server)
 };
 
 // Pairs key=value of a connection string; braces protect ';' inside a value ("{a;b}", "}}" for '}').

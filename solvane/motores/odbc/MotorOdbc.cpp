@@ -1,6 +1,7 @@
 // The ODBC engine of cBaseDatos: one connection, statements sent as loaded, flat transactions.
 #include "MotorOdbc.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -26,6 +27,9 @@ SQLPOINTER Entero(SQLULEN valor) {
   return reinterpret_cast<SQLPOINTER>(valor);
 }
 
+// The application lock that serialises runs of the updater on one SQL Server, named for it.
+constexpr const char* kRecursoActualizacion = "N'Pagora Vavidev Act. BD'";
+
 // Only ErrorBD leaves this engine: the driver's diagnostics become one where each call is checked, and
 // anything else (memory) becomes one here, with number 0 and its own text.
 template <typename F>
@@ -41,7 +45,8 @@ auto Frontera(F&& hacer) -> decltype(hacer()) {
 
 class MotorOdbc final : public MotorBD {
  public:
-  explicit MotorOdbc(const odbc::AjustesOdbc& ajustes) : ajustes_(ajustes) {
+  MotorOdbc(const odbc::AjustesOdbc& ajustes, BloqueoActualizacion bloqueo)
+      : ajustes_(ajustes), tomarBloqueo_(bloqueo == BloqueoActualizacion::Tomar) {
     mascara_.Agregar(ajustes.clave);
     mascara_.Agregar(odbc::ValorEnCadena(ajustes.cadena, "pwd"));
     mascara_.Agregar(odbc::ValorEnCadena(ajustes.cadena, "password"));
@@ -60,8 +65,10 @@ class MotorOdbc final : public MotorBD {
 
  private:
   void Abrir();
-  Manija NuevaSentencia() const;
-  PrimeraFila Leer(const std::string& sentencia) const;
+  void TomarBloqueo();
+  Manija NuevaSentencia(long segundos) const;
+  PrimeraFila Leer(const std::string& sentencia, long segundos) const;
+  PrimeraFila Leer(const std::string& sentencia) const { return Leer(sentencia, ajustes_.tiempoSentencia); }
   std::string Info(SQLUSMALLINT dato) const;
   bool FijarAutocommit(bool encendido) noexcept;
   ErrorBD Revisar(const ErrorBD& e) const;
@@ -73,6 +80,8 @@ class MotorOdbc final : public MotorBD {
   bool conectado_ = false;
   bool abierta_ = false;
   bool sqlServer_ = false;
+  bool tomarBloqueo_;
+  bool bloqueo_ = false;  // holds the updater's application lock
   std::string nombre_;
   // Why the connection was found lost; every later statement is refused with it.
   mutable std::optional<ErrorBD> perdida_;
@@ -117,6 +126,35 @@ void MotorOdbc::Abrir() {
   const std::string servidor = Info(SQL_SERVER_NAME);
   sqlServer_ = dbms.find("SQL Server") != std::string::npos;
   nombre_ = dbms + (version.empty() ? "" : " " + version) + (servidor.empty() ? "" : " en " + servidor);
+  if (sqlServer_ && tomarBloqueo_) TomarBloqueo();
+}
+
+// Two runs against one SQL Server (two cash desks) must not both read the recorded version before either
+// begins its chain: before anything is read, each takes the updater's application lock for the whole
+// session, and a second run waits (up to TiempoBloqueo) for the first to disconnect, as the embedded
+// engine's file lock makes it wait. The statement is the engine's own, so it is not in the record; its
+// wait may exceed TiempoSentencia.
+void MotorOdbc::TomarBloqueo() {
+  const long espera = ajustes_.tiempoBloqueo;
+  const long tiempo = ajustes_.tiempoSentencia == 0 ? 0 : std::max(ajustes_.tiempoSentencia, espera + 30);
+  const PrimeraFila r =
+      Leer(std::string("DECLARE @r int; EXEC @r = sp_getapplock @Resource = ") + kRecursoActualizacion +
+               ", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = " +
+               std::to_string(espera * 1000) + "; SELECT @r",
+           tiempo);
+  const long codigo = r.Fila && !r.Fila->empty() && (*r.Fila)[0] ? std::atol((*r.Fila)[0]->c_str()) : -999;
+  if (codigo >= 0) {
+    bloqueo_ = true;
+    return;
+  }
+  const std::string base = odbc::ValorEnCadena(ajustes_.cadena, "database");
+  if (codigo == -1)
+    throw ErrorBD(1222,
+                  "La base de datos " + (base.empty() ? nombre_ : base + " de " + nombre_) +
+                      " está en uso por otro programa (otra ejecución de Solvane); espere a que termine y "
+                      "vuelva a intentar");
+  throw ErrorBD(codigo, "No se pudo tomar el bloqueo de la actualización en " + nombre_ +
+                            " (sp_getapplock devolvió " + std::to_string(codigo) + ")");
 }
 
 // Rollback first: a driver refuses to disconnect with a transaction open (SQLSTATE 25000) and would
@@ -124,6 +162,13 @@ void MotorOdbc::Abrir() {
 void MotorOdbc::Desconectar() noexcept {
   if (conectado_) {
     if (abierta_) Deshacer();
+    if (bloqueo_) {
+      try {
+        Ejecutar(std::string("EXEC sp_releaseapplock @Resource = ") + kRecursoActualizacion +
+                 ", @LockOwner = 'Session'");
+      } catch (...) {  // the lock goes with the session anyway
+      }
+    }
     if (!Intentar(SQLDisconnect(conexion_.get()), conexion_, "SQLDisconnect", mascara_)) {
       Intentar(SQLEndTran(SQL_HANDLE_DBC, conexion_.get(), SQL_ROLLBACK), conexion_, "SQLEndTran", mascara_);
       Intentar(SQLDisconnect(conexion_.get()), conexion_, "SQLDisconnect", mascara_);
@@ -133,25 +178,25 @@ void MotorOdbc::Desconectar() noexcept {
   entorno_.Liberar();
   conectado_ = false;
   abierta_ = false;
+  bloqueo_ = false;
   perdida_.reset();
   nombre_.clear();
 }
 
-Manija MotorOdbc::NuevaSentencia() const {
+Manija MotorOdbc::NuevaSentencia(long segundos) const {
   if (!conectado_) throw ErrorBD(-1, "No hay conexión con la base de datos");
   if (perdida_) throw *perdida_;
   Manija st(SQL_HANDLE_STMT, conexion_.get(), mascara_);
-  if (ajustes_.tiempoSentencia > 0)
-    Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_QUERY_TIMEOUT,
-                            Entero(static_cast<SQLULEN>(ajustes_.tiempoSentencia)), 0),
-             st, "SQLSetStmtAttr", mascara_);
+  if (segundos > 0)
+    Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_QUERY_TIMEOUT, Entero(static_cast<SQLULEN>(segundos)), 0), st,
+             "SQLSetStmtAttr", mascara_);
   return st;
 }
 
 // Every result of the batch is walked: SQL Server reports an error in a later statement of the
 // batch only when its result is reached.
 void MotorOdbc::Ejecutar(const std::string& sentencia) {
-  Manija st = NuevaSentencia();
+  Manija st = NuevaSentencia(ajustes_.tiempoSentencia);
   try {
     Frontera([&] {
       Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
@@ -187,8 +232,8 @@ ErrorBD MotorOdbc::Revisar(const ErrorBD& e) const {
 // that cancels the rest of the stream), so a probe costs the same on any size of table. Other
 // drivers are also told to keep one row; SQL Server's are not, since some do it with a session-wide
 // SET ROWCOUNT that would then cut short the next UPDATE.
-PrimeraFila MotorOdbc::Leer(const std::string& sentencia) const {
-  Manija st = NuevaSentencia();
+PrimeraFila MotorOdbc::Leer(const std::string& sentencia, long segundos) const {
+  Manija st = NuevaSentencia(segundos);
   if (!sqlServer_)
     Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_MAX_ROWS, Entero(1), 0), st, "SQLSetStmtAttr", mascara_);
   Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
@@ -326,8 +371,9 @@ bool MotorOdbc::TransaccionAbierta() const {
 }  // namespace
 
 std::unique_ptr<MotorBD> CrearMotorOdbc(const std::map<std::string, std::string>& ajustes,
-                                        const std::string& archivo) {
-  return std::make_unique<MotorOdbc>(odbc::LeerAjustes(ajustes, archivo, std::getenv("PAGORA_CLAVE")));
+                                        const std::string& archivo, BloqueoActualizacion bloqueo) {
+  return std::make_unique<MotorOdbc>(odbc::LeerAjustes(ajustes, archivo, std::getenv("PAGORA_CLAVE")),
+                                     bloqueo);
 }
 
 }  // namespace solvane
