@@ -280,6 +280,55 @@ TEST(CadenaSqlServer, ProbarConexionMuestraElServidorYLaVersion) {
   EXPECT_NE(r.salida.find("PAR_Version: 30004\n"), std::string::npos) << r.salida;
 }
 
+// Every awkward password, set on the server and given to Solvane: blanks, ';', braces, '}' and doubled '}',
+// accents, the euro sign, 128 characters. Each logs in and reads the version, or, when the installed FreeTDS
+// cannot carry it at all (it needs braces and holds "};"), is refused before connecting with the reason,
+// never by the server's 18456.
+TEST(CadenaSqlServer, ClavesIncomodasEntranOSeRechazanAntesDeConectar) {
+  std::string larga;
+  for (int i = 0; larga.size() < 128; ++i) larga += "Ab9;{ñ} "[i % 8];
+  larga.resize(128);
+  const struct {
+    std::string clave;
+    bool entra;
+  } casos[] = {{" ", true},
+               {" borde ", true},
+               {"a b", true},
+               {";", true},
+               {"a;b", true},
+               {"{", true},
+               {"{ab}", true},
+               {"}", true},
+               {"p} q", true},
+               {"llave}}doble;x", true},
+               {"Clave;De}Prueba 9", true},
+               {"{Abre;y}cierra", true},
+               {"contraseña", true},
+               {"€uro9", true},
+               {larga, true},
+               {"};", false},
+               {"x};y", false}};
+  for (const auto& c : casos) {
+    SCOPED_TRACE("[" + c.clave + "]");
+    Temporal t;
+    Servido s(t.Ruta(), DemoEn(30004), {{"PAGORA_SERVIDOR_CLAVE", c.clave}});
+    const Salida r =
+        Solvane(t.Ruta(), {"--consola", "--probar-conexion", "--conexion", s.Conexion("", false).string()},
+                seconds(60), {}, {{"PAGORA_CLAVE", c.clave}});
+    const std::string registro = s.Registro();
+    if (c.entra) {
+      EXPECT_EQ(r.estado, 0) << r.errores;
+      EXPECT_NE(r.salida.find("PAR_Version: 30004"), std::string::npos) << r.salida;
+    } else {
+      EXPECT_EQ(r.estado, 1);
+      EXPECT_NE(r.errores.find("no se puede pasar al driver FreeTDS"), std::string::npos) << r.errores;
+      EXPECT_EQ(r.errores.find("18456"), std::string::npos) << r.errores;
+      EXPECT_EQ(registro.find("Sesión"), std::string::npos) << "no llegó a conectar: " << registro;
+    }
+    EXPECT_EQ(registro.find("Acceso rechazado"), std::string::npos) << registro;
+  }
+}
+
 // A statement that waits past TiempoSentencia (here behind another session's transaction) ends the run
 // with a message and nothing done; a server that dies under the run ends it with "Error Act BD - ".
 TEST(CadenaSqlServer, EsperaVencidaYServidorCaidoTerminanLaCorrida) {
