@@ -19,6 +19,19 @@ std::vector<Sentencia> Analizador::Lote() {
   return r;
 }
 
+std::vector<std::pair<std::size_t, std::size_t>> Analizador::Extensiones() {
+  std::vector<std::pair<std::size_t, std::size_t>> r;
+  for (;;) {
+    while (AceptaSim(";")) {
+    }
+    if (Ver().t == Token::T::Fin) break;
+    const std::size_t inicio = Ver().pos;
+    UnaSentencia();
+    r.emplace_back(inicio, t_[i_ - 1].fin);
+  }
+  return r;
+}
+
 PExpr Analizador::SoloExpresion() {
   PExpr e = Suma();
   if (Ver().t != Token::T::Fin) Error();
@@ -428,6 +441,10 @@ void Analizador::Insertar(Sentencia& s) {
 
 std::vector<Sentencia> AnalizarLote(std::string_view texto) {
   return Analizador(texto).Lote();
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> ExtensionesLote(std::string_view texto) {
+  return Analizador(texto).Extensiones();
 }
 
 PExpr AnalizarExpresion(std::string_view texto) {

@@ -15,7 +15,7 @@ namespace {
 
 const char* const kAyuda =
     "Uso: solvane-servidor --archivo BASE.sql [--puerto N] [--escuchar DIRECCION] [--usuario U]\n"
-    "                      [--max-sesiones N]\n"
+    "                      [--max-sesiones N] [--plazo-escritura SEGUNDOS]\n"
     "     solvane-servidor --help | --version\n"
     "\n"
     "Sirve la base simulada BASE.sql por TDS (el protocolo de SQL Server) a clientes como tsql, el\n"
@@ -27,6 +27,8 @@ const char* const kAyuda =
     "  --escuchar DIRECCION   dirección IPv4 donde escuchar (por omisión 127.0.0.1)\n"
     "  --usuario U            usuario admitido (por omisión pagora)\n"
     "  --max-sesiones N       sesiones simultáneas (por omisión 64)\n"
+    "  --plazo-escritura S    se cierra la sesión de un cliente que no lee nada de su respuesta en S\n"
+    "                         segundos, y se deshace su transacción (por omisión 60)\n"
     "\n"
     "La clave del usuario se toma de la variable de entorno PAGORA_SERVIDOR_CLAVE (nunca de la línea de\n"
     "órdenes). La primera línea de la salida es «Escuchando en DIRECCION:PUERTO»; después, una línea por\n"
@@ -62,7 +64,7 @@ bool Numero(const std::string& s, int minimo, int maximo, int& v) {
 
 int main(int argc, char** argv) {
   std::string archivo, direccion = "127.0.0.1", usuario = "pagora";
-  int puerto = 1433, maxSesiones = 64;
+  int puerto = 1433, maxSesiones = 64, plazoEscritura = 60;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -86,6 +88,8 @@ int main(int argc, char** argv) {
       usuario = v;
     } else if (a == "--max-sesiones") {
       if (!Numero(v, 1, 1024, maxSesiones)) return Uso("cantidad de sesiones inválida: " + v);
+    } else if (a == "--plazo-escritura") {
+      if (!Numero(v, 1, 86400, plazoEscritura)) return Uso("plazo de escritura inválido: " + v);
     } else {
       return Uso("opción desconocida: " + a);
     }
@@ -99,6 +103,7 @@ int main(int argc, char** argv) {
   simulado::tds::Ajustes aj;
   aj.usuario = usuario;
   aj.clave = clave;
+  aj.plazoEscritura = std::chrono::seconds(plazoEscritura);
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) == 0 && host[0]) aj.servidor = host;
 

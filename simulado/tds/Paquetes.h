@@ -25,6 +25,12 @@ enum TipoPaquete : std::uint8_t {
 constexpr std::size_t kTopeMensaje = 64u << 20;
 // Before login nobody has proved who they are: a few kilobytes are all PRELOGIN and LOGIN7 need.
 constexpr std::size_t kTopeAntesDeEntrar = 64u << 10;
+// What a client may have sent, and not had read, while its reply is written.
+constexpr std::size_t kTopeMientrasResponde = 1u << 20;
+// What a reply may queue in memory for a client that is not reading while the database is not held.
+constexpr std::size_t kTopeDiferido = 64u << 20;
+// What a message costs beyond its bytes (a flood of empty ones is counted too).
+constexpr std::size_t kCostoMensaje = 64;
 
 struct Mensaje {
   std::uint8_t tipo = 0;
@@ -34,20 +40,26 @@ struct Mensaje {
 };
 
 // Turns received bytes into messages. Pure (no I/O), so the fuzzer drives it directly. A packet whose
-// header lies (length under 8, unknown type, type changing inside a message) or a message beyond `tope`
-// raises ErrorProtocolo; after that the assembler is unusable and the connection must be closed.
+// header lies (length under 8, unknown type, type changing inside a message), or more than `tope` bytes held
+// at once (the message being assembled and those complete but not yet taken, each counted with
+// kCostoMensaje), raises ErrorProtocolo; after that the assembler is unusable and the connection must be
+// closed.
 class Ensamblador {
  public:
   explicit Ensamblador(std::size_t tope = kTopeMensaje) : tope_(tope) {}
   void Agregar(const std::uint8_t* datos, std::size_t largo);
   std::optional<Mensaje> Siguiente();
   void Tope(std::size_t tope) { tope_ = tope; }
+  std::size_t Tope() const { return tope_; }
   // Part of a packet or of a message has arrived and the rest has not.
   bool AMedias() const { return !buffer_.empty() || enCurso_; }
+  // Bytes held: the packets not yet complete, the message being assembled and those not yet taken.
+  std::size_t Retenidos() const { return buffer_.size() - inicio_ + actual_.datos.size() + enListos_; }
 
  private:
   std::size_t tope_;
-  Bytes buffer_;  // bytes of packets not yet complete
+  std::size_t enListos_ = 0;  // bytes of listos_, with their cost
+  Bytes buffer_;              // bytes of packets not yet complete
   std::size_t inicio_ = 0;
   bool enCurso_ = false;
   Mensaje actual_;
@@ -72,6 +84,13 @@ class Canal {
   void Terminar();
   // A whole reply message at once.
   void Enviar(std::uint8_t tipo, const Bytes& datos);
+  // While on, what the socket does not take at once is queued in memory (up to kTopeDiferido) instead of
+  // waited for, so that a result written outside a transaction does not keep the database held while a slow
+  // client reads it; Drenar then writes the queue out, waiting as any write waits.
+  void Diferir(bool si) { diferir_ = si; }
+  void Drenar();
+  // How long a write may wait for a client that takes nothing before the session is given up.
+  void PlazoEscritura(ms plazo) { plazoEscritura_ = plazo; }
 
   // Reads what the client has sent meanwhile without blocking: true when it asked to cancel (ATTENTION),
   // closed the connection, or the server is stopping. The attention is consumed once and remembered in
@@ -96,6 +115,9 @@ class Canal {
   void EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin,
                      const Bytes* despues = nullptr);
   void Escribir(const std::uint8_t* p, std::size_t n);
+  void EscribirEsperando(const std::uint8_t* p, std::size_t n);
+  std::size_t EnviarSinEsperar(const std::uint8_t* p, std::size_t n);
+  bool VaciarCola();                                      // true when nothing is left queued
   bool LeerDisponible(std::chrono::microseconds espera);  // false on end of stream
   void RevisarAtencion();
 
@@ -108,9 +130,15 @@ class Canal {
   std::size_t enviados_ = 0;
   Bytes pendiente_;
   Ensamblador ens_;
+  // Messages that came while a reply was being written (a client should not send them, but may).
   std::deque<Mensaje> guardados_;
+  std::size_t enGuardados_ = 0;  // their bytes, with their cost
   bool cerrado_ = false;
   bool atencion_ = false;
+  bool diferir_ = false;
+  Bytes cola_;  // written, not yet taken by the socket
+  std::size_t colaInicio_ = 0;
+  ms plazoEscritura_ = std::chrono::seconds(60);
 };
 
 }  // namespace simulado::tds

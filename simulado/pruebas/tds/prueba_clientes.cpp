@@ -232,3 +232,77 @@ TEST(Clientes, PymssqlConsultaConfirmaYVeErrores) {
                                "");
   EXPECT_NE(r.find("pymssql: bien"), std::string::npos) << r;
 }
+
+// jTDS sends LOGIN7 without PRELOGIN by default and PRELOGIN with ssl=request; it opens with a batch of
+// SELECT @@MAX_PRECISION and SETs, runs its transactions with SET IMPLICIT_TRANSACTIONS and IF @@TRANCOUNT,
+// and prepares with sp_prepare / sp_execute. The program checks each of those answers.
+TEST(Clientes, JtdsConectaLeeConfirmaYPrepara) {
+#ifndef DIR_JTDS
+  GTEST_SKIP() << "sin javac o sin jtds.jar";
+#else
+  ServidorPrueba s;
+  const std::string r = Correr("java -cp " DIR_JTDS ":" JTDS_JAR " ClientesJtds " + std::to_string(s.puerto) +
+                                   " " + kClave + " " + s.archivo,
+                               "");
+  EXPECT_NE(r.find("jtds: bien"), std::string::npos) << r;
+#endif
+}
+
+// unixODBC's isql without -e prepares every line, so FreeTDS sends each as sp_prepexec and then
+// sp_unprepare; results, row counts and refusals arrive as with SQLExecDirect.
+TEST(Clientes, IsqlPreparaCadaSentencia) {
+  ServidorPrueba s;
+  const std::string r = Correr(
+      "isql -v -b -k \"" + s.Cadena("ClientCharset=UTF-8") + "\"",
+      "CREATE TABLE T (n int, t varchar(10))\nINSERT INTO T VALUES (1, 'ñandú')\n"
+      "UPDATE T SET n = 2 WHERE n = 1\nSELECT n, t FROM T\nSELECT * FROM NoExiste\nSELECT @@TRANCOUNT\n");
+  EXPECT_NE(r.find("| 2   "), std::string::npos) << r;
+  EXPECT_NE(r.find("ñandú"), std::string::npos) << r;
+  EXPECT_NE(r.find("SQLRowCount returns 1"), std::string::npos) << r;
+  EXPECT_NE(r.find("[S0002][FreeTDS][SQL Server]Invalid object name 'NoExiste'."), std::string::npos) << r;
+  EXPECT_EQ(r.find("08S01"), std::string::npos) << "la sesión no se cae: " << r;
+  EXPECT_NE(LeerArchivo(s.archivo).find("ñandú"), std::string::npos);
+}
+
+// Parameters bound through the ODBC driver (sp_prepexec, then sp_execute on the same handle) arrive as their
+// exact values, whatever they hold: quotes, comment marks, accents, decimals, dates, NULL.
+TEST(Clientes, OdbcPreparadaConParametros) {
+  ServidorPrueba s;
+  Odbc o;
+  ASSERT_TRUE(o.Conectar(s.Cadena("ClientCharset=UTF-8")));
+  ASSERT_TRUE(o.Ejecutar("CREATE TABLE P (n int, t varchar(20), d decimal(9,2), f datetime)"));
+  SQLHSTMT st;
+  SQLAllocHandle(SQL_HANDLE_STMT, o.dbc, &st);
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLPrepare(st, (SQLCHAR*)"INSERT INTO P VALUES (?, ?, ?, ?)", SQL_NTS)));
+  SQLINTEGER n = 0;
+  char t[32], d[16];
+  SQL_TIMESTAMP_STRUCT f{};
+  SQLLEN largoT = SQL_NTS, largoD = SQL_NTS, largoF = 0;
+  SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &n, 0, nullptr);
+  SQLBindParameter(st, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, t, sizeof t, &largoT);
+  SQLBindParameter(st, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_DECIMAL, 9, 2, d, sizeof d, &largoD);
+  SQLBindParameter(st, 4, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3, &f, 0, &largoF);
+  const struct {
+    int n;
+    const char* t;
+    const char* d;
+    bool fechaNula;
+  } filas[] = {{1, "it's -- ñ", "-12.50", false}, {2, "@P1 /* ?", "0.05", true}};
+  for (const auto& x : filas) {
+    n = x.n;
+    std::snprintf(t, sizeof t, "%s", x.t);
+    std::snprintf(d, sizeof d, "%s", x.d);
+    f = SQL_TIMESTAMP_STRUCT{2023, 3, 17, 13, 30, 15, 503000000};
+    largoF = x.fechaNula ? SQL_NULL_DATA : 0;
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecute(st))) << x.n;
+    SQLLEN cuenta = 0;
+    SQLRowCount(st, &cuenta);
+    EXPECT_EQ(cuenta, 1) << x.n;
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  std::vector<std::vector<std::optional<std::string>>> r;
+  ASSERT_TRUE(o.Ejecutar("SELECT n, t, d, f FROM P", &r)) << o.mensaje;
+  const std::vector<std::vector<std::optional<std::string>>> esperado = {
+      {"1", "it's -- ñ", "-12.50", "2023-03-17 13:30:15.503"}, {"2", "@P1 /* ?", "0.05", std::nullopt}};
+  EXPECT_EQ(r, esperado);
+}

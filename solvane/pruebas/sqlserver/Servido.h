@@ -47,7 +47,7 @@ class Servido {
   Servido& operator=(const Servido&) = delete;
 
   void Arrancar(std::map<std::string, std::string> entorno = {}) {
-    entorno["PAGORA_SERVIDOR_CLAVE"] = kClaveServidor;
+    entorno.emplace("PAGORA_SERVIDOR_CLAVE", kClaveServidor);
     const auto lanzado = simulado::pruebas::LanzarServidor(
         {SERVIDOR_PROGRAMA, "--archivo", archivo.string(), "--puerto", "0"}, entorno, dir_ / "servidor.txt",
         dir_ / "servidor.err", std::chrono::seconds(60));
@@ -69,13 +69,17 @@ class Servido {
     return "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(puerto) +
            ";Database=PagoraDemo;UID=pagora;TDS_Version=7.4;Encryption=off";
   }
-  // A connection file for Solvane on this server, mode 600.
-  std::filesystem::path Conexion(const std::string& extra = "") const {
+  // A connection file for Solvane on this server, mode 600; without the password when `conClave` is false
+  // (it then comes from PAGORA_CLAVE).
+  std::filesystem::path Conexion(const std::string& extra = "", bool conClave = true) const {
     auto ruta = dir_ / "PagoraCliente.conexion";
-    Escribir(ruta, "Motor=odbc\nCadena=" + Cadena() + "\nClave=" + kClaveServidor + "\n" + extra);
+    Escribir(ruta, "Motor=odbc\nCadena=" + Cadena() + "\n" +
+                       (conClave ? std::string("Clave=") + kClaveServidor + "\n" : std::string()) + extra);
     ::chmod(ruta.c_str(), 0600);
     return ruta;
   }
+
+  std::string Registro() const { return LeerSiHay(dir_ / "servidor.txt"); }
 
   std::filesystem::path archivo;
   int puerto = 0;
@@ -95,11 +99,13 @@ struct Salida {
 // with the child's pid right after the start.
 inline Salida Solvane(const std::filesystem::path& dir, const std::vector<std::string>& args,
                       std::chrono::milliseconds plazo = std::chrono::seconds(240),
-                      const std::function<void(pid_t)>& durante = {}) {
+                      const std::function<void(pid_t)>& durante = {},
+                      std::map<std::string, std::string> entorno = {}) {
   std::vector<std::string> argv = {SOLVANE_PROGRAMA};
   argv.insert(argv.end(), args.begin(), args.end());
   const auto so = (dir / "solvane.out").string(), se = (dir / "solvane.err").string();
-  const pid_t pid = Lanzar(argv, {{"QT_QPA_PLATFORM", "offscreen"}}, so, se);
+  entorno.emplace("QT_QPA_PLATFORM", "offscreen");
+  const pid_t pid = Lanzar(argv, entorno, so, se);
   if (durante) durante(pid);
   Salida r;
   r.estado = Esperar(pid, plazo);
