@@ -96,7 +96,16 @@ bool Canal::LeerDisponible(std::chrono::microseconds espera) {
     cerrado_ = true;
     return false;
   }
-  if (r > 0) ens_.Agregar(buf, static_cast<std::size_t>(r));
+  if (r > 0 && !transporte_) ens_.Agregar(buf, static_cast<std::size_t>(r));
+  if (r > 0 && transporte_) {
+    Bytes claro;
+    const bool sigue = transporte_->Recibidos(buf, static_cast<std::size_t>(r), claro);
+    ens_.Agregar(claro.data(), claro.size());
+    if (!sigue) {
+      cerrado_ = true;
+      return false;
+    }
+  }
   return true;
 }
 
@@ -150,6 +159,13 @@ bool Canal::Interrumpido(std::chrono::microseconds espera) {
 }
 
 void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
+  if (!transporte_) return EscribirSocket(p, n);
+  Bytes crudo;
+  transporte_->AEnviar(p, n, crudo);
+  EscribirSocket(crudo.data(), crudo.size());
+}
+
+void Canal::EscribirSocket(const std::uint8_t* p, std::size_t n) {
   const auto limite = std::chrono::steady_clock::now() + kPlazoEscritura;
   while (n > 0) {
     const ssize_t r = Sistema("send", [&] { return ::send(sock_.fd(), p, n, MSG_NOSIGNAL | MSG_DONTWAIT); });

@@ -3,14 +3,19 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "motor/Servidor.h"
 #include "tds/Base.h"
+#include "tds/Login.h"
 #include "tds/Paquetes.h"
 
 namespace simulado::tds {
+
+class ContextoTls;
+class SesionTls;
 
 struct Ajustes {
   std::string usuario = "pagora";
@@ -20,6 +25,8 @@ struct Ajustes {
   std::chrono::milliseconds plazo = std::chrono::seconds(30);  // for the rest of a message begun
   std::chrono::milliseconds esperaBloqueo =
       std::chrono::hours(1);  // a statement waiting for another's transaction
+  ModoCifrado cifrado = ModoCifrado::No;
+  std::shared_ptr<const ContextoTls> tls;  // the certificate; without one nothing is encrypted
 };
 
 using Registro = std::function<void(const std::string&)>;
@@ -56,6 +63,8 @@ class Sesion {
   std::string direccion_;
   Registro registro_;
   std::string usuario_;
+  std::string cifrado_ = "sin cifrar";  // for the log
+  SesionTls* tls_ = nullptr;            // the channel's transport while the whole session is encrypted
   std::uint32_t version_ = 0x74000004;
   Escritor e_{0x74000004};
   std::uint64_t descriptor_ = 0;
