@@ -1,18 +1,18 @@
 // tedious against solvane-servidor: a row read by RPC and by batch, a transaction committed, on tedious's
 // default encrypt: true (the server's certificate checked against the CA file given), or with the
 // options given as JSON. Prints "tedious: bien", or "tedious: FALLA" and why.
-// Uso: node clientes_tedious.js PUERTO CLAVE CA.pem [OPCIONES-JSON]
+// Uso: node clientes_tedious.js PUERTO CLAVE CA.pem SERVIDOR [OPCIONES-JSON]
 'use strict';
 const { Connection, Request } = require('tedious');
 const fs = require('fs');
 
-const [puerto, clave, ca, extra] = process.argv.slice(2);
+const [puerto, clave, ca, servidor, extra] = process.argv.slice(2);
 const opciones = Object.assign(
   { port: Number(puerto), database: 'PagoraDemo', trustServerCertificate: false, connectTimeout: 10000,
     cryptoCredentialsDetails: { ca: fs.readFileSync(ca) } },
   extra ? JSON.parse(extra) : {});
 const conexion = new Connection({
-  server: '127.0.0.1',
+  server: servidor,
   authentication: { type: 'default', options: { userName: 'pagora', password: clave } },
   options: opciones,
 });

@@ -1,5 +1,6 @@
 // jTDS against solvane-servidor with encryption: a row read and a table written in autocommit, with ssl=MODO.
-// Prints "jtds: bien", or "jtds: FALLA" and why.
+// Prints "jtds: bien"; "jtds: el servidor respondió N" when the server refused a statement (the session
+// was then established and answered); or "jtds: FALLA" and why.
 // Uso: java -cp jtds.jar:. JtdsCifrado PUERTO CLAVE MODO
 import java.sql.Connection;
 import java.sql.DriverManager;
@@ -19,6 +20,13 @@ public class JtdsCifrado {
         s.executeUpdate("INSERT INTO DesdeJava VALUES ('java-cifrado')");
       }
       System.out.println("jtds: bien");
+    } catch (java.sql.SQLException e) {
+      if (e.getErrorCode() > 0) {
+        System.out.println("jtds: el servidor respondió " + e.getErrorCode() + " " + e.getMessage());
+      } else {
+        System.out.println("jtds: FALLA " + e);
+      }
+      System.exit(1);
     } catch (Exception e) {
       System.out.println("jtds: FALLA " + e);
       System.exit(1);
