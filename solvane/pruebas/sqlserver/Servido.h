@@ -67,8 +67,10 @@ class Servido {
   // The driver's connection string, without the password.
   std::string Cadena() const {
     return "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(puerto) +
-           ";Database=PagoraDemo;UID=pagora;TDS_Version=7.4;Encryption=off";
+           ";Database=PagoraDemo;UID=pagora;TDS_Version=7.4;Encryption=" + cifrado;
   }
+  // What the server wrote so far (its sessions, and how each was encrypted).
+  std::string Registro() const { return LeerSiHay(dir_ / "servidor.txt"); }
   // A connection file for Solvane on this server, mode 600.
   std::filesystem::path Conexion(const std::string& extra = "") const {
     auto ruta = dir_ / "PagoraCliente.conexion";
@@ -79,6 +81,7 @@ class Servido {
 
   std::filesystem::path archivo;
   int puerto = 0;
+  std::string cifrado = "off";  // the driver's Encryption= in Cadena()
 
  private:
   std::filesystem::path dir_;
