@@ -41,9 +41,8 @@ const char* const kAyuda =
     "\n"
     "La clave del usuario se toma de la variable de entorno PAGORA_SERVIDOR_CLAVE (nunca de la línea de\n"
     "órdenes). La primera línea de la salida es «Escuchando en DIRECCION:PUERTO»; la segunda, el modo de\n"
-    "cifrado y la huella SHA-256 del certificado; después, una línea por sesión abierta o cerrada. SIGINT o "
-    "SIGTERM: deja de aceptar, deshace las transacciones abiertas y\n"
-    "termina con estado 0.\n"
+    "cifrado y la huella SHA-256 del certificado; después, una línea por sesión abierta o cerrada.\n"
+    "SIGINT o SIGTERM: deja de aceptar, deshace las transacciones abiertas y termina con estado 0.\n"
     "\n"
     "Estado de salida: 0 detenido con una señal, 1 error al iniciar, 2 error de uso.\n";
 

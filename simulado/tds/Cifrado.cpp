@@ -282,9 +282,10 @@ std::unique_ptr<SesionTls> Negociar(Canal& canal, const ContextoTls& contexto,
   using reloj = std::chrono::steady_clock;
   auto s = contexto.Nueva();
   const auto limite = reloj::now() + plazo;
-  for (int mensajes = 0; mensajes < kMensajesSaludo; ++mensajes) {
+  for (int mensajes = 0;; ++mensajes) {
+    if (mensajes == kMensajesSaludo) throw ErrorProtocolo("negociación TLS con demasiados mensajes");
     const auto falta = std::chrono::duration_cast<std::chrono::milliseconds>(limite - reloj::now());
-    if (falta.count() <= 0) break;
+    if (falta.count() <= 0) throw ErrorProtocolo("negociación TLS sin terminar: tiempo de espera agotado");
     std::optional<Mensaje> m;
     try {
       m = canal.Leer(falta, falta);
@@ -309,7 +310,6 @@ std::unique_ptr<SesionTls> Negociar(Canal& canal, const ContextoTls& contexto,
     if (!salida.empty()) canal.Enviar(kPrelogin, salida);
     if (listo) return s;
   }
-  throw ErrorProtocolo("negociación TLS sin terminar: tiempo de espera agotado o demasiados mensajes");
 }
 
 }  // namespace simulado::tds
