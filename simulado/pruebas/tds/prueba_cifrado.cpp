@@ -8,7 +8,6 @@
 #include "ArnesTls.h"
 #include "Odbc.h"
 #include "tds/Cifrado.h"
-#include "tds/Login.h"
 
 using namespace prueba_tds;
 using simulado::tds::Bytes;
@@ -82,7 +81,7 @@ std::string UltimaSesion(const std::string& salida) {
 // freetds.conf with a section [pagora] for this server by the name its certificate carries, holding
 // `ajustes`. A CA file reaches FreeTDS only from such a section: tsql -S, Servername= in ODBC, pymssql.
 std::string ConfFreetds(const std::string& nombre, int puerto, const std::string& ajustes) {
-  const std::string ruta = Cert()(nombre);
+  std::string ruta = Cert()(nombre);
   Escribir(ruta, "[global]\n\ttds version = 7.4\n[pagora]\n\thost = localhost\n\tport = " +
                      std::to_string(puerto) + "\n" + ajustes);
   return ruta;
@@ -150,30 +149,6 @@ std::string Jtds(int puerto, const std::string& modo) {
 }
 
 }  // namespace
-
-// SQL Server's table, as each client setting meets each server mode.
-TEST(Cifrado, NegociacionComoSqlServer) {
-  using namespace simulado::tds;
-  using M = ModoCifrado;
-  using A = Acuerdo;
-  struct Caso {
-    M modo;
-    std::uint8_t cliente, respuesta;
-    A acuerdo;
-  } casos[] = {
-      {M::Admitido, 0x00, 0x00, A::SoloLogin}, {M::Admitido, 0x01, 0x01, A::Todo},
-      {M::Admitido, 0x02, 0x02, A::SinCifrar}, {M::Admitido, 0x03, 0x01, A::Todo},
-      {M::Admitido, 0x47, 0x02, A::SinCifrar}, {M::Requerido, 0x00, 0x03, A::Todo},
-      {M::Requerido, 0x01, 0x01, A::Todo},     {M::Requerido, 0x02, 0x03, A::Rechazado},
-      {M::Requerido, 0x03, 0x01, A::Todo},     {M::Requerido, 0x47, 0x03, A::Rechazado},
-      {M::No, 0x00, 0x02, A::SinCifrar},       {M::No, 0x01, 0x02, A::SinCifrar},
-  };
-  for (const auto& c : casos) {
-    const Negociado n = NegociarCifrado(c.modo, c.cliente);
-    EXPECT_EQ(n.respuesta, c.respuesta) << static_cast<int>(c.modo) << " " << int(c.cliente);
-    EXPECT_EQ(n.acuerdo, c.acuerdo) << static_cast<int>(c.modo) << " " << int(c.cliente);
-  }
-}
 
 // Each client on its defaults and forced to encrypt, checking the certificate against the CA: all read
 // the same row, and the server logs how each session was protected.
@@ -356,7 +331,11 @@ TEST(Cifrado, ArranqueConCertificadosMalosOFueraDeLoopbackSeRechaza) {
       EXPECT_TRUE(segunda.starts_with("Cifrado requerido: certificado " + Cert()("servidor.pem") +
                                       " (CN=localhost, válido del "))
           << segunda;
-      EXPECT_TRUE(segunda.ends_with(", huella SHA-256 " + Huella(Cert().servidor.certificado))) << segunda;
+      // openssl's own reading of the file: "sha256 Fingerprint=AB:CD:...".
+      const std::string openssl =
+          Correr("openssl x509 -noout -fingerprint -sha256 -in " + Cert()("servidor.pem"), "");
+      EXPECT_TRUE(segunda.ends_with(", huella SHA-256 " + openssl.substr(openssl.find('=') + 1, 95)))
+          << segunda;
     } else {
       EXPECT_TRUE(segunda.starts_with("Cifrado admitido: certificado autofirmado de esta corrida (CN="))
           << segunda;
@@ -375,8 +354,6 @@ TEST(Cifrado, SaludosRotosNoTumbanAlServidor) {
     ClienteTls sano(s.puerto);
     ASSERT_EQ(sano.Prelogin(0x01), 0x01);
     ASSERT_TRUE(sano.Saludar());
-    const Bytes r = sano.EntrarYConsultar("SELECT PAR_LA FROM Parametros");
-    EXPECT_TRUE(Contiene(r, Bytes{'L', 'A', '-', 'M', 'V', 'D', '-', '0', '1'}));
   }
   {
     ClienteTls abandona(s.puerto);
