@@ -95,14 +95,16 @@ struct Salida {
 };
 
 // Runs solvane with `args` (output files in `dir`), bounded by `plazo`; `durante` (when given) is called
-// with the child's pid right after the start.
+// with the child's pid right after the start. `entorno` is added to the child's environment.
 inline Salida Solvane(const std::filesystem::path& dir, const std::vector<std::string>& args,
                       std::chrono::milliseconds plazo = std::chrono::seconds(240),
-                      const std::function<void(pid_t)>& durante = {}) {
+                      const std::function<void(pid_t)>& durante = {},
+                      std::map<std::string, std::string> entorno = {}) {
   std::vector<std::string> argv = {SOLVANE_PROGRAMA};
   argv.insert(argv.end(), args.begin(), args.end());
   const auto so = (dir / "solvane.out").string(), se = (dir / "solvane.err").string();
-  const pid_t pid = Lanzar(argv, {{"QT_QPA_PLATFORM", "offscreen"}}, so, se);
+  entorno["QT_QPA_PLATFORM"] = "offscreen";
+  const pid_t pid = Lanzar(argv, entorno, so, se);
   if (durante) durante(pid);
   Salida r;
   r.estado = Esperar(pid, plazo);

@@ -59,9 +59,18 @@ Comparada PorServidor(const std::string& inicial, const std::string& extra = "",
   Temporal t;
   Servido s(t.Ruta(), inicial);
   s.cifrado = cifrado;
+  // With TLS the driver loads GnuTLS, whose thread-local storage this toolchain's LeakSanitizer cannot walk
+  // at exit (it crashes in the dynamic TLS blocks): leaks are looked for in the clear-text runs.
+  std::map<std::string, std::string> entorno;
+  if (cifrado != "off") {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    entorno["ASAN_OPTIONS"] = std::string(asan ? asan : "") + ":detect_leaks=0";
+  }
   Comparada c;
-  c.corrida = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", s.Conexion(extra).string(), "--registro",
-                                 (t / "registro.sql").string()});
+  c.corrida = Solvane(t.Ruta(),
+                      {"--consola", "--si", "--conexion", s.Conexion(extra).string(), "--registro",
+                       (t / "registro.sql").string()},
+                      std::chrono::seconds(240), {}, entorno);
   EXPECT_EQ(s.Detener(), 0);
   c.archivo = Leer(s.archivo);
   c.registro = LeerSiHay(t / "registro.sql");
