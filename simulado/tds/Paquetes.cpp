@@ -101,7 +101,16 @@ bool Canal::LeerDisponible(std::chrono::microseconds espera) {
     cerrado_ = true;
     return false;
   }
-  if (r > 0) ens_.Agregar(buf, static_cast<std::size_t>(r));
+  if (r > 0 && !transporte_) ens_.Agregar(buf, static_cast<std::size_t>(r));
+  if (r > 0 && transporte_) {
+    Bytes claro;
+    const bool sigue = transporte_->Recibidos(buf, static_cast<std::size_t>(r), claro);
+    ens_.Agregar(claro.data(), claro.size());
+    if (!sigue) {
+      cerrado_ = true;
+      return false;
+    }
+  }
   return true;
 }
 
@@ -211,9 +220,17 @@ void Canal::EscribirEsperando(const std::uint8_t* p, std::size_t n) {
   }
 }
 
+// Bytes for the client: through the session's TLS when it has one, then to the socket.
+void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
+  if (!transporte_) return EscribirSocket(p, n);
+  Bytes crudo;
+  transporte_->AEnviar(p, n, crudo);
+  EscribirSocket(crudo.data(), crudo.size());
+}
+
 // In order after what is queued. While deferring, what the socket does not take now is queued (up to
 // kTopeDiferido) instead of waited for; otherwise, or beyond that bound, the write waits.
-void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
+void Canal::EscribirSocket(const std::uint8_t* p, std::size_t n) {
   if (VaciarCola()) {
     const std::size_t r = EnviarSinEsperar(p, n);
     p += r;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <optional>
 
 #include "tds/Sistema.h"
@@ -66,6 +67,18 @@ class Ensamblador {
   std::deque<Mensaje> listos_;
 };
 
+// What lies between the packets and the socket once a connection is encrypted (a TLS session); without
+// one the packets go on the socket as they are.
+class Transporte {
+ public:
+  virtual ~Transporte() = default;
+  // Bytes read from the socket, in any cut: the plaintext they complete is appended to `claro`. False when
+  // the peer ended the session. Throws ErrorProtocolo on bytes that are not what the peer should send.
+  virtual bool Recibidos(const std::uint8_t* datos, std::size_t largo, Bytes& claro) = 0;
+  // Plaintext to send: the bytes to put on the socket are appended to `crudo`.
+  virtual void AEnviar(const std::uint8_t* datos, std::size_t largo, Bytes& crudo) = 0;
+};
+
 // One client connection: reads whole messages under deadlines, writes replies in packets, and watches
 // for an ATTENTION while a reply is streamed. `parada` is a descriptor that becomes readable when the
 // server stops; every wait returns then.
@@ -110,6 +123,12 @@ class Canal {
   std::size_t TamanoPaquete() const { return tamano_; }
   int Fd() const { return sock_.fd(); }
   void Tope(std::size_t tope) { ens_.Tope(tope); }
+  // From now on every byte read and written passes through `t`; nullptr goes back to the bare socket. Only
+  // between messages, when nothing read is waiting to be assembled.
+  void Envolver(std::unique_ptr<Transporte> t) { transporte_ = std::move(t); }
+  Transporte* Envoltura() const { return transporte_.get(); }
+  // Writes `crudo` as it is, past any transport (a TLS alert or close_notify on the way out).
+  void EscribirCrudo(const Bytes& crudo) { EscribirSocket(crudo.data(), crudo.size()); }
 
  private:
   void EnviarPaquete(std::uint8_t tipo, const std::uint8_t* datos, std::size_t largo, bool fin,
@@ -117,7 +136,8 @@ class Canal {
   void Escribir(const std::uint8_t* p, std::size_t n);
   void EscribirEsperando(const std::uint8_t* p, std::size_t n);
   std::size_t EnviarSinEsperar(const std::uint8_t* p, std::size_t n);
-  bool VaciarCola();                                      // true when nothing is left queued
+  bool VaciarCola();  // true when nothing is left queued
+  void EscribirSocket(const std::uint8_t* p, std::size_t n);
   bool LeerDisponible(std::chrono::microseconds espera);  // false on end of stream
   void RevisarAtencion();
 
@@ -139,6 +159,7 @@ class Canal {
   Bytes cola_;  // written, not yet taken by the socket
   std::size_t colaInicio_ = 0;
   ms plazoEscritura_ = std::chrono::seconds(60);
+  std::unique_ptr<Transporte> transporte_;
 };
 
 }  // namespace simulado::tds

@@ -9,6 +9,7 @@
 #include "motor/Errores.h"
 #include "motor/Sintaxis.h"
 #include "motor/Valores.h"
+#include "tds/Cifrado.h"
 #include "tds/Login.h"
 #include "tds/Lotes.h"
 #include "tds/Peticiones.h"
@@ -101,7 +102,8 @@ void Sesion::Atender() {
   try {
     dentro = Entrar();
     if (dentro) {
-      registro_("Sesión " + std::to_string(spid_) + " abierta: usuario " + usuario_ + " desde " + direccion_);
+      registro_("Sesión " + std::to_string(spid_) + " abierta: usuario " + usuario_ + " desde " + direccion_ +
+                ", " + cifrado_);
       while (auto m = canal_.Leer(aj_.ocioso, aj_.plazo)) Peticion(*m);
     }
   } catch (const ErrorProtocolo& e) {
@@ -114,6 +116,14 @@ void Sesion::Atender() {
   // go on.
   base_.Abandonar(spid_);
   base_.Aplicacion().SoltarTodos(spid_);
+  if (tls_ && !canal_.Cerrado()) {
+    tls_->Despedir();
+    try {
+      canal_.EscribirCrudo(tls_->Pendiente());
+    } catch (const std::exception&) {
+      // The client is gone or not reading: the close_notify was a courtesy.
+    }
+  }
   if (dentro)
     registro_("Sesión " + std::to_string(spid_) + " cerrada: usuario " + usuario_ + " desde " + direccion_);
 }
@@ -122,18 +132,44 @@ void Sesion::Atender() {
 bool Sesion::Entrar() {
   auto m = canal_.Leer(aj_.plazo, aj_.plazo);
   if (!m) return false;
-  // PRELOGIN may be left out (jTDS does by default): SQL Server then takes LOGIN7 with no encryption.
+  // PRELOGIN may be left out (jTDS does by default): SQL Server then takes LOGIN7 with no encryption,
+  // unless it forces encryption.
   if (m->tipo == kPrelogin) {
     const Prelogin p = LeerPrelogin(m->datos);
-    canal_.Enviar(kRespuesta, RespuestaPrelogin());
+    const Negociado n = NegociarCifrado(aj_.tls ? aj_.cifrado : ModoCifrado::No, p.cifrado);
+    canal_.Enviar(kRespuesta, RespuestaPrelogin(n.respuesta));
+    if (n.acuerdo == Acuerdo::Rechazado) {
+      registro_("Conexión desde " + direccion_ +
+                " rechazada: el cliente no cifra y este servidor exige cifrado");
+      return false;
+    }
+    if (n.acuerdo != Acuerdo::SinCifrar) {
+      auto t = Negociar(canal_, *aj_.tls, aj_.plazo);
+      cifrado_ =
+          (n.acuerdo == Acuerdo::Todo ? "cifrada (" : "cifrado sólo el login (") + t->Descripcion() + ")";
+      if (n.acuerdo == Acuerdo::Todo) tls_ = t.get();
+      canal_.Envolver(std::move(t));
+    }
     m = canal_.Leer(aj_.plazo, aj_.plazo);
-    if (!m || m->tipo == kPrelogin) {
-      // A client that insists on TLS starts its handshake here, or gives up.
-      if (p.cifrado == 0x01 || p.cifrado == 0x03 || (m && m->tipo == kPrelogin))
+    // Only LOGIN7 was to be encrypted: the rest of the session is in clear text, as the client asked.
+    if (n.acuerdo == Acuerdo::SoloLogin) canal_.Envolver(nullptr);
+    if (!m) {
+      // A client that insists on TLS and gets none gives up here.
+      if (n.acuerdo == Acuerdo::SinCifrar &&
+          (p.cifrado == kCifradoEncendido || p.cifrado == kCifradoRequerido))
         registro_("Conexión desde " + direccion_ +
                   " rechazada: el cliente exige cifrado y este servidor no lo admite");
       return false;
     }
+    if (m->tipo == kPrelogin && n.acuerdo == Acuerdo::SinCifrar) {
+      registro_("Conexión desde " + direccion_ +
+                " rechazada: el cliente exige cifrado y este servidor no lo admite");
+      return false;
+    }
+  } else if (aj_.tls && aj_.cifrado == ModoCifrado::Requerido) {
+    registro_("Conexión desde " + direccion_ +
+              " rechazada: el cliente no cifra y este servidor exige cifrado");
+    return false;
   }
   if (m->tipo != kLogin7) throw ErrorProtocolo("se esperaba PRELOGIN o LOGIN7");
   Login7 l = LeerLogin7(m->datos);

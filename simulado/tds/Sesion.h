@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "motor/Servidor.h"
 #include "tds/Base.h"
+#include "tds/Login.h"
 #include "tds/Paquetes.h"
 #include "tds/Peticiones.h"
 
@@ -17,6 +19,8 @@ namespace simulado::tds {
 struct Pieza;
 struct Columna;
 struct Argumento;
+class ContextoTls;
+class SesionTls;
 
 struct Ajustes {
   std::string usuario = "pagora";
@@ -28,6 +32,8 @@ struct Ajustes {
       std::chrono::hours(1);  // a statement waiting for another's transaction
   std::chrono::milliseconds plazoEscritura =
       std::chrono::seconds(60);  // a client that takes nothing of its reply for this long is dropped
+  ModoCifrado cifrado = ModoCifrado::No;
+  std::shared_ptr<const ContextoTls> tls;  // the certificate; without one nothing is encrypted
 };
 
 using Registro = std::function<void(const std::string&)>;
@@ -83,6 +89,8 @@ class Sesion {
   std::string direccion_;
   Registro registro_;
   std::string usuario_;
+  std::string cifrado_ = "sin cifrar";  // for the log
+  SesionTls* tls_ = nullptr;            // the channel's transport while the whole session is encrypted
   std::uint32_t version_ = 0x74000004;
   Escritor e_{0x74000004};
   std::uint64_t descriptor_ = 0;

@@ -153,10 +153,14 @@ class Crudo {
   std::vector<std::uint8_t> Entrar(const std::string& usuario = "pagora", const std::string& clave = kClave,
                                    const std::string& base = "PagoraDemo",
                                    std::uint32_t version = 0x74000004) {
-    Paquete(0x12, {0x00, 0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01, 0xFF, 9, 0, 0, 0, 0, 0, 0});
+    Paquete(0x12, Prelogin(0x02));
     Respuesta();
     Paquete(0x10, Login7(usuario, clave, base, version));
     return Respuesta();
+  }
+  // PRELOGIN with VERSION and ENCRYPTION `cifrado` (0x02: this client has no TLS).
+  static std::vector<std::uint8_t> Prelogin(std::uint8_t cifrado) {
+    return {0x00, 0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01, 0xFF, 9, 0, 0, 0, 0, 0, cifrado};
   }
   static std::vector<std::uint8_t> Utf16(const std::string& s) {
     std::vector<std::uint8_t> r;

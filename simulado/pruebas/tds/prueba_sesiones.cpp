@@ -462,8 +462,8 @@ TEST(Sesiones, CandadosDeAplicacion) {
   texto("@Resource", "Pagora");
   texto("@LockMode", "Exclusive");
   texto("@LockOwner", "Session");
-  d.insert(d.end(), {12,  '@', 0,   'L', 0,   'o', 0,   'c', 0, 'k',  0, 'T', 0, 'i', 0, 'm', 0,
-                     'e', 0,   'o', 0,   'u', 0,   't', 0,   0, 0x26, 4, 4,   0, 0,   0, 0});
+  d.insert(d.end(), {12,  '@', 0,   'L', 0,   'o', 0,   'c', 0, 'k',  0, 'T', 0,    'i',  0, 'm', 0,
+                     'e', 0,   'o', 0,   'u', 0,   't', 0,   0, 0x26, 4, 4,   0x88, 0x13, 0, 0});  // 5000 ms
   b.Paquete(0x03, d);
   const std::string r = prueba_tds::Resumen(b.Respuesta());
   EXPECT_TRUE(r == "R0 P0/0" || r == "R1 P0/0") << r << ": granted once the session that held it is gone";

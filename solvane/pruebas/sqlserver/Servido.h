@@ -67,8 +67,10 @@ class Servido {
   // The driver's connection string, without the password.
   std::string Cadena() const {
     return "Driver=FreeTDS;Server=127.0.0.1;Port=" + std::to_string(puerto) +
-           ";Database=PagoraDemo;UID=pagora;TDS_Version=7.4;Encryption=off";
+           ";Database=PagoraDemo;UID=pagora;TDS_Version=7.4;Encryption=" + cifrado;
   }
+  // What the server wrote so far (its sessions, and how each was encrypted).
+  std::string Registro() const { return LeerSiHay(dir_ / "servidor.txt"); }
   // A connection file for Solvane on this server, mode 600; without the password when `conClave` is false
   // (it then comes from PAGORA_CLAVE).
   std::filesystem::path Conexion(const std::string& extra = "", bool conClave = true) const {
@@ -79,10 +81,9 @@ class Servido {
     return ruta;
   }
 
-  std::string Registro() const { return LeerSiHay(dir_ / "servidor.txt"); }
-
   std::filesystem::path archivo;
   int puerto = 0;
+  std::string cifrado = "off";  // the driver's Encryption= in Cadena()
 
  private:
   std::filesystem::path dir_;
@@ -96,7 +97,7 @@ struct Salida {
 };
 
 // Runs solvane with `args` (output files in `dir`), bounded by `plazo`; `durante` (when given) is called
-// with the child's pid right after the start.
+// with the child's pid right after the start. `entorno` is added to the child's environment.
 inline Salida Solvane(const std::filesystem::path& dir, const std::vector<std::string>& args,
                       std::chrono::milliseconds plazo = std::chrono::seconds(240),
                       const std::function<void(pid_t)>& durante = {},
