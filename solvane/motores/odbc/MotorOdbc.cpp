@@ -39,6 +39,63 @@ auto Frontera(F&& hacer) -> decltype(hacer()) {
   }
 }
 
+// Counts of a leading UPDATE or SET are skipped up to the first set of rows; its number of columns, 0 when
+// the batch returns none.
+SQLSMALLINT PrimerasFilas(const Manija& st, const Mascara& mascara) {
+  SQLSMALLINT columnas = 0;
+  for (;;) {
+    Comprobar(SQLNumResultCols(st.get(), &columnas), st, "SQLNumResultCols", mascara);
+    if (columnas > 0) return columnas;
+    if (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara) == SQL_NO_DATA) return 0;
+  }
+}
+
+std::vector<std::string> NombresColumnas(const Manija& st, SQLSMALLINT columnas, const Mascara& mascara) {
+  std::vector<std::string> r;
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
+    std::vector<SQLCHAR> nombre(256);
+    SQLSMALLINT largo = 0, tipo = 0, decimales = 0, nulos = 0;
+    SQLULEN tamano = 0;
+    Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo, &tipo,
+                             &tamano, &decimales, &nulos),
+              st, "SQLDescribeCol", mascara);
+    if (largo >= static_cast<SQLSMALLINT>(nombre.size())) {
+      nombre.resize(static_cast<std::size_t>(largo) + 1);
+      Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo,
+                               &tipo, &tamano, &decimales, &nulos),
+                st, "SQLDescribeCol", mascara);
+    }
+    r.emplace_back(reinterpret_cast<const char*>(nombre.data()));
+  }
+  return r;
+}
+
+// The fetched row's values as text; long values come in pieces.
+std::vector<ValorCampo> LeerFila(const Manija& st, SQLSMALLINT columnas, const Mascara& mascara) {
+  std::vector<ValorCampo> fila;
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
+    std::string valor;
+    bool nulo = false;
+    char trozo[1024];
+    for (;;) {
+      SQLLEN indicador = 0;
+      const SQLRETURN rc =
+          Comprobar(SQLGetData(st.get(), c, SQL_C_CHAR, trozo, sizeof trozo, &indicador), st, "SQLGetData", mascara);
+      if (rc == SQL_NO_DATA) break;
+      if (indicador == SQL_NULL_DATA) {
+        nulo = true;
+        break;
+      }
+      const bool entero =
+          rc == SQL_SUCCESS && indicador != SQL_NO_TOTAL && indicador < static_cast<SQLLEN>(sizeof trozo);
+      valor.append(trozo, entero ? static_cast<std::size_t>(indicador) : sizeof trozo - 1);
+      if (entero) break;
+    }
+    fila.push_back(nulo ? ValorCampo() : ValorCampo(std::move(valor)));
+  }
+  return fila;
+}
+
 class MotorOdbc final : public MotorBD {
  public:
   explicit MotorOdbc(const odbc::AjustesOdbc& ajustes) : ajustes_(ajustes) {
@@ -52,6 +109,7 @@ class MotorOdbc final : public MotorBD {
   void Desconectar() noexcept override;
   void Ejecutar(const std::string& sentencia) override;
   PrimeraFila Consultar(const std::string& sentencia) override;
+  std::vector<std::string> Recorrer(const std::string& sentencia, const LectorFilas& fila) override;
   void Comenzar() override;
   void Confirmar() override;
   void Deshacer() noexcept override;
@@ -171,6 +229,24 @@ PrimeraFila MotorOdbc::Consultar(const std::string& sentencia) {
   }
 }
 
+// The whole set of rows; a reader that stops early closes the cursor, which cancels the rest on SQL Server.
+std::vector<std::string> MotorOdbc::Recorrer(const std::string& sentencia, const LectorFilas& fila) {
+  try {
+    return Frontera([&] {
+      Manija st = NuevaSentencia();
+      Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
+      const SQLSMALLINT columnas = PrimerasFilas(st, mascara_);
+      std::vector<std::string> nombres = NombresColumnas(st, columnas, mascara_);
+      while (columnas > 0 && Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA)
+        if (!fila(LeerFila(st, columnas, mascara_))) break;
+      Comprobar(SQLFreeStmt(st.get(), SQL_CLOSE), st, "SQLFreeStmt", mascara_);
+      return nombres;
+    });
+  } catch (const ErrorBD& e) {
+    throw Revisar(e);
+  }
+}
+
 // A failure because the server went away says so (the driver's own words are often just "Unknown
 // error"), and every statement after it is refused with the same reason.
 ErrorBD MotorOdbc::Revisar(const ErrorBD& e) const {
@@ -194,53 +270,12 @@ PrimeraFila MotorOdbc::Leer(const std::string& sentencia) const {
   Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
 
   PrimeraFila r;
-  SQLSMALLINT columnas = 0;
-  for (;;) {  // counts of a leading UPDATE or SET are skipped up to the first set of rows
-    Comprobar(SQLNumResultCols(st.get(), &columnas), st, "SQLNumResultCols", mascara_);
-    if (columnas > 0) break;
-    if (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) == SQL_NO_DATA) return r;
-  }
+  const SQLSMALLINT columnas = PrimerasFilas(st, mascara_);
+  if (columnas == 0) return r;
 
-  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
-    std::vector<SQLCHAR> nombre(256);
-    SQLSMALLINT largo = 0, tipo = 0, decimales = 0, nulos = 0;
-    SQLULEN tamano = 0;
-    Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo,
-                             &tipo, &tamano, &decimales, &nulos),
-              st, "SQLDescribeCol", mascara_);
-    if (largo >= static_cast<SQLSMALLINT>(nombre.size())) {
-      nombre.resize(static_cast<std::size_t>(largo) + 1);
-      Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo,
-                               &tipo, &tamano, &decimales, &nulos),
-                st, "SQLDescribeCol", mascara_);
-    }
-    r.Columnas.emplace_back(reinterpret_cast<const char*>(nombre.data()));
-  }
-
-  if (Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA) {
-    std::vector<ValorCampo> fila;
-    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
-      std::string valor;
-      bool nulo = false;
-      char trozo[1024];
-      for (;;) {  // long values come in pieces
-        SQLLEN indicador = 0;
-        const SQLRETURN rc = Comprobar(SQLGetData(st.get(), c, SQL_C_CHAR, trozo, sizeof trozo, &indicador),
-                                       st, "SQLGetData", mascara_);
-        if (rc == SQL_NO_DATA) break;
-        if (indicador == SQL_NULL_DATA) {
-          nulo = true;
-          break;
-        }
-        const bool entero =
-            rc == SQL_SUCCESS && indicador != SQL_NO_TOTAL && indicador < static_cast<SQLLEN>(sizeof trozo);
-        valor.append(trozo, entero ? static_cast<std::size_t>(indicador) : sizeof trozo - 1);
-        if (entero) break;
-      }
-      fila.push_back(nulo ? ValorCampo() : ValorCampo(std::move(valor)));
-    }
-    r.Fila = std::move(fila);
-  }
+  r.Columnas = NombresColumnas(st, columnas, mascara_);
+  if (Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA)
+    r.Fila = LeerFila(st, columnas, mascara_);
   Comprobar(SQLFreeStmt(st.get(), SQL_CLOSE), st, "SQLFreeStmt", mascara_);
   return r;
 }
