@@ -60,23 +60,40 @@ struct FilaTipo {
   bool texto;
 };
 constexpr FilaTipo kTipos[] = {
-    {"image", 34, 34, 16, 0, 0, false},          {"text", 35, 35, 16, 0, 0, true},
-    {"uniqueidentifier", 36, 36, 16, 0, 0, false}, {"date", 40, 40, 3, 10, 0, false},
-    {"time", 41, 41, 5, 16, 7, false},             {"datetime2", 42, 42, 8, 27, 7, false},
-    {"datetimeoffset", 43, 43, 10, 34, 7, false},  {"tinyint", 48, 48, 1, 3, 0, false},
-    {"smallint", 52, 52, 2, 5, 0, false},          {"int", 56, 56, 4, 10, 0, false},
-    {"smalldatetime", 58, 58, 4, 16, 0, false},    {"real", 59, 59, 4, 24, 0, false},
-    {"money", 60, 60, 8, 19, 4, false},            {"datetime", 61, 61, 8, 23, 3, false},
-    {"float", 62, 62, 8, 53, 0, false},            {"sql_variant", 98, 98, 8016, 0, 0, false},
-    {"ntext", 99, 99, 16, 0, 0, true},             {"bit", 104, 104, 1, 1, 0, false},
-    {"decimal", 106, 106, 17, 38, 38, false},      {"numeric", 108, 108, 17, 38, 38, false},
-    {"smallmoney", 122, 122, 4, 10, 4, false},     {"bigint", 127, 127, 8, 19, 0, false},
-    {"hierarchyid", 240, 128, 892, 0, 0, false},   {"geometry", 240, 129, -1, 0, 0, false},
-    {"geography", 240, 130, -1, 0, 0, false},      {"varbinary", 165, 165, 8000, 0, 0, false},
-    {"varchar", 167, 167, 8000, 0, 0, true},       {"binary", 173, 173, 8000, 0, 0, false},
-    {"char", 175, 175, 8000, 0, 0, true},          {"timestamp", 189, 189, 8, 0, 0, false},
-    {"nvarchar", 231, 231, 8000, 0, 0, true},      {"nchar", 239, 239, 8000, 0, 0, true},
-    {"xml", 241, 241, -1, 0, 0, false},            {"sysname", 231, 256, 256, 0, 0, true},
+    {"image", 34, 34, 16, 0, 0, false},
+    {"text", 35, 35, 16, 0, 0, true},
+    {"uniqueidentifier", 36, 36, 16, 0, 0, false},
+    {"date", 40, 40, 3, 10, 0, false},
+    {"time", 41, 41, 5, 16, 7, false},
+    {"datetime2", 42, 42, 8, 27, 7, false},
+    {"datetimeoffset", 43, 43, 10, 34, 7, false},
+    {"tinyint", 48, 48, 1, 3, 0, false},
+    {"smallint", 52, 52, 2, 5, 0, false},
+    {"int", 56, 56, 4, 10, 0, false},
+    {"smalldatetime", 58, 58, 4, 16, 0, false},
+    {"real", 59, 59, 4, 24, 0, false},
+    {"money", 60, 60, 8, 19, 4, false},
+    {"datetime", 61, 61, 8, 23, 3, false},
+    {"float", 62, 62, 8, 53, 0, false},
+    {"sql_variant", 98, 98, 8016, 0, 0, false},
+    {"ntext", 99, 99, 16, 0, 0, true},
+    {"bit", 104, 104, 1, 1, 0, false},
+    {"decimal", 106, 106, 17, 38, 38, false},
+    {"numeric", 108, 108, 17, 38, 38, false},
+    {"smallmoney", 122, 122, 4, 10, 4, false},
+    {"bigint", 127, 127, 8, 19, 0, false},
+    {"hierarchyid", 240, 128, 892, 0, 0, false},
+    {"geometry", 240, 129, -1, 0, 0, false},
+    {"geography", 240, 130, -1, 0, 0, false},
+    {"varbinary", 165, 165, 8000, 0, 0, false},
+    {"varchar", 167, 167, 8000, 0, 0, true},
+    {"binary", 173, 173, 8000, 0, 0, false},
+    {"char", 175, 175, 8000, 0, 0, true},
+    {"timestamp", 189, 189, 8, 0, 0, false},
+    {"nvarchar", 231, 231, 8000, 0, 0, true},
+    {"nchar", 239, 239, 8000, 0, 0, true},
+    {"xml", 241, 241, -1, 0, 0, false},
+    {"sysname", 231, 256, 256, 0, 0, true},
 };
 
 // Storage bytes of a decimal of precision p, as SQL Server gives them.
@@ -95,8 +112,8 @@ TipoSys Sys(const TipoCol& t) {
     case Tipo::Int:
       return {"int", 56, 4, 10, 0};
     case Tipo::Decimal:
-      return {t.numeric ? "numeric" : "decimal", t.numeric ? 108 : 106, BytesDecimal(t.precision), t.precision,
-              t.escala};
+      return {t.numeric ? "numeric" : "decimal", t.numeric ? 108 : 106, BytesDecimal(t.precision),
+              t.precision, t.escala};
     case Tipo::Char:
       return {"char", 175, t.largo, 0, 0};
     case Tipo::VarChar:
@@ -111,10 +128,12 @@ TipoSys Sys(const TipoCol& t) {
 
 // The names the server makes up for unnamed constraints: DF__tabla__colum__1A2B3C4D, PK__tabla__1A2B3C4D.
 bool NombreDelSistema(const std::string& n) {
-  if (!(n.starts_with("DF__") || n.starts_with("PK__") || n.starts_with("UQ__")) || n.size() < 14) return false;
+  if (!(n.starts_with("DF__") || n.starts_with("PK__") || n.starts_with("UQ__")) || n.size() < 14)
+    return false;
   const std::string hex = n.substr(n.size() - 8);
-  return n.compare(n.size() - 10, 2, "__") == 0 &&
-         std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  return n.compare(n.size() - 10, 2, "__") == 0 && std::all_of(hex.begin(), hex.end(), [](char c) {
+           return std::isxdigit(static_cast<unsigned char>(c));
+         });
 }
 
 // A default's definition as the catalogue shows it: numbers in a second pair of parentheses.
@@ -146,15 +165,15 @@ std::optional<Origen> Servidor::Impl::CatalogoSys(const std::string& vista) {
   auto objeto = [&](const std::string& nombre, int id, int padre, const char* tipo, const char* desc) {
     std::string t(tipo);
     t.resize(2, ' ');
-    return std::vector<Valor>{T(nombre), N(id),      Valor{},    N(kEsquemaDbo), N(padre), T(t),
-                              T(desc),   F(Creado(id)), F(Creado(id)), B(false), B(false), B(false)};
+    return std::vector<Valor>{T(nombre), N(id),         Valor{},       N(kEsquemaDbo), N(padre), T(t),
+                              T(desc),   F(Creado(id)), F(Creado(id)), B(false),       B(false), B(false)};
   };
   auto mas = [](std::vector<Valor> v, std::initializer_list<Valor> extra) {
     v.insert(v.end(), extra);
     return v;
   };
   auto tipoClave = [](const Restriccion& x) {
-    return x.tipo == TR::PK ? std::pair{"PK", "PRIMARY_KEY_CONSTRAINT"}
+    return x.tipo == TR::PK   ? std::pair{"PK", "PRIMARY_KEY_CONSTRAINT"}
            : x.tipo == TR::UQ ? std::pair{"UQ", "UNIQUE_CONSTRAINT"}
                               : std::pair{"D", "DEFAULT_CONSTRAINT"};
   };
@@ -264,14 +283,16 @@ std::optional<Origen> Servidor::Impl::CatalogoSys(const std::string& vista) {
         const Restriccion* d = t->Defecto(c.nombre);
         auto v = fila(t->id, i, c.nombre, c.tipo, c.nulos, c.collation, c.identidad, d ? d->id : 0);
         if (identidades)
-          v = mas(std::move(v), {N(c.semilla), N(c.incremento), c.generado ? N(c.actual) : Valor{}, B(false)});
+          v = mas(std::move(v),
+                  {N(c.semilla), N(c.incremento), c.generado ? N(c.actual) : Valor{}, B(false)});
         a.Fila(std::move(v));
       }
     if (!identidades)
       for (const auto& v : vistas) {
         const auto [nombres, tipos] = columnasVista(*v);
         for (std::size_t i = 0; i < nombres.size(); ++i)
-          a.Fila(fila(v->id, i, nombres[i], tipos[i], true, EsTexto(tipos[i].tipo) ? collation : "", false, 0));
+          a.Fila(
+              fila(v->id, i, nombres[i], tipos[i], true, EsTexto(tipos[i].tipo) ? collation : "", false, 0));
       }
   } else if (n == "types") {
     a.Nombre("name");
@@ -296,8 +317,9 @@ std::optional<Origen> Servidor::Impl::CatalogoSys(const std::string& vista) {
     for (const auto& t : tablas)
       for (const auto& x : t->e.restr)
         if (x.tipo == TR::DF)
-          a.Fila(mas(objeto(x.nombre, x.id, t->id, "D", "DEFAULT_CONSTRAINT"),
-                     {N(t->Columna(x.para) + 1), T(Definicion(x.textoDefecto)), B(NombreDelSistema(x.nombre))}));
+          a.Fila(
+              mas(objeto(x.nombre, x.id, t->id, "D", "DEFAULT_CONSTRAINT"),
+                  {N(t->Columna(x.para) + 1), T(Definicion(x.textoDefecto)), B(NombreDelSistema(x.nombre))}));
   } else if (n == "key_constraints") {
     columnasObjeto();
     a.Enteros({"unique_index_id"});
@@ -325,7 +347,8 @@ std::optional<Origen> Servidor::Impl::CatalogoSys(const std::string& vista) {
       a.Enteros({"data_space_id"});
       a.Bits({"ignore_dup_key", "is_primary_key", "is_unique_constraint"});
       a.Col("fill_factor", Tipo::TinyInt);
-      a.Bits({"is_padded", "is_disabled", "is_hypothetical", "allow_row_locks", "allow_page_locks", "has_filter"});
+      a.Bits({"is_padded", "is_disabled", "is_hypothetical", "allow_row_locks", "allow_page_locks",
+              "has_filter"});
       a.Col("filter_definition", Tipo::VarChar, 4000);
     }
     struct Ix {
@@ -339,8 +362,8 @@ std::optional<Origen> Servidor::Impl::CatalogoSys(const std::string& vista) {
       std::vector<Ix> ixs;
       for (const auto& x : t->e.restr)
         if (x.tipo != TR::DF)
-          ixs.push_back({x.indid, &x.nombre, &x.columnas, true, x.agrupado, x.tipo == TR::PK, x.tipo == TR::UQ,
-                         x.relleno});
+          ixs.push_back({x.indid, &x.nombre, &x.columnas, true, x.agrupado, x.tipo == TR::PK,
+                         x.tipo == TR::UQ, x.relleno});
       for (const auto& x : t->e.indices)
         ixs.push_back({x.indid, &x.nombre, &x.columnas, x.unico, x.agrupado, false, false, x.relleno});
       std::sort(ixs.begin(), ixs.end(), [](const Ix& x, const Ix& y) { return x.indid < y.indid; });
@@ -351,8 +374,9 @@ std::optional<Origen> Servidor::Impl::CatalogoSys(const std::string& vista) {
       for (const auto& x : ixs) {
         if (columnas) {
           for (std::size_t k = 0; k < x.cols->size(); ++k)
-            a.Fila({N(t->id), N(x.indid), N(static_cast<std::int64_t>(k + 1)), N(t->Columna((*x.cols)[k]) + 1),
-                    N(static_cast<std::int64_t>(k + 1)), N(0), B(false), B(false)});
+            a.Fila({N(t->id), N(x.indid), N(static_cast<std::int64_t>(k + 1)),
+                    N(t->Columna((*x.cols)[k]) + 1), N(static_cast<std::int64_t>(k + 1)), N(0), B(false),
+                    B(false)});
           continue;
         }
         a.Fila({N(t->id), T(*x.nombre), N(x.indid), N(x.agrupado ? 1 : 2),
@@ -372,7 +396,8 @@ std::optional<Origen> Servidor::Impl::CatalogoSys(const std::string& vista) {
   } else if (n == "schemas") {
     a.Nombre("name");
     a.Enteros({"schema_id", "principal_id"});
-    for (const auto& [nombre, id] : {std::pair{"dbo", 1}, {"guest", 2}, {"INFORMATION_SCHEMA", 3}, {"sys", 4}})
+    for (const auto& [nombre, id] :
+         {std::pair{"dbo", 1}, {"guest", 2}, {"INFORMATION_SCHEMA", 3}, {"sys", 4}})
       a.Fila({T(nombre), N(id), N(id)});
   } else if (n == "data_spaces" || n == "filegroups") {
     a.Nombre("name");

@@ -100,7 +100,8 @@ std::vector<std::string> Servidor::Impl::NoConvierten(const Tabla& t, const DefC
       }
     }
     if (numero)
-      r.push_back(DescribirFila(t, f) + ": " + c.nombre + " = " + Literal(v) + " " + Motivo(numero, nueva.tipo));
+      r.push_back(DescribirFila(t, f) + ": " + c.nombre + " = " + Literal(v) + " " +
+                  Motivo(numero, nueva.tipo));
   }
   return r;
 }
@@ -155,7 +156,8 @@ std::vector<std::string> Servidor::Impl::ChocanAlActualizar(Sentencia& s, std::s
       if (r.size() == maximo) break;
       std::string l;
       for (std::size_t fila : filas[k])
-        l += (l.empty() ? "" : "; ") + DescribirFila(*t, fila) + (nuevas[fila] ? " (actualizada)" : " (sin cambio)");
+        l += (l.empty() ? "" : "; ") + DescribirFila(*t, fila) +
+             (nuevas[fila] ? " (actualizada)" : " (sin cambio)");
       r.push_back(nombres[g] + ": " + l);
     }
   }
@@ -170,7 +172,8 @@ const std::string& Servidor::Collation() const {
   return impl_->collation;
 }
 
-void Servidor::CargarFilas(std::string_view tabla, const std::vector<std::vector<std::optional<std::string>>>& filas) {
+void Servidor::CargarFilas(std::string_view tabla,
+                           const std::vector<std::vector<std::optional<std::string>>>& filas) {
   NombreObjeto o;
   o.nombre = std::string(tabla);
   auto t = impl_->TablaOError(o);
@@ -207,7 +210,8 @@ void Servidor::FijarIdentidad(std::string_view tabla, std::optional<std::int64_t
     }
 }
 
-std::vector<std::string> Servidor::FilasCulpables(std::string_view sentencia, int numero, std::size_t maximo) {
+std::vector<std::string> Servidor::FilasCulpables(std::string_view sentencia, int numero,
+                                                  std::size_t maximo) {
   std::vector<std::string> r;
   try {
     auto lote = AnalizarLote(sentencia);

@@ -221,9 +221,11 @@ struct Servidor::Impl {
 
   // ---- rows loaded from another database, and the rows a failed statement trips on (Copia.cpp) ----
 
-  void CargarFila(Tabla& t, std::vector<Grupo>& grupos, std::vector<Valor>& fila, std::vector<std::string>& claves);
+  void CargarFila(Tabla& t, std::vector<Grupo>& grupos, std::vector<Valor>& fila,
+                  std::vector<std::string>& claves);
   std::string DescribirFila(const Tabla& t, std::size_t f) const;
-  std::vector<std::string> Repetidas(const Tabla& t, const std::vector<std::string>& cols, std::size_t maximo);
+  std::vector<std::string> Repetidas(const Tabla& t, const std::vector<std::string>& cols,
+                                     std::size_t maximo);
   std::vector<std::string> NoConvierten(const Tabla& t, const DefColumna& nueva, std::size_t maximo);
   std::vector<std::string> ChocanAlActualizar(Sentencia& s, std::size_t maximo);
 

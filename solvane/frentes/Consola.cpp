@@ -114,8 +114,9 @@ OpcionesConsola LeerOpciones(const std::vector<std::string>& argumentos) {
   if (!o.copia.empty() && !(o.ensayar && o.consola))
     throw std::invalid_argument("--copia va con --consola --ensayar");
   if (o.ensayar && (o.probar || o.respuesta))
-    throw std::invalid_argument("--ensayar no pregunta ni se limita a conectar: no va con --si, --no ni "
-                                "--probar-conexion");
+    throw std::invalid_argument(
+        "--ensayar no pregunta ni se limita a conectar: no va con --si, --no ni "
+        "--probar-conexion");
   return o;
 }
 

@@ -15,8 +15,8 @@ namespace solvane {
 
 namespace {
 
-constexpr const char* kTipos[] = {"bit",  "tinyint", "smallint",      "int",     "decimal",
-                                  "numeric", "char", "varchar", "smalldatetime", "datetime"};
+constexpr const char* kTipos[] = {"bit",     "tinyint", "smallint", "int",           "decimal",
+                                  "numeric", "char",    "varchar",  "smalldatetime", "datetime"};
 
 template <typename F>
 auto Frontera(F&& hacer) -> decltype(hacer()) {
@@ -52,7 +52,8 @@ std::string Esquema(const BaseDescrita& b) {
     for (const auto& c : t.columnas) {
       std::string l = "\t" + Corchetes(c.nombre) + " " + Declaracion(c);
       if (!c.collation.empty() && c.collation != b.collation) l += " COLLATE " + c.collation;
-      if (c.identidad) l += " IDENTITY (" + std::to_string(c.semilla) + ", " + std::to_string(c.incremento) + ")";
+      if (c.identidad)
+        l += " IDENTITY (" + std::to_string(c.semilla) + ", " + std::to_string(c.incremento) + ")";
       l += c.nulos ? " NULL" : " NOT NULL";
       if (!c.defecto.empty()) l += " CONSTRAINT " + Corchetes(c.nombreDefecto) + " DEFAULT " + c.defecto;
       lineas.push_back(std::move(l));
@@ -122,14 +123,15 @@ void CopiaSimulada::Grabar(const std::string& archivo) const {
     auto& os = simulado::Llamadas();
     const int fd = os.abrir(archivo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST)
-      throw simulado::ErrorArchivo(errno, "No se puede crear el archivo " + archivo + ": " + std::strerror(errno));
+      throw simulado::ErrorArchivo(errno,
+                                   "No se puede crear el archivo " + archivo + ": " + std::strerror(errno));
     if (fd >= 0) os.cerrar(fd);
     simulado::ArchivoBase::Abrir(archivo)->Escribir(servidor_->Script());
   });
 }
 
 std::vector<std::string> CopiaSimulada::FilasCulpables(const std::string& sentencia, long numero,
-                                                      std::size_t maximo) const {
+                                                       std::size_t maximo) const {
   return servidor_->FilasCulpables(sentencia, static_cast<int>(numero), maximo);
 }
 

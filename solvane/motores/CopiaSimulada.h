@@ -73,7 +73,8 @@ class CopiaSimulada {
   void Grabar(const std::string& archivo) const;
   std::string Volcado() const;
   // The rows or key values at fault when `sentencia` was refused with `numero` (see the engine).
-  std::vector<std::string> FilasCulpables(const std::string& sentencia, long numero, std::size_t maximo) const;
+  std::vector<std::string> FilasCulpables(const std::string& sentencia, long numero,
+                                          std::size_t maximo) const;
 
  private:
   std::string nombre_;

@@ -43,8 +43,8 @@ class MotorBD {
   // view: `fila` gets each row and returns false to stop early. Returns the columns' names. Throws ErrorBD.
   using LectorFilas = std::function<bool(const std::vector<ValorCampo>& fila)>;
   virtual std::vector<std::string> Recorrer(const std::string& sentencia, const LectorFilas& fila);
-  virtual void Comenzar() = 0;                                      // throws ErrorBD
-  virtual void Confirmar() = 0;                                     // throws ErrorBD
+  virtual void Comenzar() = 0;   // throws ErrorBD
+  virtual void Confirmar() = 0;  // throws ErrorBD
   virtual void Deshacer() noexcept = 0;
   // False when the server itself ended the transaction (SQL Server does so on some errors).
   virtual bool TransaccionAbierta() const = 0;

@@ -118,7 +118,8 @@ class MotorSimulado final : public MotorBD {
   bool TransaccionAbierta() const override { return servidor_ && servidor_->NivelTransaccion() > 0; }
 
   std::string NombreServidor() const override {
-    return enMemoria_ ? "SQL Server simulado (" + archivo_ + ", en memoria)" : "SQL Server simulado (" + archivo_ + ")";
+    return enMemoria_ ? "SQL Server simulado (" + archivo_ + ", en memoria)"
+                      : "SQL Server simulado (" + archivo_ + ")";
   }
 
  private:
@@ -139,7 +140,8 @@ std::unique_ptr<MotorBD> CrearMotorSimulado(std::string archivo) {
   return std::make_unique<MotorSimulado>(std::move(archivo));
 }
 
-std::unique_ptr<MotorBD> CrearMotorEnMemoria(std::shared_ptr<simulado::Servidor> servidor, std::string nombre) {
+std::unique_ptr<MotorBD> CrearMotorEnMemoria(std::shared_ptr<simulado::Servidor> servidor,
+                                             std::string nombre) {
   return std::make_unique<MotorSimulado>(std::move(servidor), std::move(nombre));
 }
 

@@ -61,20 +61,47 @@ struct Lectura {
 constexpr const char* kConsultaColumnas =
     "SELECT object_id, name, column_id, system_type_id, user_type_id, max_length, precision, scale, "
     "collation_name, is_nullable, is_identity, is_computed, default_object_id FROM sys.columns";
-enum { cObjeto, cNombre, cId, cSistema, cUsuario, cLargo, cPrecision, cEscala, cCollation, cNulos, cIdentidad,
-       cCalculada, cDefecto };
+enum {
+  cObjeto,
+  cNombre,
+  cId,
+  cSistema,
+  cUsuario,
+  cLargo,
+  cPrecision,
+  cEscala,
+  cCollation,
+  cNulos,
+  cIdentidad,
+  cCalculada,
+  cDefecto
+};
 
 constexpr const char* kConsultaIndices =
     "SELECT object_id, name, index_id, type, is_unique, is_primary_key, is_unique_constraint, fill_factor, "
     "data_space_id, is_disabled, is_hypothetical, has_filter FROM sys.indexes";
-enum { iObjeto, iNombre, iId, iTipo, iUnico, iPrimaria, iRestriccion, iRelleno, iGrupo, iApagado, iHipotetico,
-       iFiltro };
+enum {
+  iObjeto,
+  iNombre,
+  iId,
+  iTipo,
+  iUnico,
+  iPrimaria,
+  iRestriccion,
+  iRelleno,
+  iGrupo,
+  iApagado,
+  iHipotetico,
+  iFiltro
+};
 
 Lectura LeerVistas(MotorBD& m) {
   Lectura l;
-  for (const auto& f : Leer(m, "SELECT schema_id, name FROM sys.schemas")) l.esquemas[Numero(f, 0)] = Texto(f, 1);
-  for (const auto& f : Leer(m, "SELECT object_id, name, schema_id, type, type_desc, parent_object_id, "
-                               "create_date, is_ms_shipped FROM sys.objects")) {
+  for (const auto& f : Leer(m, "SELECT schema_id, name FROM sys.schemas"))
+    l.esquemas[Numero(f, 0)] = Texto(f, 1);
+  for (const auto& f : Leer(m,
+                            "SELECT object_id, name, schema_id, type, type_desc, parent_object_id, "
+                            "create_date, is_ms_shipped FROM sys.objects")) {
     Objeto o;
     o.id = Numero(f, 0);
     o.nombre = Texto(f, 1);
@@ -86,16 +113,19 @@ Lectura LeerVistas(MotorBD& m) {
     o.delSistema = Si(f, 7);
     l.objetos[o.id] = o;
   }
-  for (const auto& f : Leer(m, "SELECT user_type_id, name FROM sys.types")) l.tipos[Numero(f, 0)] = Texto(f, 1);
+  for (const auto& f : Leer(m, "SELECT user_type_id, name FROM sys.types"))
+    l.tipos[Numero(f, 0)] = Texto(f, 1);
   for (const auto& f : Leer(m, kConsultaColumnas)) l.columnas[Numero(f, cObjeto)].push_back(f);
-  for (const auto& f : Leer(m, "SELECT object_id, column_id, seed_value, increment_value, last_value FROM "
-                               "sys.identity_columns"))
+  for (const auto& f : Leer(m,
+                            "SELECT object_id, column_id, seed_value, increment_value, last_value FROM "
+                            "sys.identity_columns"))
     l.identidades[{Numero(f, 0), Numero(f, 1)}] = f;
   for (const auto& f : Leer(m, "SELECT object_id, name, definition FROM sys.default_constraints"))
     l.defectos[Numero(f, 0)] = f;
   for (const auto& f : Leer(m, kConsultaIndices)) l.indices[Numero(f, iObjeto)].push_back(f);
-  for (const auto& f : Leer(m, "SELECT object_id, index_id, column_id, key_ordinal, is_descending_key, "
-                               "is_included_column FROM sys.index_columns"))
+  for (const auto& f : Leer(m,
+                            "SELECT object_id, index_id, column_id, key_ordinal, is_descending_key, "
+                            "is_included_column FROM sys.index_columns"))
     l.indiceCols[Numero(f, 0) * 100000 + Numero(f, 1)].push_back(f);
   for (const auto& f : Leer(m, "SELECT object_id, definition FROM sys.sql_modules"))
     if (!Nulo(f, 1)) l.modulos[Numero(f, 0)] = Texto(f, 1);
@@ -107,7 +137,8 @@ Lectura LeerVistas(MotorBD& m) {
 }
 
 // One column; empty when the engine cannot hold it, with the reason in `motivo`.
-std::optional<ColumnaDescrita> Columna(const Lectura& l, long long tabla, const Fila& f, std::string& motivo) {
+std::optional<ColumnaDescrita> Columna(const Lectura& l, long long tabla, const Fila& f,
+                                       std::string& motivo) {
   ColumnaDescrita c;
   c.nombre = Texto(f, cNombre);
   const auto base = l.tipos.find(Numero(f, cSistema));
@@ -147,7 +178,8 @@ std::optional<ColumnaDescrita> Columna(const Lectura& l, long long tabla, const 
   return c;
 }
 
-// The table's keys and indexes; those the engine cannot hold go to `noCopiados`, details it drops to `avisos`.
+// The table's keys and indexes; those the engine cannot hold go to `noCopiados`, details it drops to
+// `avisos`.
 void Indices(const Lectura& l, const Objeto& t, const std::map<long long, std::string>& nombresCol,
              TablaDescrita& d, Catalogo& r) {
   const auto it = l.indices.find(t.id);
@@ -161,9 +193,10 @@ void Indices(const Lectura& l, const Objeto& t, const std::map<long long, std::s
     const long long tipo = Numero(f, iTipo);
     if ((tipo != 1 && tipo != 2) || Si(f, iFiltro) || Si(f, iApagado)) {
       r.noCopiados.push_back("índice " + nombre + ": " +
-                             (Si(f, iFiltro)    ? std::string("filtrado")
-                              : Si(f, iApagado) ? std::string("deshabilitado")
-                                                : "de un tipo (" + std::to_string(tipo) + ") que el motor no tiene"));
+                             (Si(f, iFiltro) ? std::string("filtrado")
+                              : Si(f, iApagado)
+                                  ? std::string("deshabilitado")
+                                  : "de un tipo (" + std::to_string(tipo) + ") que el motor no tiene"));
       continue;
     }
     IndiceDescrito x;
@@ -171,7 +204,7 @@ void Indices(const Lectura& l, const Objeto& t, const std::map<long long, std::s
     x.unico = Si(f, iUnico);
     x.agrupado = tipo == 1;
     x.relleno = static_cast<int>(Numero(f, iRelleno));
-    x.clase = Si(f, iPrimaria)       ? IndiceDescrito::Clase::Primaria
+    x.clase = Si(f, iPrimaria)      ? IndiceDescrito::Clase::Primaria
               : Si(f, iRestriccion) ? IndiceDescrito::Clase::Unica
                                     : IndiceDescrito::Clase::Indice;
     if (Numero(f, iGrupo) != l.grupoPorDefecto) {
@@ -190,7 +223,8 @@ void Indices(const Lectura& l, const Objeto& t, const std::map<long long, std::s
           r.avisos.push_back("índice " + nombre + ": se copia sin su columna incluida " + col);
           continue;
         }
-        if (Si(c, 4)) r.avisos.push_back("índice " + nombre + ": la columna " + col + " se copia en orden ascendente");
+        if (Si(c, 4))
+          r.avisos.push_back("índice " + nombre + ": la columna " + col + " se copia en orden ascendente");
         clave.emplace_back(Numero(c, 3), col);
       }
     std::sort(clave.begin(), clave.end());
@@ -253,7 +287,8 @@ Catalogo LeerCatalogo(MotorBD& origen) {
     std::string motivo;
     std::map<long long, std::string> nombresCol;
     auto cols = l.columnas.count(t->id) ? l.columnas.at(t->id) : std::vector<Fila>{};
-    std::sort(cols.begin(), cols.end(), [](const Fila& a, const Fila& b) { return Numero(a, cId) < Numero(b, cId); });
+    std::sort(cols.begin(), cols.end(),
+              [](const Fila& a, const Fila& b) { return Numero(a, cId) < Numero(b, cId); });
     for (const Fila& f : cols) {
       nombresCol[Numero(f, cId)] = Texto(f, cNombre);
       auto c = Columna(l, t->id, f, motivo);

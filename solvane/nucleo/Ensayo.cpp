@@ -32,8 +32,9 @@ class Grabador : public Presentador {
  public:
   explicit Grabador(bool si) : si_(si) {}
   int Mostrar(const std::string&, const std::string& texto, int estilo) override {
-    textos.push_back(SinRetornos(texto) +
-                     (estilo == kEstiloPregunta ? (si_ ? " [el ensayo responde Sí]" : " [el ensayo responde No]") : ""));
+    textos.push_back(
+        SinRetornos(texto) +
+        (estilo == kEstiloPregunta ? (si_ ? " [el ensayo responde Sí]" : " [el ensayo responde No]") : ""));
     if (estilo != kEstiloPregunta) return kRespuestaAceptar;
     return si_ ? kRespuestaSi : kRespuestaNo;
   }
@@ -223,7 +224,8 @@ void Correr(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombe
   enCopia.Motor(std::make_unique<Vigia>(copia.Motor(), traza));
   if (!opciones.registro.empty()) enCopia.Registro(opciones.registro);
   ProgresoEnsayo pasos(progreso);
-  const bool ok = enCopia.Conectar() && ActualizarConectada(enCopia, msjCadena, pasos, bombeo, versionPrograma);
+  const bool ok =
+      enCopia.Conectar() && ActualizarConectada(enCopia, msjCadena, pasos, bombeo, versionPrograma);
   CerrarBaseDatos(enCopia);
   inf.pasos = pasos.pasos;
   inf.mensajes = grabador->textos;
@@ -247,6 +249,10 @@ std::string ConDecimales(double segundos) {
   for (char& c : r)
     if (c == '.') c = ',';
   return r + " s";
+}
+
+std::string Cuenta(std::size_t n, const char* cosa) {
+  return std::to_string(n) + " " + cosa + (n == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -280,8 +286,8 @@ std::string TextoInforme(const InformeEnsayo& i) {
   if (!i.servidor.empty()) r += " (" + i.servidor + ")";
   r += "\n";
   if (i.fin != Fin::SinEnsayo && i.fin != Fin::AlDia && !i.base.empty())
-    r += "Copia: " + std::to_string(i.tablas) + " tablas, " + std::to_string(i.vistas) + " vistas y " +
-         std::to_string(i.filas) + " filas, en " + ConDecimales(i.segundosCopia) + ".\n";
+    r += "Copia: " + Cuenta(i.tablas, "tabla") + ", " + Cuenta(i.vistas, "vista") + " y " +
+         Cuenta(i.filas, "fila") + ", en " + ConDecimales(i.segundosCopia) + ".\n";
   if (!i.noCopiados.empty()) {
     r += "No copiado (el ensayo no dice nada de ello):\n";
     for (const auto& n : i.noCopiados) r += "  - " + n + "\n";

@@ -38,9 +38,9 @@ struct InformeEnsayo {
   std::size_t tablas = 0, vistas = 0, filas = 0;
   double segundosCopia = 0;
   std::vector<std::string> noCopiados, avisos;
-  std::vector<PasoEnsayado> pasos;     // the steps the chain ran on the copy, with their time
-  std::vector<std::string> mensajes;   // what the operator of the real run would read, in order
-  std::optional<long> numeroError;     // the statement error that stopped the chain
+  std::vector<PasoEnsayado> pasos;    // the steps the chain ran on the copy, with their time
+  std::vector<std::string> mensajes;  // what the operator of the real run would read, in order
+  std::optional<long> numeroError;    // the statement error that stopped the chain
   std::string textoError, sentencia;
   std::vector<std::string> culpables;  // rows or key values at fault, at most kMaximoCulpables
   std::string problema;

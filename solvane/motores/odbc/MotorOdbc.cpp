@@ -56,8 +56,8 @@ std::vector<std::string> NombresColumnas(const Manija& st, SQLSMALLINT columnas,
     std::vector<SQLCHAR> nombre(256);
     SQLSMALLINT largo = 0, tipo = 0, decimales = 0, nulos = 0;
     SQLULEN tamano = 0;
-    Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo, &tipo,
-                             &tamano, &decimales, &nulos),
+    Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo,
+                             &tipo, &tamano, &decimales, &nulos),
               st, "SQLDescribeCol", mascara);
     if (largo >= static_cast<SQLSMALLINT>(nombre.size())) {
       nombre.resize(static_cast<std::size_t>(largo) + 1);
@@ -79,8 +79,8 @@ std::vector<ValorCampo> LeerFila(const Manija& st, SQLSMALLINT columnas, const M
     char trozo[1024];
     for (;;) {
       SQLLEN indicador = 0;
-      const SQLRETURN rc =
-          Comprobar(SQLGetData(st.get(), c, SQL_C_CHAR, trozo, sizeof trozo, &indicador), st, "SQLGetData", mascara);
+      const SQLRETURN rc = Comprobar(SQLGetData(st.get(), c, SQL_C_CHAR, trozo, sizeof trozo, &indicador), st,
+                                     "SQLGetData", mascara);
       if (rc == SQL_NO_DATA) break;
       if (indicador == SQL_NULL_DATA) {
         nulo = true;

@@ -9,10 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -106,6 +109,45 @@ inline Salida Solvane(const std::filesystem::path& dir, const std::vector<std::s
   r.salida = LeerSiHay(so);
   r.errores = LeerSiHay(se);
   return r;
+}
+
+// The record without the engine's own statements.
+inline std::string SinLineasDelMotor(const std::string& registro) {
+  std::istringstream s(registro);
+  std::string r;
+  for (std::string l; std::getline(s, l);)
+    if (l.rfind("-- motor: ", 0) != 0) r += l + "\n";
+  return r;
+}
+
+// One database state, run once per engine.
+struct Comparada {
+  Salida corrida;
+  std::string archivo, registro;
+};
+
+inline Comparada PorSimulado(const std::string& inicial) {
+  Temporal t;
+  Escribir(t / "PagoraDemo.sql", inicial);
+  Escribir(t / "c.conexion", "Motor=simulado\nArchivo=PagoraDemo.sql\n");
+  Comparada c;
+  c.corrida = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", (t / "c.conexion").string(), "--registro",
+                                 (t / "registro.sql").string()});
+  c.archivo = Leer(t / "PagoraDemo.sql");
+  c.registro = LeerSiHay(t / "registro.sql");
+  return c;
+}
+
+inline Comparada PorServidor(const std::string& inicial, const std::string& extra = "") {
+  Temporal t;
+  Servido s(t.Ruta(), inicial);
+  Comparada c;
+  c.corrida = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", s.Conexion(extra).string(), "--registro",
+                                 (t / "registro.sql").string()});
+  EXPECT_EQ(s.Detener(), 0);
+  c.archivo = Leer(s.archivo);
+  c.registro = LeerSiHay(t / "registro.sql");
+  return c;
 }
 
 }  // namespace solvane::pruebas
