@@ -132,7 +132,8 @@ std::vector<std::string> Servidor::Impl::ChocanAlActualizar(Sentencia& s, std::s
         fila[cols[k]] = Convertir(Evaluar(*s.asignaciones[k].second, f), c.tipo);
         if (fila[cols[k]].Nulo() && !c.nulos) throw ErrorSql(515, "");
       } catch (const ErrorSql& e) {
-        r.push_back(DescribirFila(*t, f.f) + ": " + c.nombre + " " + Motivo(e.numero, c.tipo));
+        r.push_back(DescribirFila(*t, f.f) + ": " + c.nombre + " " +
+                    (e.numero == 515 ? "quedaría NULL y la columna no lo admite" : Motivo(e.numero, c.tipo)));
       }
     }
     nuevas[f.f] = std::move(fila);
