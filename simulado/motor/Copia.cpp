@@ -72,7 +72,7 @@ std::vector<std::string> Servidor::Impl::Repetidas(const Tabla& t, const std::ve
   std::vector<std::string> r;
   for (const auto& k : orden) {
     if (r.size() == maximo) break;
-    const auto& [filas, primera] = cuentas[k];
+    const std::size_t filas = cuentas[k].first, primera = cuentas[k].second;
     auto leer = [&](int i) { return t.e.cols[static_cast<std::size_t>(i)]->Leer(primera); };
     r.push_back("(" + ValoresClave(t, cols, leer) + ") en " + std::to_string(filas) + " filas");
   }

@@ -36,7 +36,7 @@ std::string Lista(const std::vector<std::string>& columnas) {
 }
 
 std::string Declaracion(const ColumnaDescrita& c) {
-  const std::string t = Minusculas(c.tipo);
+  std::string t = Minusculas(c.tipo);
   if (t == "char" || t == "varchar") return t + "(" + std::to_string(c.largo) + ")";
   if (t == "decimal" || t == "numeric")
     return t + "(" + std::to_string(c.precision) + ", " + std::to_string(c.escala) + ")";
