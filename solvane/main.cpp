@@ -18,9 +18,12 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("Solvane");
   auto presentador = std::make_shared<solvane::PresentadorQt>();
   solvane::BaseDatos().Mensajes(&solvane::Mensajes());
-  if (argumentos.size() == 2) solvane::BaseDatos().ArchivoExplicito(argumentos[1]);
+  // Only --conexion F and --ensayar reach here, which LeerOpciones takes without complaint.
+  const solvane::OpcionesConsola opciones = solvane::LeerOpciones(argumentos);
+  solvane::BaseDatos().ArchivoExplicito(opciones.conexion);
   solvane::EntornoSolvane entorno;
   entorno.presentador = presentador;
+  entorno.ensayo = opciones.ensayar;
   solvane::frmSolvane ventana(entorno);
   presentador->Padre(&ventana);
   ventana.show();

@@ -469,6 +469,8 @@ std::string TextoExpresion(const Expr& e) {
       return Literal(e.valor);
     case Expr::K::Getdate:
       return "getdate()";
+    case Expr::K::BaseActual:
+      return "db_name()";
     case Expr::K::Menos:
       return "-" + TextoExpresion(*e.hijos[0]);
     case Expr::K::Binaria:

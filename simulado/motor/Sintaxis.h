@@ -15,7 +15,21 @@ namespace simulado {
 struct Consulta;
 
 struct Expr {
-  enum class K { Literal, Columna, Menos, Binaria, Getdate, Subconsulta, Comparacion, En, Y, O, No, EsNulo };
+  enum class K {
+    Literal,
+    Columna,
+    Menos,
+    Binaria,
+    Getdate,
+    BaseActual,
+    Subconsulta,
+    Comparacion,
+    En,
+    Y,
+    O,
+    No,
+    EsNulo
+  };
   K k = K::Literal;
   Valor valor;              // Literal
   std::string calificador;  // Columna: "Transaccion" in Transaccion.TRA_Monto

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "nucleo/Conexion.h"
+#include "nucleo/Ensayo.h"
 #include "nucleo/Proceso.h"
 #include "version.h"
 
@@ -93,6 +94,10 @@ OpcionesConsola LeerOpciones(const std::vector<std::string>& argumentos) {
       o.ayuda = true;
     else if (a == "--probar-conexion")
       o.probar = true;
+    else if (a == "--ensayar")
+      o.ensayar = true;
+    else if (a == "--copia")
+      o.copia = valor("--copia");
     else if (a == "--si" || a == "--no") {
       const int r = a == "--si" ? kRespuestaSi : kRespuestaNo;
       if (o.respuesta && *o.respuesta != r) throw std::invalid_argument("--si y --no no van juntas");
@@ -106,17 +111,34 @@ OpcionesConsola LeerOpciones(const std::vector<std::string>& argumentos) {
   }
   if (!o.consola && !o.version && !o.ayuda && (o.probar || o.respuesta || !o.registro.empty()))
     throw std::invalid_argument("--si, --no, --registro y --probar-conexion van con --consola");
+  if (!o.copia.empty() && !(o.ensayar && o.consola))
+    throw std::invalid_argument("--copia va con --consola --ensayar");
+  if (o.ensayar && (o.probar || o.respuesta))
+    throw std::invalid_argument(
+        "--ensayar no pregunta ni se limita a conectar: no va con --si, --no ni "
+        "--probar-conexion");
   return o;
 }
 
 bool PideConsola(const std::vector<std::string>& argumentos) {
-  return !(argumentos.empty() || (argumentos.size() == 2 && argumentos[0] == "--conexion"));
+  // The window takes only --conexion F and --ensayar; anything else is the console's to run or refuse.
+  for (std::size_t i = 0; i < argumentos.size(); ++i) {
+    if (argumentos[i] == "--ensayar") continue;
+    if (argumentos[i] == "--conexion" && i + 1 < argumentos.size() && !argumentos[i + 1].empty()) {
+      ++i;
+      continue;
+    }
+    return true;
+  }
+  return false;
 }
 
 std::string TextoAyuda() {
   return "Uso: solvane [--conexion ARCHIVO]\n"
          "     solvane --consola [--si | --no] [--conexion ARCHIVO] [--registro ARCHIVO] "
          "[--probar-conexion]\n"
+         "     solvane --consola --ensayar [--conexion ARCHIVO] [--registro ARCHIVO] [--copia ARCHIVO]\n"
+         "     solvane --ensayar [--conexion ARCHIVO]      ensayo en la ventana\n"
          "     solvane --version | --help\n"
          "\n"
          "Lleva la base de datos del cliente Pagora a la version de este programa.\n"
@@ -130,8 +152,12 @@ std::string TextoAyuda() {
          "                     transaccion y cada error (no las consultas propias del motor ODBC, como\n"
          "                     SELECT @@TRANCOUNT)\n"
          "  --probar-conexion  solo conecta y muestra el servidor y la version grabada\n"
+         "  --ensayar          copia la base (solo la lee) en el motor simulado, ejecuta alli la\n"
+         "                     actualizacion y dice si terminaria bien, sin cambiar la base real\n"
+         "  --copia ARCHIVO    con --ensayar, graba la copia (antes de actualizarla) como base simulada\n"
          "\n"
-         "Salida: 0 la base queda actualizada, 1 si no, 2 error de uso.\n";
+         "Salida: 0 la base queda actualizada (con --ensayar: quedaria, o ya lo esta), 1 si no, 2 error de\n"
+         "uso.\n";
 }
 
 int PrincipalConsola(const std::vector<std::string>& argumentos, std::istream& entrada, std::ostream& salida,
@@ -155,6 +181,15 @@ int PrincipalConsola(const std::vector<std::string>& argumentos, std::istream& e
   mensajes.FijarPresentador(std::make_shared<PresentadorConsola>(entrada, salida, errores, o.respuesta));
   bd.Mensajes(&mensajes);
   bd.ArchivoExplicito(o.conexion);
+  if (o.ensayar) {
+    OpcionesEnsayo opciones;
+    opciones.registro = o.registro;
+    opciones.copia = o.copia;
+    ProgresoConsola progreso(salida);
+    const InformeEnsayo informe = Ensayar(bd, mensajes, progreso, opciones);
+    salida << TextoInforme(informe) << std::flush;
+    return EstadoEnsayo(informe);
+  }
   try {
     bd.Registro(o.registro);
   } catch (const ErrorBD& e) {

@@ -43,6 +43,8 @@ struct OpcionesConsola {
   bool version = false;
   bool ayuda = false;
   bool probar = false;
+  bool ensayar = false;
+  std::string copia;
   std::optional<int> respuesta;  // --si / --no
   std::string conexion;
   std::string registro;

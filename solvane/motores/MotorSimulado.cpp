@@ -2,6 +2,7 @@
 #include "MotorSimulado.h"
 
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 #include "Errores.h"
@@ -33,10 +34,17 @@ auto Frontera(F&& hacer, const std::string& prefijo = {}) -> decltype(hacer()) {
 class MotorSimulado final : public MotorBD {
  public:
   explicit MotorSimulado(std::string archivo) : archivo_(std::move(archivo)) {}
+  // Over a database held in memory by its owner: connecting opens nothing, commits write nothing.
+  MotorSimulado(std::shared_ptr<simulado::Servidor> enMemoria, std::string nombre)
+      : archivo_(std::move(nombre)), enMemoria_(std::move(enMemoria)) {}
   ~MotorSimulado() override { Desconectar(); }
 
   void Conectar() override {
     Desconectar();
+    if (enMemoria_) {
+      servidor_ = enMemoria_;
+      return;
+    }
     auto base = Frontera([&] { return simulado::ArchivoBase::Abrir(archivo_); });
     auto servidor = Frontera([&] {
       return std::make_unique<simulado::Servidor>(std::filesystem::path(archivo_).stem().string());
@@ -66,6 +74,23 @@ class MotorSimulado final : public MotorBD {
     });
   }
 
+  std::vector<std::string> Recorrer(const std::string& sentencia, const LectorFilas& fila) override {
+    return Frontera([&] {
+      std::vector<std::string> columnas;
+      std::optional<simulado::ErrorSql> error;
+      simulado::Servidor::Receptor r;
+      r.columnas = [&](const simulado::Resultado& res) { columnas = res.columnas; };
+      r.fila = [&](const std::vector<std::optional<std::string>>& valores) { return fila(valores); };
+      r.fin = [&](const simulado::Resultado*, const simulado::ErrorSql* e) {
+        if (e) error = *e;
+        return !e;
+      };
+      Conectado().EjecutarLote(sentencia, r);
+      if (error) throw *error;
+      return columnas;
+    });
+  }
+
   void Comenzar() override { Ejecutar("BEGIN TRANSACTION"); }
 
   // The file is written before the server commits: if the write fails, the transaction is undone and
@@ -74,7 +99,7 @@ class MotorSimulado final : public MotorBD {
     auto& s = Conectado();
     if (s.NivelTransaccion() == 0) throw ErrorConfirmarSinComenzar();
     try {
-      Frontera([&] { base_->Escribir(s.Script()); });
+      if (base_) Frontera([&] { base_->Escribir(s.Script()); });
     } catch (...) {
       Deshacer();
       throw;
@@ -92,7 +117,10 @@ class MotorSimulado final : public MotorBD {
 
   bool TransaccionAbierta() const override { return servidor_ && servidor_->NivelTransaccion() > 0; }
 
-  std::string NombreServidor() const override { return "SQL Server simulado (" + archivo_ + ")"; }
+  std::string NombreServidor() const override {
+    return enMemoria_ ? "SQL Server simulado (" + archivo_ + ", en memoria)"
+                      : "SQL Server simulado (" + archivo_ + ")";
+  }
 
  private:
   simulado::Servidor& Conectado() {
@@ -101,14 +129,20 @@ class MotorSimulado final : public MotorBD {
   }
 
   std::string archivo_;
+  std::shared_ptr<simulado::Servidor> enMemoria_;
   std::unique_ptr<simulado::ArchivoBase> base_;
-  std::unique_ptr<simulado::Servidor> servidor_;
+  std::shared_ptr<simulado::Servidor> servidor_;
 };
 
 }  // namespace
 
 std::unique_ptr<MotorBD> CrearMotorSimulado(std::string archivo) {
   return std::make_unique<MotorSimulado>(std::move(archivo));
+}
+
+std::unique_ptr<MotorBD> CrearMotorEnMemoria(std::shared_ptr<simulado::Servidor> servidor,
+                                             std::string nombre) {
+  return std::make_unique<MotorSimulado>(std::move(servidor), std::move(nombre));
 }
 
 }  // namespace solvane

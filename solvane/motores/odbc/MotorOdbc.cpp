@@ -44,6 +44,17 @@ auto Frontera(F&& hacer) -> decltype(hacer()) {
   }
 }
 
+// Counts of a leading UPDATE or SET are skipped up to the first set of rows; its number of columns, 0 when
+// the batch returns none.
+SQLSMALLINT PrimerasFilas(const Manija& st, const Mascara& mascara) {
+  SQLSMALLINT columnas = 0;
+  for (;;) {
+    Comprobar(SQLNumResultCols(st.get(), &columnas), st, "SQLNumResultCols", mascara);
+    if (columnas > 0) return columnas;
+    if (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara) == SQL_NO_DATA) return 0;
+  }
+}
+
 class MotorOdbc final : public MotorBD {
  public:
   MotorOdbc(const odbc::AjustesOdbc& ajustes, BloqueoActualizacion bloqueo)
@@ -58,6 +69,7 @@ class MotorOdbc final : public MotorBD {
   void Desconectar() noexcept override;
   void Ejecutar(const std::string& sentencia) override;
   PrimeraFila Consultar(const std::string& sentencia) override;
+  std::vector<std::string> Recorrer(const std::string& sentencia, const LectorFilas& fila) override;
   void Comenzar() override;
   void Confirmar() override;
   void Deshacer() noexcept override;
@@ -74,6 +86,8 @@ class MotorOdbc final : public MotorBD {
   SQLRETURN Directa(const Manija& st, const std::string& sentencia) const;
   std::string Nombre(const Manija& st, SQLUSMALLINT columna) const;
   std::string Valor(const Manija& st, SQLUSMALLINT columna, bool& nulo) const;
+  std::vector<std::string> Nombres(const Manija& st, SQLSMALLINT columnas) const;
+  std::vector<ValorCampo> FilaLeida(const Manija& st, SQLSMALLINT columnas) const;
   bool FijarAutocommit(bool encendido) noexcept;
   ErrorBD Revisar(const ErrorBD& e) const;
 
@@ -236,6 +250,24 @@ PrimeraFila MotorOdbc::Consultar(const std::string& sentencia) {
   }
 }
 
+// The whole set of rows; a reader that stops early closes the cursor, which cancels the rest on SQL Server.
+std::vector<std::string> MotorOdbc::Recorrer(const std::string& sentencia, const LectorFilas& fila) {
+  try {
+    return Frontera([&] {
+      Manija st = NuevaSentencia(ajustes_.tiempoSentencia);
+      Comprobar(Directa(st, sentencia), st, "SQLExecDirect", mascara_);
+      const SQLSMALLINT columnas = PrimerasFilas(st, mascara_);
+      std::vector<std::string> nombres = Nombres(st, columnas);
+      while (columnas > 0 && Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA)
+        if (!fila(FilaLeida(st, columnas))) break;
+      Comprobar(SQLFreeStmt(st.get(), SQL_CLOSE), st, "SQLFreeStmt", mascara_);
+      return nombres;
+    });
+  } catch (const ErrorBD& e) {
+    throw Revisar(e);
+  }
+}
+
 // A failure because the server went away says so (the driver's own words are often just "Unknown
 // error"), and every statement after it is refused with the same reason.
 ErrorBD MotorOdbc::Revisar(const ErrorBD& e) const {
@@ -259,24 +291,12 @@ PrimeraFila MotorOdbc::Leer(const std::string& sentencia, long segundos) const {
   Comprobar(Directa(st, sentencia), st, "SQLExecDirect", mascara_);
 
   PrimeraFila r;
-  SQLSMALLINT columnas = 0;
-  for (;;) {  // counts of a leading UPDATE or SET are skipped up to the first set of rows
-    Comprobar(SQLNumResultCols(st.get(), &columnas), st, "SQLNumResultCols", mascara_);
-    if (columnas > 0) break;
-    if (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) == SQL_NO_DATA) return r;
-  }
+  const SQLSMALLINT columnas = PrimerasFilas(st, mascara_);
+  if (columnas == 0) return r;
 
-  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) r.Columnas.push_back(Nombre(st, c));
-
-  if (Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA) {
-    std::vector<ValorCampo> fila;
-    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
-      bool nulo = false;
-      std::string valor = Valor(st, c, nulo);
-      fila.push_back(nulo ? ValorCampo() : ValorCampo(std::move(valor)));
-    }
-    r.Fila = std::move(fila);
-  }
+  r.Columnas = Nombres(st, columnas);
+  if (Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA)
+    r.Fila = FilaLeida(st, columnas);
   Comprobar(SQLFreeStmt(st.get(), SQL_CLOSE), st, "SQLFreeStmt", mascara_);
   return r;
 }
@@ -303,6 +323,23 @@ SQLRETURN MotorOdbc::Directa(const Manija& st, const std::string& sentencia) con
   if (!ancho_) return SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS);
   std::vector<SQLWCHAR> t = odbc::Ancho(sentencia);
   return SQLExecDirectW(st.get(), t.data(), SQL_NTS);
+}
+
+std::vector<std::string> MotorOdbc::Nombres(const Manija& st, SQLSMALLINT columnas) const {
+  std::vector<std::string> r;
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) r.push_back(Nombre(st, c));
+  return r;
+}
+
+// The fetched row's values as text, NULL as no value.
+std::vector<ValorCampo> MotorOdbc::FilaLeida(const Manija& st, SQLSMALLINT columnas) const {
+  std::vector<ValorCampo> fila;
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
+    bool nulo = false;
+    std::string valor = Valor(st, c, nulo);
+    fila.push_back(nulo ? ValorCampo() : ValorCampo(std::move(valor)));
+  }
+  return fila;
 }
 
 std::string MotorOdbc::Nombre(const Manija& st, SQLUSMALLINT c) const {

@@ -27,66 +27,8 @@ std::size_t Cuantos(const char* variable, std::size_t enCi) {
   return v && *v ? std::strtoul(v, nullptr, 10) : enCi;
 }
 
-// The record without the engine's own statements.
-std::string SinLineasDelMotor(const std::string& registro) {
-  std::istringstream s(registro);
-  std::string r;
-  for (std::string l; std::getline(s, l);)
-    if (l.rfind("-- motor: ", 0) != 0) r += l + "\n";
-  return r;
-}
-
-// One database state, run once per engine.
-struct Comparada {
-  Salida corrida;
-  std::string archivo, registro, servidor;
-};
-
-Comparada PorSimulado(const std::string& inicial) {
-  Temporal t;
-  Escribir(t / "PagoraDemo.sql", inicial);
-  Escribir(t / "c.conexion", "Motor=simulado\nArchivo=PagoraDemo.sql\n");
-  Comparada c;
-  c.corrida = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", (t / "c.conexion").string(), "--registro",
-                                 (t / "registro.sql").string()});
-  c.archivo = Leer(t / "PagoraDemo.sql");
-  c.registro = LeerSiHay(t / "registro.sql");
-  return c;
-}
-
-Comparada PorServidor(const std::string& inicial, const std::string& extra = "",
-                      const std::string& cifrado = "off") {
-  Temporal t;
-  Servido s(t.Ruta(), inicial);
-  s.cifrado = cifrado;
-  // With TLS the driver loads GnuTLS, whose thread-local storage this toolchain's LeakSanitizer cannot walk
-  // at exit (it crashes in the dynamic TLS blocks): leaks are looked for in the clear-text runs.
-  std::map<std::string, std::string> entorno;
-  if (cifrado != "off") {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    entorno["ASAN_OPTIONS"] = std::string(asan ? asan : "") + ":detect_leaks=0";
-  }
-  Comparada c;
-  c.corrida = Solvane(t.Ruta(),
-                      {"--consola", "--si", "--conexion", s.Conexion(extra).string(), "--registro",
-                       (t / "registro.sql").string()},
-                      std::chrono::seconds(240), {}, entorno);
-  EXPECT_EQ(s.Detener(), 0);
-  c.archivo = Leer(s.archivo);
-  c.registro = LeerSiHay(t / "registro.sql");
-  c.servidor = s.Registro();
-  return c;
-}
-
 std::size_t CuantasLineas(const std::string& s) {
   return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
-}
-
-std::string Con(const std::string& script, const std::vector<std::string>& sentencias) {
-  simulado::Servidor s;
-  s.EjecutarScript(script);
-  for (const auto& x : sentencias) s.Ejecutar(x);
-  return s.Script();
 }
 
 const std::string& Final() {

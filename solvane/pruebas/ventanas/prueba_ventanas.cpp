@@ -226,6 +226,25 @@ TEST_F(Ventanas, CajasModalesEnCastellano) {
   EXPECT_EQ(icono, QMessageBox::Information);
 }
 
+// The rehearsal in the window: its own title and button, the report in one box, the database untouched.
+TEST_F(Ventanas, EnsayoEnLaVentana) {
+  entorno.ensayo = true;
+  const std::string demo = pruebas::Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql");
+  Base(demo);
+  frmSolvane f(entorno);
+  EXPECT_EQ(f.windowTitle(), "Pagora Vavidev Actualizar Base de Datos (ensayo sobre una copia)");
+  auto* boton = f.findChild<QPushButton*>("cmdActualizar");
+  EXPECT_EQ(boton->text(), "Ensayar Actualización");
+  boton->click();
+  ASSERT_FALSE(grabador->mensajes.empty());
+  EXPECT_EQ(grabador->mensajes.back().estilo, kEstiloInfo);
+  EXPECT_NE(grabador->Ultimo().find("la actualización de 0.0.0 a 3.1.0 TERMINARÍA BIEN"), std::string::npos)
+      << grabador->Ultimo();
+  EXPECT_NE(grabador->Ultimo().find("La base de datos real no se modificó."), std::string::npos);
+  EXPECT_TRUE(pruebas::Leer(carpeta / "base.sql") == demo);
+  EXPECT_TRUE(boton->isEnabled());
+}
+
 }  // namespace
 }  // namespace solvane
 
