@@ -384,6 +384,7 @@ std::string MotorOdbc::Valor(const Manija& st, SQLUSMALLINT c, bool& nulo) const
     if (entero) break;
   }
   if (!ancho_) return std::string(valor.begin(), valor.end());
+  if (valor.empty()) return {};  // an empty text: nothing to copy (memcpy takes no null pointer)
   std::vector<SQLWCHAR> w(valor.size() / unidad);
   std::memcpy(w.data(), valor.data(), w.size() * unidad);
   return odbc::Estrecho(w.data(), w.size());
