@@ -240,13 +240,9 @@ Cortador::Fin Cortador::Valor(std::size_t j, Argumento& a) const {
   if (EsSim(j, "-") || EsSim(j, "+")) signo = f_[j++].texto;
   if (!Hay(j) || !f_[j].cerrada) return {};
   const Ficha& f = f_[j];
+  if (!signo.empty() && f.t != Ficha::T::Numero) return {};  // only numbers take a sign
   if (f.t == Ficha::T::Numero) {
     a.valor = (signo == "-" ? "-" : "") + f.texto;
-  } else if (!signo.empty()) {
-    return {};
-  } else if (f.t == Ficha::T::Cadena) {
-    a.valor = f.texto;
-    a.texto = true;
   } else if (f.t == Ficha::T::Palabra && MismoNombre(f.texto, "NULL")) {
     a.valor.reset();
   } else if (f.t == Ficha::T::Palabra && MismoNombre(f.texto, "DEFAULT")) {
@@ -254,7 +250,7 @@ Cortador::Fin Cortador::Valor(std::size_t j, Argumento& a) const {
   } else if (f.t == Ficha::T::Palabra && f.texto.starts_with("@")) {
     a.valor = Mayusculas(f.texto);
     a.variable = true;
-  } else if (EsNombre(j)) {
+  } else if (f.t == Ficha::T::Cadena || EsNombre(j)) {
     a.valor = f.texto;
     a.texto = true;
   } else {
