@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "secretos.hpp"
-#include "teclon/cTeclon.hpp"
+#include "teclon/teclon.hpp"
 
 namespace {
 
 const char* const kAyuda =
     "Uso: teclon [--puerto N | --dispositivo RUTA] ORDEN [ARGUMENTOS]\n"
+    "     teclon --version | --ayuda\n"
     "Prueba un PIN pad conectado a un puerto serie.\n\n"
     "Puerto:\n"
     "  --puerto N           puerto número N (por omisión 1): el dispositivo de la variable\n"
@@ -113,6 +114,9 @@ int main(int argc, char** argv) {
     if (a == "--ayuda" || a == "--help" || a == "-h") {
       std::cout << kAyuda;
       return 0;
+    } else if (a == "--version") {
+      std::cout << "teclon " << TECLON_VERSION_PAQUETE << "\n";
+      return 0;
     } else if (a == "--puerto") {
       if (i + 1 >= args.size() || !Posicion(args[i + 1], puerto)) return Uso("--puerto necesita un número");
       ++i;
@@ -151,10 +155,10 @@ int main(int argc, char** argv) {
   if (orden == "pin" && !Secretos({"Número de tarjeta", "Clave de trabajo"}, secretos, salida)) return salida;
   if (orden == "transferir-clave" && !Secretos({"Clave maestra"}, secretos, salida)) return salida;
 
-  cTeclon teclon;
-  teclon.Puerto(puerto);
-  teclon.FijarBombeo([&teclon] {
-    if (gInterrumpido) teclon.Cancelar(true);
+  teclon::Teclon pinpad;
+  pinpad.Puerto(puerto);
+  pinpad.FijarBombeo([&pinpad] {
+    if (gInterrumpido) pinpad.Cancelar(true);
   });
 
   bool resultado = false;
@@ -164,38 +168,38 @@ int main(int argc, char** argv) {
   bool mostrarPin = false;
   short pos = 0;
   if (orden == "prompt" && resto.empty()) {
-    resultado = teclon.CargarPROMPT();
+    resultado = pinpad.CargarPROMPT();
   } else if (orden == "banda" && resto.empty()) {
-    resultado = teclon.LeerBANDA(banda);
+    resultado = pinpad.LeerBANDA(banda);
     mostrarBanda = true;
   } else if (orden == "chip" && resto.empty()) {
-    resultado = teclon.LeerCHIP(banda);
+    resultado = pinpad.LeerCHIP(banda);
   } else if (orden == "pin") {
     std::string tarjeta(secretos[0].Vista()), clave(secretos[1].Vista()), pin;
-    resultado = teclon.IngresarPIN(tarjeta, clave, !resto.empty() ? resto[0] : "",
+    resultado = pinpad.IngresarPIN(tarjeta, clave, !resto.empty() ? resto[0] : "",
                                    resto.size() > 1 ? resto[1] : "", pin);
     largoPin = pin.size();
     mostrarPin = true;
     for (std::string* s : {&tarjeta, &clave, &pin}) teclon::Borrar(*s);
   } else if (orden == "inicializar" && resto.empty()) {
-    resultado = teclon.InicializarTECLON();
+    resultado = pinpad.InicializarTECLON();
   } else if (orden == "transferir-clave") {
     std::string clave(secretos[0].Vista());
-    resultado = teclon.TransferirClaveMaestra(clave);
+    resultado = pinpad.TransferirClaveMaestra(clave);
     teclon::Borrar(clave);
   } else if (orden == "verificar-clave" && resto.size() == 1) {
     if (!Posicion(resto[0], pos)) return Uso("posición inválida: " + resto[0]);
-    resultado = teclon.VerificarClaveMaestra(pos);
+    resultado = pinpad.VerificarClaveMaestra(pos);
   } else if (orden == "seleccionar-clave" && resto.size() == 1) {
     if (!Posicion(resto[0], pos)) return Uso("posición inválida: " + resto[0]);
-    resultado = teclon.SelClaveMaestra(pos);
+    resultado = pinpad.SelClaveMaestra(pos);
   } else {
     return Uso("orden o argumentos inválidos: " + orden);
   }
 
   std::cout << "Resultado: " << (resultado ? "Verdadero" : "Falso") << "\n";
-  std::cout << "CodError: " << teclon.CodError() << " (" << NombreCodigo(teclon.CodError()) << ")\n";
-  std::cout << "MsgError: " << teclon.MsgError() << "\n";
+  std::cout << "CodError: " << pinpad.CodError() << " (" << NombreCodigo(pinpad.CodError()) << ")\n";
+  std::cout << "MsgError: " << pinpad.MsgError() << "\n";
   if (mostrarBanda) {
     std::cout << "Banda:\n";
     std::string linea;

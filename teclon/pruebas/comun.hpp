@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "cTeclon.hpp"
+#include "puerto.hpp"
 #include "simulador.hpp"
-#include "teclon/cTeclon.hpp"
-#include "teclon/puerto.hpp"
 
 namespace prueba {
 

@@ -20,6 +20,9 @@ pc=$(find "$tmp/prefijo" -name teclon.pc)
 [ -n "$pc" ] || falla "no se instaló teclon.pc"
 export PKG_CONFIG_PATH=$(dirname "$pc")
 libdir=$(pkg-config --variable=libdir teclon)
+# The installation's own prefix, not one worked out from where the .pc file sits.
+[ "$(pkg-config --variable=prefix teclon)" = "$tmp/prefijo" ] ||
+  falla "teclon.pc: prefix=$(pkg-config --variable=prefix teclon), instalado en $tmp/prefijo"
 # shellcheck disable=SC2086
 "$compilador" -std=c11 -Wall -Wextra -Werror $banderas "$fuentes/prueba_c_abi.c" -o "$tmp/prueba_c_abi" \
   $(pkg-config --cflags --libs teclon) -Wl,-rpath,"$libdir"
@@ -35,9 +38,9 @@ add_executable(consumidor main.cpp)
 target_link_libraries(consumidor PRIVATE Teclon::teclon)
 FIN
 cat >"$tmp/consumidor/main.cpp" <<'FIN'
-#include <teclon/cTeclon.hpp>
+#include <teclon/teclon.hpp>
 int main() {
-  cTeclon t;
+  teclon::Teclon t;
   return t.CodError() == tcError && t.MsgError().empty() ? 0 : 1;
 }
 FIN

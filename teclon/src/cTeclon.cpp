@@ -1,5 +1,5 @@
 // cTeclon: creation, properties, result bookkeeping and the opening and closing of the port.
-#include "teclon/cTeclon.hpp"
+#include "cTeclon.hpp"
 
 #include <cerrno>
 #include <new>

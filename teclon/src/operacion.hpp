@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "cTeclon.hpp"
 #include "enlace.hpp"
-#include "teclon/cTeclon.hpp"
 
 // Opens the port (returning false at once when it does not open), runs cuerpo, turns anything
 // it throws into CodError/MsgError under the operation's prefix, and always closes the port.

@@ -6,8 +6,8 @@
 #include <new>
 #include <string>
 
+#include "cTeclon.hpp"
 #include "operacion.hpp"
-#include "teclon/cTeclon.hpp"
 
 struct TeclonObjeto {
   cTeclon objeto;

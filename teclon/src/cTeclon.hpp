@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "teclon/puerto.hpp"
+#include "puerto.hpp"
 #include "teclon/resultado.h"
 
 namespace teclon {
@@ -19,7 +19,7 @@ struct Interno;
 // the calling thread, closes the port and returns true on success, leaving CodError and MsgError
 // set. Nothing is thrown to the caller. While an operation waits, the pump callback runs at every
 // poll; Cancelar may be called from it, or from any other thread.
-class TECLON_API cTeclon {
+class cTeclon {
  public:
   cTeclon();
   // For hosts and tests that bring their own port and clock (a null one gets the default).
