@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "secretos.hpp"
-#include "teclon/teclon.hpp"
+#include "teclon/cTeclon.hpp"
 
 namespace {
 
@@ -155,10 +155,10 @@ int main(int argc, char** argv) {
   if (orden == "pin" && !Secretos({"Número de tarjeta", "Clave de trabajo"}, secretos, salida)) return salida;
   if (orden == "transferir-clave" && !Secretos({"Clave maestra"}, secretos, salida)) return salida;
 
-  teclon::Teclon pinpad;
-  pinpad.Puerto(puerto);
-  pinpad.FijarBombeo([&pinpad] {
-    if (gInterrumpido) pinpad.Cancelar(true);
+  cTeclon teclon;
+  teclon.Puerto(puerto);
+  teclon.FijarBombeo([&teclon] {
+    if (gInterrumpido) teclon.Cancelar(true);
   });
 
   bool resultado = false;
@@ -168,38 +168,38 @@ int main(int argc, char** argv) {
   bool mostrarPin = false;
   short pos = 0;
   if (orden == "prompt" && resto.empty()) {
-    resultado = pinpad.CargarPROMPT();
+    resultado = teclon.CargarPROMPT();
   } else if (orden == "banda" && resto.empty()) {
-    resultado = pinpad.LeerBANDA(banda);
+    resultado = teclon.LeerBANDA(banda);
     mostrarBanda = true;
   } else if (orden == "chip" && resto.empty()) {
-    resultado = pinpad.LeerCHIP(banda);
+    resultado = teclon.LeerCHIP(banda);
   } else if (orden == "pin") {
     std::string tarjeta(secretos[0].Vista()), clave(secretos[1].Vista()), pin;
-    resultado = pinpad.IngresarPIN(tarjeta, clave, !resto.empty() ? resto[0] : "",
+    resultado = teclon.IngresarPIN(tarjeta, clave, !resto.empty() ? resto[0] : "",
                                    resto.size() > 1 ? resto[1] : "", pin);
     largoPin = pin.size();
     mostrarPin = true;
     for (std::string* s : {&tarjeta, &clave, &pin}) teclon::Borrar(*s);
   } else if (orden == "inicializar" && resto.empty()) {
-    resultado = pinpad.InicializarTECLON();
+    resultado = teclon.InicializarTECLON();
   } else if (orden == "transferir-clave") {
     std::string clave(secretos[0].Vista());
-    resultado = pinpad.TransferirClaveMaestra(clave);
+    resultado = teclon.TransferirClaveMaestra(clave);
     teclon::Borrar(clave);
   } else if (orden == "verificar-clave" && resto.size() == 1) {
     if (!Posicion(resto[0], pos)) return Uso("posición inválida: " + resto[0]);
-    resultado = pinpad.VerificarClaveMaestra(pos);
+    resultado = teclon.VerificarClaveMaestra(pos);
   } else if (orden == "seleccionar-clave" && resto.size() == 1) {
     if (!Posicion(resto[0], pos)) return Uso("posición inválida: " + resto[0]);
-    resultado = pinpad.SelClaveMaestra(pos);
+    resultado = teclon.SelClaveMaestra(pos);
   } else {
     return Uso("orden o argumentos inválidos: " + orden);
   }
 
   std::cout << "Resultado: " << (resultado ? "Verdadero" : "Falso") << "\n";
-  std::cout << "CodError: " << pinpad.CodError() << " (" << NombreCodigo(pinpad.CodError()) << ")\n";
-  std::cout << "MsgError: " << pinpad.MsgError() << "\n";
+  std::cout << "CodError: " << teclon.CodError() << " (" << NombreCodigo(teclon.CodError()) << ")\n";
+  std::cout << "MsgError: " << teclon.MsgError() << "\n";
   if (mostrarBanda) {
     std::cout << "Banda:\n";
     std::string linea;

@@ -1,4 +1,4 @@
-// cTeclon: the PIN pad driver object and its public operations.
+// Manejador: the PIN pad driver inside the library, behind the public cTeclon.
 #pragma once
 
 #include <atomic>
@@ -8,25 +8,21 @@
 #include <string_view>
 
 #include "puerto.hpp"
+#include "teclon/cTeclon.hpp"
 #include "teclon/resultado.h"
 
 namespace teclon {
-class Enlace;
-struct Interno;
-}  // namespace teclon
 
-// Drives a PIN pad on a serial port. Every operation opens the port, runs one framed exchange on
-// the calling thread, closes the port and returns true on success, leaving CodError and MsgError
-// set. Nothing is thrown to the caller. While an operation waits, the pump callback runs at every
-// poll; Cancelar may be called from it, or from any other thread.
-class cTeclon {
+class Enlace;
+
+// What cTeclon does, with its collaborators given (a null port or clock gets the default): its public
+// operations are cTeclon's, one for one.
+class Manejador {
  public:
-  cTeclon();
-  // For hosts and tests that bring their own port and clock (a null one gets the default).
-  cTeclon(std::unique_ptr<teclon::PuertoSerie> puerto, std::shared_ptr<teclon::Reloj> reloj);
-  ~cTeclon();
-  cTeclon(const cTeclon&) = delete;
-  cTeclon& operator=(const cTeclon&) = delete;
+  Manejador(std::unique_ptr<PuertoSerie> puerto, std::shared_ptr<Reloj> reloj);
+  ~Manejador();
+  Manejador(const Manejador&) = delete;
+  Manejador& operator=(const Manejador&) = delete;
 
   void Puerto(short vPuerto);
   short CodError() const;
@@ -47,10 +43,8 @@ class cTeclon {
   // Lets the caller's pending events run during waits; none by default.
   void FijarBombeo(std::function<void()> bombeo);
 
- private:
-  // The C interface reaches the secret-carrying operations below, which keep card numbers, keys,
-  // tracks and PIN blocks in wiping memory all the way to the caller's buffer.
-  friend struct teclon::Interno;
+  // For the C interface: the secret-carrying operations, which keep card numbers, keys, tracks and PIN
+  // blocks in wiping memory all the way to the caller's buffer.
   template <class Texto>
   bool LeerBandaEn(Texto& Banda);
   template <class Texto>
@@ -58,6 +52,7 @@ class cTeclon {
                      std::string_view Mensaje2, Texto& NroPIN);
   bool TransferirClave(std::string_view ClaveMaestra);
 
+ private:
   bool AbrirPuerto();
   void Entrada(TeclonError codigo);
   void ErrorApertura(const int* numero, const char* descripcion) noexcept;
@@ -67,12 +62,23 @@ class cTeclon {
   template <class Cuerpo>
   bool Ejecutar(const char* prefijo, bool fijarCodigo, Cuerpo&& cuerpo);
 
-  std::unique_ptr<teclon::PuertoSerie> mComm;
-  std::shared_ptr<teclon::Reloj> mReloj;
+  std::unique_ptr<PuertoSerie> mComm;
+  std::shared_ptr<Reloj> mReloj;
   std::function<void()> mBombeo;
   std::atomic<bool> mCancelar{false};
   short mPuerto = 1;
   std::string mMsgError;
   TeclonError mCodError = tcError;
-  std::unique_ptr<teclon::Enlace> mEnlace;
+  std::unique_ptr<Enlace> mEnlace;
 };
+
+// The library's way into a cTeclon: its driver, and one built over a given port and clock (tests, and
+// hosts inside the library).
+struct Interno {
+  static Manejador& De(cTeclon& t) { return *t.m_; }
+  static cTeclon Crear(std::unique_ptr<PuertoSerie> puerto, std::shared_ptr<Reloj> reloj) {
+    return cTeclon(std::make_unique<Manejador>(std::move(puerto), std::move(reloj)));
+  }
+};
+
+}  // namespace teclon
