@@ -36,7 +36,7 @@ bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, co
       }
     }
   } catch (const ErrorBD& e) {
-    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.Descripcion), kEstiloStop);
+    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.Descripcion), kEstiloStop, e.Numero);
   } catch (const std::exception& e) {
     mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.what()), kEstiloStop);
   }
