@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The ABI of the shared library: its SONAME and the symbols it exports are exactly those of the
-# symbols file shipped in libteclon1 (C functions by name, members of cTeclon demangled), so that any
-# change to the ABI is seen before it is released; and dpkg reads the file the same way.
+# symbols file shipped in libteclon1 (by their linker names: `c++filt` reads the members of cTeclon), so
+# that any change to the ABI is seen before it is released; and dpkg reads the file the same way.
 set -euo pipefail
 biblioteca=$1 simbolos=$2 version=$3
 
@@ -9,11 +9,11 @@ soname=$(readelf -d "$biblioteca" | sed -nE 's/.*\(SONAME\).*\[(.*)\]/\1/p')
 declarado=$(head -n 1 "$simbolos" | cut -d' ' -f1)
 [ "$soname" = "$declarado" ] || { echo "FALLA: SONAME $soname, el archivo de símbolos dice $declarado" >&2; exit 1; }
 
-exportados=$(nm -D --defined-only -C "$biblioteca" | sed -E 's/^[0-9a-f]+ [A-Za-z] //' | LC_ALL=C sort -u)
-esperados=$(grep '^ ' "$simbolos" | sed -E 's/^ +//; s/^\(c\+\+\)"(.*)"/\1/; s/@Base.*//' | LC_ALL=C sort -u)
+exportados=$(nm -D --defined-only "$biblioteca" | awk '{print $NF}' | LC_ALL=C sort -u)
+esperados=$(grep '^ ' "$simbolos" | sed -E 's/^ +//; s/@Base.*//' | LC_ALL=C sort -u)
 if [ "$exportados" != "$esperados" ]; then
   echo "FALLA: la ABI de $soname cambió (< exportado, > en $simbolos):" >&2
-  diff <(echo "$exportados") <(echo "$esperados") | grep '^[<>]' >&2
+  diff <(echo "$exportados") <(echo "$esperados") | grep '^[<>]' | c++filt >&2
   echo "Si el cambio es a propósito, corregir $simbolos (y el SONAME si se quitó o cambió un símbolo)." >&2
   exit 1
 fi
