@@ -113,6 +113,10 @@ grep -q '^CodError: 3 (tcCancel)$' "$tmp/cancelada" || falla "$(cat "$tmp/cancel
 grep -q '^MsgError: Operacion Leer BANDA Cancelada$' "$tmp/cancelada" || falla "$(cat "$tmp/cancelada")"
 
 "$herramienta" --help | grep -q '^Uso: teclon' || falla "--help"
+for programa in "$herramienta" "$simulador"; do
+  nombre=$(basename "$programa")
+  "$programa" --version | grep -qxE "$nombre [0-9]+\.[0-9]+\.[0-9]+" || falla "$nombre --version: $("$programa" --version 2>&1)"
+done
 set +e
 "$herramienta" --dispositivo "$normal" volar >/dev/null 2>&1; estado=$?
 set -e
