@@ -131,9 +131,9 @@ OpcionesConsola LeerOpciones(const std::vector<std::string>& argumentos) {
   OpcionesConsola o;
   for (std::size_t i = 0; i < argumentos.size(); ++i) {
     const std::string& a = argumentos[i];
-    auto valor = [&](const char* nombre) {
+    auto valor = [&](const char* nombre, const char* falta = "el archivo") {
       if (i + 1 >= argumentos.size() || argumentos[i + 1].empty())
-        throw std::invalid_argument(std::string("falta el archivo después de ") + nombre);
+        throw std::invalid_argument(std::string("falta ") + falta + " después de " + nombre);
       return argumentos[++i];
     };
     if (a == "--consola")
@@ -153,7 +153,7 @@ OpcionesConsola LeerOpciones(const std::vector<std::string>& argumentos) {
     else if (a == "--registro")
       o.registro = valor("--registro");
     else if (a == "--salida") {
-      const std::string formato = valor("--salida");
+      const std::string formato = valor("--salida", "el formato (json o texto)");
       if (formato != "json" && formato != "texto")
         throw std::invalid_argument("--salida es json o texto, no " + formato);
       o.json = formato == "json";

@@ -77,6 +77,7 @@ TEST_F(Consola, ErroresDeUso) {
     EXPECT_EQ(Correr(args), 2);
   }
   EXPECT_NE(errores.str().find("opción desconocida: --otra"), std::string::npos);
+  EXPECT_NE(errores.str().find("falta el formato (json o texto) después de --salida"), std::string::npos);
   EXPECT_EQ(Correr({"--help"}), 0);
   EXPECT_NE(salida.str().find("Uso: solvane"), std::string::npos);
   EXPECT_EQ(Correr({"--version"}), 0);
