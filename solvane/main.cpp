@@ -6,6 +6,7 @@
 
 #include "frentes/Consola.h"
 #include "frentes/ventanas/PresentadorQt.h"
+#include "frentes/ventanas/Traducciones.h"
 #include "frentes/ventanas/frmSolvane.h"
 
 int main(int argc, char* argv[]) {
@@ -16,6 +17,7 @@ int main(int argc, char* argv[]) {
 
   QApplication aplicacion(argc, argv);
   QApplication::setApplicationName("Solvane");
+  solvane::CargarTraduccionesQt(aplicacion);
   auto presentador = std::make_shared<solvane::PresentadorQt>();
   solvane::BaseDatos().Mensajes(&solvane::Mensajes());
   // Only --conexion F and --ensayar reach here, which LeerOpciones takes without complaint.

@@ -48,6 +48,7 @@ struct OpcionesConsola {
   std::optional<int> respuesta;  // --si / --no
   std::string conexion;
   std::string registro;
+  bool json = false;  // --salida json
 };
 
 // Parses the arguments (without the program name). Throws std::invalid_argument with a Spanish text.

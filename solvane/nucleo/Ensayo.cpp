@@ -257,11 +257,6 @@ std::string Cuenta(std::size_t n, const char* cosa) {
 
 }  // namespace
 
-std::string VersionTexto(std::int16_t codigo) {
-  const int c = codigo;
-  return std::to_string(c / 10000) + "." + std::to_string(c / 100 % 100) + "." + std::to_string(c % 100);
-}
-
 InformeEnsayo Ensayar(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const OpcionesEnsayo& opciones,
                       const VersionPrograma& versionPrograma) {
   InformeEnsayo inf;
@@ -300,10 +295,10 @@ std::string TextoInforme(const InformeEnsayo& i) {
     r += "Pasos que ejecutaría (tiempo en la copia):\n";
     for (const auto& p : i.pasos) r += "  " + p.leyenda + "  " + ConDecimales(p.segundos) + "\n";
   }
-  const std::string de = "de " + VersionTexto(i.versionBD) + " a " + VersionTexto(i.versionPrograma);
+  const std::string de = "de " + TextoDeCodigo(i.versionBD) + " a " + TextoDeCodigo(i.versionPrograma);
   switch (i.fin) {
     case Fin::AlDia:
-      r += "Resultado: la base ya está en la versión " + VersionTexto(i.versionBD) +
+      r += "Resultado: la base ya está en la versión " + TextoDeCodigo(i.versionBD) +
            "; la actualización no tiene nada que hacer.\n";
       break;
     case Fin::Completaria:

@@ -61,7 +61,4 @@ std::string TextoInforme(const InformeEnsayo& informe);
 // 0 when the upgrade would complete or nothing is pending, 1 otherwise.
 int EstadoEnsayo(const InformeEnsayo& informe);
 
-// "3.0.4" for 30004.
-std::string VersionTexto(std::int16_t codigo);
-
 }  // namespace solvane

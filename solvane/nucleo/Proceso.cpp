@@ -50,7 +50,7 @@ bool ActualizarConectada(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso
       mensajes.Mostrar(kTextoFinalizado, kEstiloInfo);
     }
   } catch (const ErrorBD& e) {
-    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.Descripcion), kEstiloStop);
+    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.Descripcion), kEstiloStop, e.Numero);
   } catch (const std::exception& e) {
     mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.what()), kEstiloStop);
   }

@@ -246,7 +246,7 @@ TEST(CadenaSqlServer, ProbarConexionMuestraElServidorYLaVersion) {
   const Salida r = Solvane(t.Ruta(), {"--consola", "--probar-conexion", "--conexion", s.Conexion().string()});
   EXPECT_EQ(r.estado, 0) << r.errores;
   EXPECT_NE(r.salida.find("Microsoft SQL Server"), std::string::npos) << r.salida;
-  EXPECT_NE(r.salida.find("PAR_Version: 30004\n"), std::string::npos) << r.salida;
+  EXPECT_NE(r.salida.find("PAR_Version: 30004 (3.0.4)\n"), std::string::npos) << r.salida;
 }
 
 // Every awkward password, set on the server and given to Solvane: blanks, ';', braces, '}' and doubled '}',

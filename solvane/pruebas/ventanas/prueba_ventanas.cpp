@@ -8,11 +8,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 #include <filesystem>
 
 #include "Archivos.h"
 #include "Grabadores.h"
 #include "frentes/ventanas/PresentadorQt.h"
+#include "frentes/ventanas/Traducciones.h"
 #include "frentes/ventanas/frmSolvane.h"
 
 namespace solvane {
@@ -243,6 +245,24 @@ TEST_F(Ventanas, EnsayoEnLaVentana) {
   EXPECT_NE(grabador->Ultimo().find("La base de datos real no se modificó."), std::string::npos);
   EXPECT_TRUE(pruebas::Leer(carpeta / "base.sql") == demo);
   EXPECT_TRUE(boton->isEnabled());
+}
+
+// Qt's own texts follow the user's language: a standard OK button reads "Aceptar" in Spanish once the
+// translations are loaded (and "OK" again without them); a language Qt has no translation for loads
+// nothing.
+TEST(Traducciones, LosBotonesDeQtHablanCastellano) {
+  const auto boton = [] {
+    QMessageBox caja(QMessageBox::Information, QStringLiteral("t"), QStringLiteral("x"), QMessageBox::Ok);
+    return caja.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')).toStdString();
+  };
+  QCoreApplication& app = *QCoreApplication::instance();
+  EXPECT_EQ(boton(), "OK");
+  EXPECT_FALSE(CargarTraduccionesQt(app, QLocale(QLocale::Swahili)));
+  ASSERT_TRUE(CargarTraduccionesQt(app, QLocale(QLocale::Spanish, QLocale::Spain)))
+      << "falta qt6-translations-l10n";
+  EXPECT_EQ(boton(), "Aceptar");
+  qDeleteAll(app.findChildren<QTranslator*>());
+  EXPECT_EQ(boton(), "OK");
 }
 
 }  // namespace
