@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "Registro.h"
+#include "Traducciones.h"
 #include "frmPrueba2.h"
 
 namespace {
@@ -20,10 +22,16 @@ class AvisosConsola : public prueba::Avisos {
 
 }  // namespace
 
-// prueba [--captura archivo.png]
+// prueba [--captura archivo.png] | --version
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so that it needs no display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("prueba %s\n", PRUEBA_VERSION);
+    return 0;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Prueba"));
+  prueba::CargarTraduccionesQt(app);
   const QStringList args = QCoreApplication::arguments();
   const qsizetype i = args.indexOf(QStringLiteral("--captura"));
   const QString captura = i > 0 && i + 1 < args.size() ? args[i + 1] : QString();

@@ -6,6 +6,7 @@
 
 #include "frentes/Consola.h"
 #include "frentes/ventanas/PresentadorQt.h"
+#include "frentes/ventanas/Traducciones.h"
 #include "frentes/ventanas/frmSolvane.h"
 
 int main(int argc, char* argv[]) {
@@ -16,11 +17,15 @@ int main(int argc, char* argv[]) {
 
   QApplication aplicacion(argc, argv);
   QApplication::setApplicationName("Solvane");
+  solvane::CargarTraduccionesQt(aplicacion);
   auto presentador = std::make_shared<solvane::PresentadorQt>();
   solvane::BaseDatos().Mensajes(&solvane::Mensajes());
-  if (argumentos.size() == 2) solvane::BaseDatos().ArchivoExplicito(argumentos[1]);
+  // Only --conexion F and --ensayar reach here, which LeerOpciones takes without complaint.
+  const solvane::OpcionesConsola opciones = solvane::LeerOpciones(argumentos);
+  solvane::BaseDatos().ArchivoExplicito(opciones.conexion);
   solvane::EntornoSolvane entorno;
   entorno.presentador = presentador;
+  entorno.ensayo = opciones.ensayar;
   solvane::frmSolvane ventana(entorno);
   presentador->Padre(&ventana);
   ventana.show();

@@ -11,12 +11,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QTranslator>
 #include <cmath>
 
 #include "CampoFormato.h"
 #include "Comun.h"
 #include "Contrato.h"
 #include "Formato.h"
+#include "Traducciones.h"
 #include "frmPrueba2.h"
 
 namespace prueba::pruebas {
@@ -641,6 +643,24 @@ TEST_F(Formulario, FieldsShowTheirFormatWhenEditingEnds) {
   fecha->setText(QStringLiteral("1-2-2026"));
   fecha->Aplicar();
   EXPECT_EQ(fecha->text(), "01/02/2026");
+}
+
+// Qt's own texts follow the user's language: a standard OK button reads "Aceptar" in Spanish once the
+// translations are loaded (and "OK" again without them); a language Qt has no translation for loads
+// nothing.
+TEST(Traducciones, LosBotonesDeQtHablanCastellano) {
+  const auto boton = [] {
+    QMessageBox caja(QMessageBox::Information, QStringLiteral("t"), QStringLiteral("x"), QMessageBox::Ok);
+    return caja.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')).toStdString();
+  };
+  QCoreApplication& app = *QCoreApplication::instance();
+  EXPECT_EQ(boton(), "OK");
+  EXPECT_FALSE(CargarTraduccionesQt(app, QLocale(QLocale::Swahili)));
+  ASSERT_TRUE(CargarTraduccionesQt(app, QLocale(QLocale::Spanish, QLocale::Spain)))
+      << "falta qt6-translations-l10n";
+  EXPECT_EQ(boton(), "Aceptar");
+  qDeleteAll(app.findChildren<QTranslator*>());
+  EXPECT_EQ(boton(), "OK");
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ class Analizador {
   explicit Analizador(std::string_view texto) : src_(texto), t_(Tokens(texto)) {}
 
   std::vector<Sentencia> Lote();
+  std::vector<std::pair<std::size_t, std::size_t>> Extensiones();
   PExpr SoloExpresion();
 
  private:

@@ -56,6 +56,8 @@ Valor Servidor::Impl::Evaluar(const Expr& e, const Fila& f) {
       return Operar(e.op[0], Evaluar(*e.hijos[0], f), Evaluar(*e.hijos[1], f));
     case Expr::K::Getdate:
       return Valor::Fecha(Hora(), 3);
+    case Expr::K::BaseActual:
+      return Valor::Texto(base);
     case Expr::K::Subconsulta: {
       const std::vector<Valor>& valores = ValoresSubconsulta(e);
       if (valores.size() > 1)
@@ -166,6 +168,10 @@ TipoCol Servidor::Impl::TipoDe(const Expr& e, const Origen& o) {
     return t;
   }
   if (e.k == Expr::K::Getdate) t.tipo = Tipo::DateTime;
+  if (e.k == Expr::K::BaseActual) {
+    t.tipo = Tipo::VarChar;
+    t.largo = 128;
+  }
   if (!e.hijos.empty()) return TipoDe(*e.hijos[0], o);
   return t;
 }

@@ -137,6 +137,8 @@ Origen Servidor::Impl::AbrirOrigen(const NombreObjeto& o) {
   if (((e.empty() || e == "dbo" || e == "sys") && (n == "sysobjects" || n == "sysindexes")) ||
       (e == "information_schema" && n == "columns"))
     return Catalogo(o);
+  if (e == "sys")
+    if (auto c = CatalogoSys(o.nombre)) return std::move(*c);
   if (auto t = BuscarTabla(o)) return OrigenDe(t);
   if (auto v = BuscarVista(o)) {
     // Views made in a script are not checked, so they may name each other in a cycle.

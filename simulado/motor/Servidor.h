@@ -132,6 +132,23 @@ class Servidor {
   // Replays notes made on this same state; throws ErrorSql when they do not apply.
   void Reproducir(std::string_view notas);
 
+  // ---- a copy of another database, made straight into this one ----
+
+  // The collation of text columns declared without COLLATE; Modern_Spanish_CI_AS until set.
+  void Collation(std::string nombre);
+  const std::string& Collation() const;
+  // Appends rows to a table without a statement's text, as a copy of another database does: each row holds
+  // the values as text (as SQL Server prints them; nullopt for NULL) in the table's column order. They are
+  // converted to the columns' types with an INSERT's checks (NULLs, keys, lengths); identity values are taken
+  // as given. All the rows of one call go in or none do. Throws ErrorSql.
+  void CargarFilas(std::string_view tabla, const std::vector<std::vector<std::optional<std::string>>>& filas);
+  // A table's identity as the other database reports it: the last value handed out, or none yet.
+  void FijarIdentidad(std::string_view tabla, std::optional<std::int64_t> ultimo);
+  // For a statement refused with `numero` over this data (a key held twice, a NULL, a value too long or
+  // that does not convert), up to `maximo` lines naming the rows or key values at fault, read from the
+  // tables as they stand; empty when the statement is not of a kind whose rows can be told.
+  std::vector<std::string> FilasCulpables(std::string_view sentencia, int numero, std::size_t maximo);
+
   // Rows read from base tables since the server started (tests check that probes stop early).
   std::size_t FilasVisitadas() const;
   // Source of GETDATE(), milliseconds since 1970-01-01 (tests fix it).

@@ -103,6 +103,10 @@ struct Servidor::Impl {
   std::vector<std::shared_ptr<Vista>> vistas;
   std::uint32_t semillaId = 0x25869641u;
   std::set<int> ids;
+  // When each object was made (milliseconds since 1970), for the catalogue's create_date: strictly
+  // increasing, so that listing objects by it gives back the order they were made in.
+  std::map<int, std::int64_t> creados;
+  std::int64_t ultimoCreado = 0;
   int nivel = 0;
   bool cargando = false;  // running a script: views are not checked against their tables
   static constexpr int kVistasAnidadas = 32;
@@ -185,6 +189,10 @@ struct Servidor::Impl {
   // ---- sources of rows (Origenes.cpp) ----
 
   Origen Catalogo(const NombreObjeto& o);
+  // The sys.* views a real server answers (CatalogoSys.cpp); nothing when `vista` is not one of them.
+  std::optional<Origen> CatalogoSys(const std::string& vista);
+  std::int64_t Creado(int id) const;
+  void Estampar(int id);
   static Origen OrigenDe(const std::shared_ptr<Tabla>& t);
   Origen AbrirOrigen(const NombreObjeto& o);
   void ArmarUnion(Origen& r, Consulta& c, const std::string& vista);
@@ -261,6 +269,16 @@ struct Servidor::Impl {
   // ---- one statement to its kind (Servidor.cpp) ----
 
   Resultado Una(Sentencia& s, std::size_t maxFilas);
+
+  // ---- rows loaded from another database, and the rows a failed statement trips on (Copia.cpp) ----
+
+  void CargarFila(Tabla& t, std::vector<Grupo>& grupos, std::vector<Valor>& fila,
+                  std::vector<std::string>& claves);
+  std::string DescribirFila(const Tabla& t, std::size_t f) const;
+  std::vector<std::string> Repetidas(const Tabla& t, const std::vector<std::string>& cols,
+                                     std::size_t maximo);
+  std::vector<std::string> NoConvierten(const Tabla& t, const DefColumna& nueva, std::size_t maximo);
+  std::vector<std::string> ChocanAlActualizar(Sentencia& s, std::size_t maximo);
 
   // ---- dump (Volcado.cpp) ----
 

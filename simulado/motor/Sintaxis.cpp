@@ -21,6 +21,19 @@ std::vector<Sentencia> Analizador::Lote() {
   return r;
 }
 
+std::vector<std::pair<std::size_t, std::size_t>> Analizador::Extensiones() {
+  std::vector<std::pair<std::size_t, std::size_t>> r;
+  for (;;) {
+    while (AceptaSim(";")) {
+    }
+    if (Ver().t == Token::T::Fin) break;
+    const std::size_t inicio = Ver().pos;
+    UnaSentencia();
+    r.emplace_back(inicio, t_[i_ - 1].fin);
+  }
+  return r;
+}
+
 PExpr Analizador::SoloExpresion() {
   PExpr e = Suma();
   if (Ver().t != Token::T::Fin) Error();
@@ -432,6 +445,10 @@ std::vector<Sentencia> AnalizarLote(std::string_view texto) {
   return Analizador(texto).Lote();
 }
 
+std::vector<std::pair<std::size_t, std::size_t>> ExtensionesLote(std::string_view texto) {
+  return Analizador(texto).Extensiones();
+}
+
 PExpr AnalizarExpresion(std::string_view texto) {
   return Analizador(texto).SoloExpresion();
 }
@@ -454,6 +471,8 @@ std::string TextoExpresion(const Expr& e) {
       return Literal(e.valor);
     case Expr::K::Getdate:
       return "getdate()";
+    case Expr::K::BaseActual:
+      return "db_name()";
     case Expr::K::Menos:
       return "-" + TextoExpresion(*e.hijos[0]);
     case Expr::K::Binaria:

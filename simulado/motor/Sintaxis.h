@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Valores.h"
@@ -14,7 +15,21 @@ namespace simulado {
 struct Consulta;
 
 struct Expr {
-  enum class K { Literal, Columna, Menos, Binaria, Getdate, Subconsulta, Comparacion, En, Y, O, No, EsNulo };
+  enum class K {
+    Literal,
+    Columna,
+    Menos,
+    Binaria,
+    Getdate,
+    BaseActual,
+    Subconsulta,
+    Comparacion,
+    En,
+    Y,
+    O,
+    No,
+    EsNulo
+  };
   K k = K::Literal;
   Valor valor;              // Literal
   std::string calificador;  // Columna: "Transaccion" in Transaccion.TRA_Monto
@@ -130,6 +145,9 @@ struct Sentencia {
 
 // Parses a batch (one or more statements); a form the server does not know raises 102.
 std::vector<Sentencia> AnalizarLote(std::string_view texto);
+// Where each statement of a batch begins and ends in its text, from the same parse as AnalizarLote: a
+// server that answers each statement in turn cuts the batch there. Raises what AnalizarLote raises.
+std::vector<std::pair<std::size_t, std::size_t>> ExtensionesLote(std::string_view texto);
 // Parses one scalar expression (defaults kept as text).
 PExpr AnalizarExpresion(std::string_view texto);
 // A name as a script writes it: bare when it reads back as the same identifier, else in brackets.

@@ -217,13 +217,14 @@ PExpr Analizador::Primario() {
     return e;
   }
   if (t.t == Token::T::Id && !t.corchete && EsSim("(", 1)) {
-    if (!MismoNombre(t.texto, "getdate")) {
+    const bool base = MismoNombre(t.texto, "db_name");
+    if (!MismoNombre(t.texto, "getdate") && !base) {
       if (Reservada(t.texto)) Error();
       throw ErrorSql(195, "'" + t.texto + "' is not a recognized built-in function name.");
     }
     i_ += 2;
     EsperaSim(")");
-    return Nodo(Expr::K::Getdate);
+    return Nodo(base ? Expr::K::BaseActual : Expr::K::Getdate);
   }
   PExpr e = Nodo(Expr::K::Columna);
   e->nombre = Identificador();

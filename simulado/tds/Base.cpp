@@ -1,6 +1,8 @@
 // The served database: loading, one holder at a time, writing on commit.
 #include "tds/Base.h"
 
+#include "tds/Sistema.h"
+
 namespace simulado::tds {
 
 std::string NombreDeBase(const std::string& ruta) {
@@ -49,8 +51,11 @@ void Base::Grabar() {
   try {
     deposito_.Confirmar();
   } catch (const ErrorArchivo& e) {
+    // SQL Server's words, with the system's own text for the error as it gives it, in English; a fault of
+    // ours (the file changed behind our back) has no errno and keeps our description.
     throw ErrorSql(823, "The operating system returned error " + std::to_string(e.errno_) + "(" +
-                            e.descripcion + ") to SQL Server during a write in file '" + Ruta() + "'.");
+                            (e.errno_ != 0 ? TextoErrnoC(e.errno_) : e.descripcion) +
+                            ") to SQL Server during a write in file '" + Ruta() + "'.");
   }
 }
 

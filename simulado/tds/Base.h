@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "motor/Deposito.h"
+#include "tds/Candados.h"
 
 namespace simulado::tds {
 
@@ -50,6 +51,9 @@ class Base {
   // The end of a session: its open transaction is rolled back and the database is free again.
   void Abandonar(std::uint16_t sesion);
 
+  // The application locks of the sessions of this database (sp_getapplock).
+  Candados& Aplicacion() { return candados_; }
+
   // Fault injection for tests: the `n`-th statement run by any session (counted from 1) is refused; 0 never.
   void RechazarSentencia(std::uint64_t n) { rechazar_ = n; }
   // Counts one statement; true when it is the one to refuse.
@@ -63,6 +67,7 @@ class Base {
   std::uint16_t dueno_ = 0;
   std::uint64_t rechazar_ = 0;
   std::atomic<std::uint64_t> cuenta_{0};
+  Candados candados_;
 };
 
 // "PagoraDemo" for ".../PagoraDemo.sql".

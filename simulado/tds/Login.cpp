@@ -19,11 +19,28 @@ Prelogin LeerPrelogin(const Bytes& datos) {
   return p;
 }
 
-Bytes RespuestaPrelogin() {
+Bytes RespuestaPrelogin(std::uint8_t cifrado) {
   // VERSION, ENCRYPTION, INSTOPT, THREADID (empty), MARS; offsets big-endian from the payload's start.
-  return {0x00, 0x00, 0x1A, 0x00, 0x06, 0x01, 0x00, 0x20, 0x00, 0x01, 0x02, 0x00,
-          0x21, 0x00, 0x01, 0x03, 0x00, 0x22, 0x00, 0x00, 0x04, 0x00, 0x22, 0x00,
-          0x01, 0xFF, 0x10, 0x00, 0x07, 0xD0, 0x00, 0x00, 0x02, 0x00, 0x00};
+  return {0x00, 0x00, 0x1A, 0x00, 0x06, 0x01, 0x00, 0x20, 0x00,    0x01, 0x02, 0x00,
+          0x21, 0x00, 0x01, 0x03, 0x00, 0x22, 0x00, 0x00, 0x04,    0x00, 0x22, 0x00,
+          0x01, 0xFF, 0x10, 0x00, 0x07, 0xD0, 0x00, 0x00, cifrado, 0x00, 0x00};
+}
+
+Negociado NegociarCifrado(ModoCifrado modo, std::uint8_t cliente) {
+  const bool quiere = cliente == kCifradoEncendido || cliente == kCifradoRequerido;
+  switch (modo) {
+    case ModoCifrado::No:
+      return {kCifradoNoAdmitido, Acuerdo::SinCifrar};
+    case ModoCifrado::Admitido:
+      if (quiere) return {kCifradoEncendido, Acuerdo::Todo};
+      if (cliente == kCifradoApagado) return {kCifradoApagado, Acuerdo::SoloLogin};
+      return {kCifradoNoAdmitido, Acuerdo::SinCifrar};
+    case ModoCifrado::Requerido:
+      if (quiere) return {kCifradoEncendido, Acuerdo::Todo};
+      if (cliente == kCifradoApagado) return {kCifradoRequerido, Acuerdo::Todo};
+      return {kCifradoRequerido, Acuerdo::Rechazado};
+  }
+  return {kCifradoNoAdmitido, Acuerdo::SinCifrar};
 }
 
 Login7 LeerLogin7(const Bytes& datos) {

@@ -9,14 +9,41 @@
 
 namespace simulado::tds {
 
-struct Prelogin {
-  std::uint8_t cifrado = 0;  // what the client asked for: 0 off, 1 on, 2 not supported, 3 required
+// The ENCRYPTION values of PRELOGIN.
+enum ValorCifrado : std::uint8_t {
+  kCifradoApagado = 0x00,  // client: only the login; server: only the login, as the client asked
+  kCifradoEncendido = 0x01,
+  kCifradoNoAdmitido = 0x02,
+  kCifradoRequerido = 0x03,
 };
 
-// Decodes the option table (unknown options are skipped) and writes the answer: version 16.0.2000, no
-// encryption (NOT_SUP), no MARS.
+struct Prelogin {
+  std::uint8_t cifrado = kCifradoApagado;  // what the client asked for
+};
+
+// Decodes the option table (unknown options are skipped) and writes the answer: version 16.0.2000, the
+// ENCRYPTION value `cifrado`, no MARS.
 Prelogin LeerPrelogin(const Bytes& datos);
-Bytes RespuestaPrelogin();
+Bytes RespuestaPrelogin(std::uint8_t cifrado);
+
+// What this server does about encryption: never (NOT_SUP), when the client wants it, or always.
+enum class ModoCifrado { No, Admitido, Requerido };
+
+// What a connection does after PRELOGIN: no TLS, TLS for LOGIN7 only, TLS for everything, or the client is
+// refused (it will not encrypt and the server requires it).
+enum class Acuerdo { SinCifrar, SoloLogin, Todo, Rechazado };
+
+struct Negociado {
+  std::uint8_t respuesta;  // the ENCRYPTION value answered
+  Acuerdo acuerdo;
+};
+
+// SQL Server's rules: a client that asks for the login only (OFF) gets that from a server that admits
+// encryption and the whole session from one that requires it; ON and REQ get the whole session; NOT_SUP
+// stays in clear text unless the server requires encryption. A value no client defines is read as NOT_SUP,
+// as this server read every value before it spoke TLS. With `No` the answer is always NOT_SUP and what
+// the client does next decides (some clients asking for ON go on in clear text).
+Negociado NegociarCifrado(ModoCifrado modo, std::uint8_t cliente);
 
 struct Login7 {
   std::uint32_t version = 0;  // as the client sent it

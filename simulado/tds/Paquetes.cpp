@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string>
 
 namespace simulado::tds {
 
@@ -14,7 +15,6 @@ bool TipoConocido(std::uint8_t t) {
   return t == kLote || t == kRpc || t == kAtencionPaquete || t == kGestorTransacciones || t == kLogin7 ||
          t == kPrelogin;
 }
-constexpr auto kPlazoEscritura = std::chrono::seconds(60);
 }  // namespace
 
 void Ensamblador::Agregar(const std::uint8_t* datos, std::size_t largo) {
@@ -33,6 +33,7 @@ void Ensamblador::Agregar(const std::uint8_t* datos, std::size_t largo) {
       Mensaje m;
       m.tipo = tipo;
       m.estado = estado;
+      enListos_ += kCostoMensaje;
       listos_.push_back(std::move(m));
     } else {
       if (!enCurso_) {
@@ -47,12 +48,15 @@ void Ensamblador::Agregar(const std::uint8_t* datos, std::size_t largo) {
       actual_.datos.insert(actual_.datos.end(), h + 8, h + n);
       if (estado & 0x01) {
         actual_.ignorar = (estado & 0x02) != 0;
+        enListos_ += actual_.datos.size() + kCostoMensaje;
         listos_.push_back(std::move(actual_));
         actual_ = Mensaje{};
         enCurso_ = false;
       }
     }
     inicio_ += n;
+    if (Retenidos() > tope_)
+      throw ErrorProtocolo("la sesión retiene más de " + std::to_string(tope_ >> 10) + " KiB sin leer");
   }
   if (inicio_ > 0 && (inicio_ == buffer_.size() || inicio_ > 65536)) {
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(inicio_));
@@ -64,6 +68,7 @@ std::optional<Mensaje> Ensamblador::Siguiente() {
   if (listos_.empty()) return std::nullopt;
   Mensaje m = std::move(listos_.front());
   listos_.pop_front();
+  enListos_ -= m.datos.size() + kCostoMensaje;
   return m;
 }
 
@@ -96,7 +101,16 @@ bool Canal::LeerDisponible(std::chrono::microseconds espera) {
     cerrado_ = true;
     return false;
   }
-  if (r > 0) ens_.Agregar(buf, static_cast<std::size_t>(r));
+  if (r > 0 && !transporte_) ens_.Agregar(buf, static_cast<std::size_t>(r));
+  if (r > 0 && transporte_) {
+    Bytes claro;
+    const bool sigue = transporte_->Recibidos(buf, static_cast<std::size_t>(r), claro);
+    ens_.Agregar(claro.data(), claro.size());
+    if (!sigue) {
+      cerrado_ = true;
+      return false;
+    }
+  }
   return true;
 }
 
@@ -108,6 +122,7 @@ std::optional<Mensaje> Canal::Leer(ms ocioso, ms plazo) {
     if (!guardados_.empty()) {
       Mensaje m = std::move(guardados_.front());
       guardados_.pop_front();
+      enGuardados_ -= m.datos.size() + kCostoMensaje;
       return m;
     }
     if (auto m = ens_.Siguiente()) {
@@ -133,29 +148,61 @@ std::optional<Mensaje> Canal::Leer(ms ocioso, ms plazo) {
   }
 }
 
+// While a reply goes out the client should send nothing but a cancel. What it sends anyway is kept for
+// later up to a small bound (and never more than before login): a client that streams requests it does not
+// wait for is closed, not queued without end.
 void Canal::RevisarAtencion() {
+  const std::size_t tope = std::min(ens_.Tope(), kTopeMientrasResponde);
   while (auto m = ens_.Siguiente()) {
-    if (m->tipo == kAtencionPaquete)
+    if (m->tipo == kAtencionPaquete) {
       atencion_ = true;
-    else
-      guardados_.push_back(std::move(*m));
+      continue;
+    }
+    enGuardados_ += m->datos.size() + kCostoMensaje;
+    guardados_.push_back(std::move(*m));
   }
+  if (enGuardados_ + ens_.Retenidos() > tope)
+    throw ErrorProtocolo("la sesión retiene más de " + std::to_string(tope >> 10) + " KiB sin leer");
 }
 
 bool Canal::Interrumpido(std::chrono::microseconds espera) {
   if (atencion_ || cerrado_) return true;
+  VaciarCola();
   if (!LeerDisponible(espera)) return true;
   RevisarAtencion();
   return atencion_;
 }
 
-void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
-  const auto limite = std::chrono::steady_clock::now() + kPlazoEscritura;
+// Sends what the socket takes now; the number of bytes sent.
+std::size_t Canal::EnviarSinEsperar(const std::uint8_t* p, std::size_t n) {
+  std::size_t hecho = 0;
+  while (hecho < n) {
+    const ssize_t r = Sistema(
+        "send", [&] { return ::send(sock_.fd(), p + hecho, n - hecho, MSG_NOSIGNAL | MSG_DONTWAIT); });
+    if (r <= 0) break;
+    hecho += static_cast<std::size_t>(r);
+  }
+  return hecho;
+}
+
+bool Canal::VaciarCola() {
+  if (colaInicio_ < cola_.size())
+    colaInicio_ += EnviarSinEsperar(cola_.data() + colaInicio_, cola_.size() - colaInicio_);
+  if (colaInicio_ < cola_.size()) return false;
+  cola_.clear();
+  colaInicio_ = 0;
+  return true;
+}
+
+// Writes all of it, waiting for room; a client that takes nothing for the write deadline is dropped.
+void Canal::EscribirEsperando(const std::uint8_t* p, std::size_t n) {
+  auto limite = std::chrono::steady_clock::now() + plazoEscritura_;
   while (n > 0) {
-    const ssize_t r = Sistema("send", [&] { return ::send(sock_.fd(), p, n, MSG_NOSIGNAL | MSG_DONTWAIT); });
+    const std::size_t r = EnviarSinEsperar(p, n);
     if (r > 0) {
       p += r;
-      n -= static_cast<std::size_t>(r);
+      n -= r;
+      limite = std::chrono::steady_clock::now() + plazoEscritura_;
       continue;
     }
     // The socket is full: wait for room, and meanwhile take in what the client sends (it may be a cancel
@@ -171,6 +218,37 @@ void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
     }
     if (q[0].revents & (POLLERR | POLLHUP)) throw ErrorProtocolo("el cliente cerró la conexión");
   }
+}
+
+// Bytes for the client: through the session's TLS when it has one, then to the socket.
+void Canal::Escribir(const std::uint8_t* p, std::size_t n) {
+  if (!transporte_) return EscribirSocket(p, n);
+  Bytes crudo;
+  transporte_->AEnviar(p, n, crudo);
+  EscribirSocket(crudo.data(), crudo.size());
+}
+
+// In order after what is queued. While deferring, what the socket does not take now is queued (up to
+// kTopeDiferido) instead of waited for; otherwise, or beyond that bound, the write waits.
+void Canal::EscribirSocket(const std::uint8_t* p, std::size_t n) {
+  if (VaciarCola()) {
+    const std::size_t r = EnviarSinEsperar(p, n);
+    p += r;
+    n -= r;
+  }
+  if (n == 0) return;
+  if (diferir_ && cola_.size() - colaInicio_ + n <= kTopeDiferido) {
+    cola_.insert(cola_.end(), p, p + n);
+    return;
+  }
+  Drenar();
+  EscribirEsperando(p, n);
+}
+
+void Canal::Drenar() {
+  if (colaInicio_ < cola_.size()) EscribirEsperando(cola_.data() + colaInicio_, cola_.size() - colaInicio_);
+  cola_.clear();
+  colaInicio_ = 0;
 }
 
 // The length field has 16 bits; the negotiated size keeps every packet far below that.

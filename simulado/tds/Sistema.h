@@ -16,6 +16,9 @@ class ErrorSistema : public std::runtime_error {
 };
 
 std::string DescripcionErrno(int e);
+// The C library's text for `e` in the C locale ("No space left on device"), whatever the process's locale:
+// for messages given in SQL Server's English words.
+std::string TextoErrnoC(int e);
 
 // Runs `llamada` (an OS call returning -1 on failure), retrying on EINTR; throws ErrorSistema with the
 // errno of that very call. EAGAIN/EWOULDBLOCK are returned as -1 for the caller's non-blocking loops.

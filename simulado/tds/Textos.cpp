@@ -103,4 +103,15 @@ std::string Utf8ACp1252(std::string_view s) {
   return r;
 }
 
+std::string Cp1252AUtf8(const std::uint8_t* p, std::size_t n) {
+  std::string r;
+  r.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t b = p[i];
+    const std::uint32_t c = b >= 0x80 && b < 0xA0 && kCp1252[b - 0x80] != 0 ? kCp1252[b - 0x80] : b;
+    PonerUtf8(c, r);
+  }
+  return r;
+}
+
 }  // namespace simulado::tds

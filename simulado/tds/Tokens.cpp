@@ -474,4 +474,20 @@ void Escritor::Retorno(std::int32_t estado) {
   U32(static_cast<std::uint32_t>(estado));
 }
 
+void Escritor::Salida(std::uint16_t orden, std::string_view nombre, std::optional<std::int32_t> valor) {
+  U8(0xAC);
+  U16(orden);
+  BVarchar(nombre);
+  U8(0x01);  // an output parameter
+  if (Desde72())
+    U32(0);
+  else
+    U16(0);
+  U16(0x0001);  // nullable
+  U8(0x26);
+  U8(4);
+  U8(valor ? 4 : 0);
+  if (valor) U32(static_cast<std::uint32_t>(*valor));
+}
+
 }  // namespace simulado::tds

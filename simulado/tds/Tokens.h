@@ -53,6 +53,8 @@ void Utf8AUtf16(std::string_view s, Bytes& salida);
 std::size_t LargoUtf16(std::string_view s);  // in UTF-16 units
 // UTF-8 to Windows-1252, the code page of the collation the server announces; what it cannot hold is '?'.
 std::string Utf8ACp1252(std::string_view s);
+// Windows-1252 bytes (what clients send in varchar parameters) to UTF-8.
+std::string Cp1252AUtf8(const std::uint8_t* p, std::size_t n);
 
 // The wire type of a result column.
 struct ColumnaTds {
@@ -109,6 +111,8 @@ class Escritor {
   void Fila(const std::vector<ColumnaTds>& cols, const std::vector<simulado::Valor>& valores);
   void Hecho(std::uint8_t token, std::uint16_t estado, std::uint16_t orden, std::uint64_t filas);
   void Retorno(std::int32_t estado);
+  // RETURNVALUE of an int output parameter (the handle of sp_prepare), by its place among the parameters.
+  void Salida(std::uint16_t orden, std::string_view nombre, std::optional<std::int32_t> valor);
 
  private:
   void Valor(const ColumnaTds& c, const std::string& v);

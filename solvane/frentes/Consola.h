@@ -43,9 +43,12 @@ struct OpcionesConsola {
   bool version = false;
   bool ayuda = false;
   bool probar = false;
+  bool ensayar = false;
+  std::string copia;
   std::optional<int> respuesta;  // --si / --no
   std::string conexion;
   std::string registro;
+  bool json = false;  // --salida json
 };
 
 // Parses the arguments (without the program name). Throws std::invalid_argument with a Spanish text.

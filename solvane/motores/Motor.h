@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -38,12 +39,21 @@ class MotorBD {
   virtual void Desconectar() noexcept = 0;                          // rolls back an open transaction first
   virtual void Ejecutar(const std::string& sentencia) = 0;          // throws ErrorBD
   virtual PrimeraFila Consultar(const std::string& sentencia) = 0;  // throws ErrorBD
-  virtual void Comenzar() = 0;                                      // throws ErrorBD
-  virtual void Confirmar() = 0;                                     // throws ErrorBD
+  // Every row of a query, in the order the server sends them, for reading a whole table or catalogue
+  // view: `fila` gets each row and returns false to stop early. Returns the columns' names. Throws ErrorBD.
+  using LectorFilas = std::function<bool(const std::vector<ValorCampo>& fila)>;
+  virtual std::vector<std::string> Recorrer(const std::string& sentencia, const LectorFilas& fila);
+  virtual void Comenzar() = 0;   // throws ErrorBD
+  virtual void Confirmar() = 0;  // throws ErrorBD
   virtual void Deshacer() noexcept = 0;
   // False when the server itself ended the transaction (SQL Server does so on some errors).
   virtual bool TransaccionAbierta() const = 0;
   virtual std::string NombreServidor() const = 0;
 };
+
+// Engines that only answer probes (test doubles) refuse a whole read.
+inline std::vector<std::string> MotorBD::Recorrer(const std::string& sentencia, const LectorFilas&) {
+  throw ErrorBD(0, "Este motor no lee consultas enteras: " + sentencia);
+}
 
 }  // namespace solvane

@@ -2,6 +2,7 @@
 #include "MotorSimulado.h"
 
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 #include "Errores.h"
@@ -32,21 +33,30 @@ auto Frontera(F&& hacer, const std::string& prefijo = {}) -> decltype(hacer()) {
 class MotorSimulado final : public MotorBD {
  public:
   explicit MotorSimulado(std::string archivo) : archivo_(std::move(archivo)) {}
+  // Over a database held in memory by its owner: connecting opens nothing, commits write nothing.
+  MotorSimulado(std::shared_ptr<simulado::Servidor> enMemoria, std::string nombre)
+      : archivo_(std::move(nombre)), enMemoria_(std::move(enMemoria)) {}
   ~MotorSimulado() override { Desconectar(); }
 
   // A journal left by solvane-servidor is applied on loading; the first commit folds it into the file.
   void Conectar() override {
     Desconectar();
+    if (enMemoria_) {
+      servidor_ = enMemoria_.get();
+      return;
+    }
     base_ = Frontera(
         [&] {
           return std::make_unique<simulado::Deposito>(archivo_, std::chrono::seconds(5),
                                                       std::filesystem::path(archivo_).stem().string());
         },
         "Base de datos " + archivo_ + ": ");
+    servidor_ = &base_->Motor();
   }
 
   void Desconectar() noexcept override {
     Deshacer();
+    servidor_ = nullptr;
     base_.reset();
   }
 
@@ -64,6 +74,23 @@ class MotorSimulado final : public MotorBD {
     });
   }
 
+  std::vector<std::string> Recorrer(const std::string& sentencia, const LectorFilas& fila) override {
+    return Frontera([&] {
+      std::vector<std::string> columnas;
+      std::optional<simulado::ErrorSql> error;
+      simulado::Servidor::Receptor r;
+      r.columnas = [&](const simulado::Resultado& res) { columnas = res.columnas; };
+      r.fila = [&](const std::vector<std::optional<std::string>>& valores) { return fila(valores); };
+      r.fin = [&](const simulado::Resultado*, const simulado::ErrorSql* e) {
+        if (e) error = *e;
+        return !e;
+      };
+      Conectado().EjecutarLote(sentencia, r);
+      if (error) throw *error;
+      return columnas;
+    });
+  }
+
   void Comenzar() override { Ejecutar("BEGIN TRANSACTION"); }
 
   // The file is written before the server commits: if the write fails, the transaction is undone and
@@ -72,7 +99,7 @@ class MotorSimulado final : public MotorBD {
     auto& s = Conectado();
     if (s.NivelTransaccion() == 0) throw ErrorConfirmarSinComenzar();
     try {
-      Frontera([&] { base_->Grabar(); });
+      if (base_) Frontera([&] { base_->Grabar(); });
     } catch (...) {
       Deshacer();
       throw;
@@ -81,31 +108,41 @@ class MotorSimulado final : public MotorBD {
   }
 
   void Deshacer() noexcept override {
-    if (!base_) return;
+    if (!servidor_) return;
     try {
-      if (base_->Motor().NivelTransaccion() > 0) base_->Motor().Ejecutar("ROLLBACK TRANSACTION");
+      if (servidor_->NivelTransaccion() > 0) servidor_->Ejecutar("ROLLBACK TRANSACTION");
     } catch (...) {
     }
   }
 
-  bool TransaccionAbierta() const override { return base_ && base_->Motor().NivelTransaccion() > 0; }
+  bool TransaccionAbierta() const override { return servidor_ && servidor_->NivelTransaccion() > 0; }
 
-  std::string NombreServidor() const override { return "SQL Server simulado (" + archivo_ + ")"; }
+  std::string NombreServidor() const override {
+    return enMemoria_ ? "SQL Server simulado (" + archivo_ + ", en memoria)"
+                      : "SQL Server simulado (" + archivo_ + ")";
+  }
 
  private:
   simulado::Servidor& Conectado() {
-    if (!base_) throw ErrorObjetoCerrado();
-    return base_->Motor();
+    if (!servidor_) throw ErrorObjetoCerrado();
+    return *servidor_;
   }
 
   std::string archivo_;
+  std::shared_ptr<simulado::Servidor> enMemoria_;
   std::unique_ptr<simulado::Deposito> base_;
+  simulado::Servidor* servidor_ = nullptr;  // enMemoria_'s or base_'s
 };
 
 }  // namespace
 
 std::unique_ptr<MotorBD> CrearMotorSimulado(std::string archivo) {
   return std::make_unique<MotorSimulado>(std::move(archivo));
+}
+
+std::unique_ptr<MotorBD> CrearMotorEnMemoria(std::shared_ptr<simulado::Servidor> servidor,
+                                             std::string nombre) {
+  return std::make_unique<MotorSimulado>(std::move(servidor), std::move(nombre));
 }
 
 }  // namespace solvane

@@ -15,3 +15,16 @@ namespace solvane {
 std::unique_ptr<MotorBD> CrearMotorSimulado(std::string archivo);
 
 }  // namespace solvane
+
+namespace simulado {
+class Servidor;
+}
+
+namespace solvane {
+
+// The engine over a simulated database its owner holds in memory (a rehearsal's copy): connecting loads
+// nothing and the outermost commit writes nothing; `nombre` says which database it is a copy of.
+std::unique_ptr<MotorBD> CrearMotorEnMemoria(std::shared_ptr<simulado::Servidor> servidor,
+                                             std::string nombre);
+
+}  // namespace solvane

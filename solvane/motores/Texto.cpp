@@ -30,4 +30,10 @@ std::string Recortar(std::string_view texto, std::string_view blancos) {
   return std::string(texto.substr(ini, texto.find_last_not_of(blancos) - ini + 1));
 }
 
+std::string Corchetes(std::string_view nombre) {
+  std::string r = "[";
+  for (char c : nombre) r += c == ']' ? std::string("]]") : std::string(1, c);
+  return r + "]";
+}
+
 }  // namespace solvane

@@ -21,4 +21,7 @@ bool IgualSinCaso(std::string_view a, std::string_view b);
 // `texto` without the characters of `blancos` at either end.
 std::string Recortar(std::string_view texto, std::string_view blancos);
 
+// A name quoted for T-SQL: in brackets, a closing bracket inside it doubled.
+std::string Corchetes(std::string_view nombre);
+
 }  // namespace solvane

@@ -70,11 +70,11 @@ std::string ProgramaCarpeta() {
 }
 
 [[noreturn]] void Malformado(const std::string& archivo, int linea, const std::string& que) {
-  throw ErrorBD(0, "Archivo de conexion " + archivo + ", linea " + std::to_string(linea) + ": " + que);
+  throw ErrorBD(0, "Archivo de conexión " + archivo + ", línea " + std::to_string(linea) + ": " + que);
 }
 
 [[noreturn]] void FalloDeSistema(const std::string& archivo, const char* que, int e) {
-  throw ErrorBD(e, "Archivo de conexion " + archivo + ": " + que + " (" + std::strerror(e) + ")");
+  throw ErrorBD(e, "Archivo de conexión " + archivo + ": " + que + " (" + std::strerror(e) + ")");
 }
 
 // The whole file, refused when it is not a regular file (a FIFO would block the open, a device never end)
@@ -86,7 +86,7 @@ std::string LeerAcotado(const std::string& archivo, bool& legibleOtros) {
   struct stat st {};
   if (const Llamada r = Sistema([&] { return ::fstat(fd.get(), &st); }); r.error)
     FalloDeSistema(archivo, "no se puede leer", r.error);
-  if (!S_ISREG(st.st_mode)) throw ErrorBD(0, "Archivo de conexion " + archivo + ": no es un archivo regular");
+  if (!S_ISREG(st.st_mode)) throw ErrorBD(0, "Archivo de conexión " + archivo + ": no es un archivo regular");
   legibleOtros = (st.st_mode & 044) != 0;
   // Read to one byte past the limit, whatever stat said: the file may grow meanwhile.
   std::string texto(kMaximoArchivoConexion + 1, '\0');
@@ -98,7 +98,7 @@ std::string LeerAcotado(const std::string& archivo, bool& legibleOtros) {
     leido += static_cast<std::size_t>(r.resultado);
   }
   if (leido > kMaximoArchivoConexion)
-    throw ErrorBD(0, "Archivo de conexion " + archivo + ": demasiado grande (mas de " +
+    throw ErrorBD(0, "Archivo de conexión " + archivo + ": demasiado grande (más de " +
                          std::to_string(kMaximoArchivoConexion) + " bytes)");
   texto.resize(leido);
   return texto;
@@ -146,7 +146,7 @@ AjustesConexion LeerConexion(const std::string& archivo) {
     ++n;
     if (linea.size() > kMaximoLineaConexion)
       Malformado(archivo, n,
-                 "linea demasiado larga (" + std::to_string(linea.size()) + " caracteres; el maximo es " +
+                 "línea demasiado larga (" + std::to_string(linea.size()) + " caracteres; el máximo es " +
                      std::to_string(kMaximoLineaConexion) + ")");
     if (n == 1 && linea.rfind("\xEF\xBB\xBF", 0) == 0) linea.erase(0, 3);  // editors' byte-order mark
     const std::string t = Recortar(linea, kBlancosLinea);
@@ -158,20 +158,20 @@ AjustesConexion LeerConexion(const std::string& archivo) {
     if (clave.empty()) Malformado(archivo, n, "falta la clave antes de '='");
     if (r.ajustes.count(clave))
       Malformado(archivo, n,
-                 "la clave '" + clave + "' ya se dio en la linea " + std::to_string(r.lineas[clave]));
+                 "la clave '" + clave + "' ya se dio en la línea " + std::to_string(r.lineas[clave]));
     r.ajustes[clave] = valor;
     r.lineas[clave] = n;
   }
 
   const auto motor = r.ajustes.find("motor");
-  if (motor == r.ajustes.end()) throw ErrorBD(0, "Archivo de conexion " + archivo + ": falta la clave Motor");
+  if (motor == r.ajustes.end()) throw ErrorBD(0, "Archivo de conexión " + archivo + ": falta la clave Motor");
   const std::string nombreMotor = Minusculas(motor->second);
   if (nombreMotor != "simulado" && nombreMotor != "odbc")
     Malformado(archivo, r.lineas["motor"], "motor desconocido '" + motor->second + "' (simulado u odbc)");
   if (nombreMotor == "simulado" && Recortar(r.ajustes["archivo"], kBlancosLinea).empty())
-    throw ErrorBD(0, "Archivo de conexion " + archivo + ": Motor=simulado necesita la clave Archivo");
+    throw ErrorBD(0, "Archivo de conexión " + archivo + ": Motor=simulado necesita la clave Archivo");
   if (nombreMotor == "odbc" && Recortar(r.ajustes["cadena"], kBlancosLinea).empty())
-    throw ErrorBD(0, "Archivo de conexion " + archivo + ": Motor=odbc necesita la clave Cadena");
+    throw ErrorBD(0, "Archivo de conexión " + archivo + ": Motor=odbc necesita la clave Cadena");
   r.ajustes["motor"] = nombreMotor;
 
   const auto clave = r.ajustes.find("clave");
@@ -185,8 +185,8 @@ AjustesConexion LeerConexion(const std::string& archivo) {
 std::unique_ptr<MotorBD> CrearMotor(const std::string& archivo, cMensajes& mensajes) {
   AjustesConexion leidos = LeerConexion(archivo);
   if (leidos.tieneClave && leidos.legibleOtros)
-    mensajes.Mostrar("El archivo de conexion " + archivo +
-                         " contiene una clave y otros usuarios pueden leerlo (corrijalo con: chmod 600 " +
+    mensajes.Mostrar("El archivo de conexión " + archivo +
+                         " contiene una clave y otros usuarios pueden leerlo (corríjalo con: chmod 600 " +
                          archivo + ")",
                      kEstiloExclamacion);
   if (leidos.ajustes["motor"] == "simulado")

@@ -24,19 +24,33 @@ std::string LocalizarConexion(cBaseDatos& bd, cMensajes& mensajes) {
 bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
                      const VersionPrograma& versionPrograma,
                      const std::function<void(cActualiza&)>& preparar) {
+  bool conectada = false;
+  try {
+    conectada = !LocalizarConexion(bd, mensajes).empty() && bd.Conectar();
+  } catch (const std::exception& e) {
+    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.what()), kEstiloStop);
+  }
+  if (!conectada) {
+    CerrarBaseDatos(bd);
+    return false;
+  }
+  return ActualizarConectada(bd, mensajes, progreso, bombeo, versionPrograma, preparar);
+}
+
+bool ActualizarConectada(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
+                         const VersionPrograma& versionPrograma,
+                         const std::function<void(cActualiza&)>& preparar) {
   bool finalizado = false;
   try {
-    if (!LocalizarConexion(bd, mensajes).empty() && bd.Conectar()) {
-      auto actualiza = std::make_unique<cActualiza>(bd, mensajes, progreso, bombeo, versionPrograma.Codigo());
-      if (preparar) preparar(*actualiza);
-      if (actualiza->ActualizaVersion()) {
-        actualiza.reset();
-        finalizado = true;
-        mensajes.Mostrar(kTextoFinalizado, kEstiloInfo);
-      }
+    auto actualiza = std::make_unique<cActualiza>(bd, mensajes, progreso, bombeo, versionPrograma.Codigo());
+    if (preparar) preparar(*actualiza);
+    if (actualiza->ActualizaVersion()) {
+      actualiza.reset();
+      finalizado = true;
+      mensajes.Mostrar(kTextoFinalizado, kEstiloInfo);
     }
   } catch (const ErrorBD& e) {
-    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.Descripcion), kEstiloStop);
+    mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.Descripcion), kEstiloStop, e.Numero);
   } catch (const std::exception& e) {
     mensajes.Mostrar("Error Act BD - " + OcultarClaves(e.what()), kEstiloStop);
   }

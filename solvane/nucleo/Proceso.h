@@ -24,6 +24,12 @@ bool EjecutarProceso(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, co
                      const VersionPrograma& versionPrograma = VersionPrograma(),
                      const std::function<void(cActualiza&)>& preparar = {});
 
+// The same run on a database `bd` is already connected to (the rehearsal's copy): the gate, the question,
+// the chain and the final message, with the same error path; closes the connection at the end.
+bool ActualizarConectada(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, const Bombeo& bombeo,
+                         const VersionPrograma& versionPrograma = VersionPrograma(),
+                         const std::function<void(cActualiza&)>& preparar = {});
+
 // Closes the connection, ignoring every error.
 void CerrarBaseDatos(cBaseDatos& bd);
 

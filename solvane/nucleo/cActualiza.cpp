@@ -70,6 +70,12 @@ std::int16_t CodigoVersion(int mayor, int menor, int revision) {
   return A16Bits(ValorInicial(texto));
 }
 
+std::string TextoDeCodigo(std::int16_t codigo) {
+  const int c = std::abs(int{codigo});
+  return std::string(codigo < 0 ? "-" : "") + std::to_string(c / 10000) + "." +
+         std::to_string(c / 100 % 100) + "." + std::to_string(c % 100);
+}
+
 std::int16_t VersionProgramaPorDefecto() {
   return CodigoVersion(SOLVANE_VERSION_MAYOR, SOLVANE_VERSION_MENOR, SOLVANE_VERSION_REVISION);
 }
@@ -112,6 +118,7 @@ bool cActualiza::VersionActual(bool& bActSistema, std::string& sVersionBD) {
     return false;
   }
   sVersionBD = valor;
+  if (corrida_) corrida_->versionBD = iVersionBD_;
   if (iVersionPrograma_ == iVersionBD_) return true;
   if (iVersionPrograma_ < iVersionBD_) bActSistema = true;
   return false;
@@ -134,6 +141,7 @@ bool cActualiza::ActualizaVersion() {
           "EJECUTANDO.") +
           "\r\n" + "DESEA ACTUALIZAR EL SISTEMA AHORA ??",
       kEstiloPregunta);
+  if (corrida_) corrida_->respuesta = respuesta;
   if (respuesta != kRespuestaSi) return false;
   if (ActualizaBaseDatos()) return true;
   mensajes_.Mostrar(std::string("LA ACTUALIZACION DE BASE DE DATOS DEL SISTEMA NO SE HA PODIDO REALIZAR. ") +
@@ -142,9 +150,7 @@ bool cActualiza::ActualizaVersion() {
   return false;
 }
 
-namespace {
-
-struct Eslabon {
+struct cActualiza::Eslabon {
   std::int16_t desde;
   std::int16_t desdeOtro;  // the second from-code of a row, or the same code
   const char* etiqueta;
@@ -152,10 +158,8 @@ struct Eslabon {
   std::int16_t hacia;
 };
 
-}  // namespace
-
 // The chain: from-code(s), caption, step, code left behind. No steps exist to 2.5.8, 2.5.12 or 2.5.13.
-bool cActualiza::ActualizaBaseDatos() {
+const cActualiza::Eslabon* cActualiza::BuscarEslabon(std::int16_t actual) {
   static const Eslabon cadena[] = {
       {0, 0, "Actualizando Version a 2.5.0", &cActualiza::ActualizarA2_5_0, 20500},
       {20500, 20500, "Actualizando Version a 2.5.1", &cActualiza::ActualizarA2_5_1, 20501},
@@ -183,17 +187,21 @@ bool cActualiza::ActualizaBaseDatos() {
       {30008, 30008, "Actualizando Version a 3.0.9", &cActualiza::ActualizarA3_0_9, 30009},
       {30009, 30009, "Actualizando Version a 3.1.0", &cActualiza::ActualizarA3_1_0, 30100},
   };
+  for (const auto& e : cadena)
+    if (e.desde == actual || e.desdeOtro == actual) return &e;
+  return nullptr;
+}
 
+// Runs the chain from iVersionBD up to the program's version in one transaction (see BuscarEslabon).
+bool cActualiza::ActualizaBaseDatos() {
   progreso_.Mostrar();
   bd_.IniciarTransaccion();
   std::int16_t actual = iVersionBD_;
   bool ok = true;
   while (actual != iVersionPrograma_ && ok) {
-    const Eslabon* eslabon = nullptr;
-    for (const auto& e : cadena)
-      if (e.desde == actual || e.desdeOtro == actual) eslabon = &e;
-    if (eslabon) {
+    if (const Eslabon* eslabon = BuscarEslabon(actual)) {
       progreso_.Etiqueta(eslabon->etiqueta);
+      if (corrida_) corrida_->pasos.push_back({actual, eslabon->hacia, eslabon->etiqueta});
       auto reemplazo = pasosReemplazados_.find(eslabon->desde);
       if (reemplazo == pasosReemplazados_.end()) reemplazo = pasosReemplazados_.find(eslabon->desdeOtro);
       if (reemplazo != pasosReemplazados_.end())
@@ -211,13 +219,30 @@ bool cActualiza::ActualizaBaseDatos() {
     }
   }
   if (ok) ok = GrabarVersion();
-  if (ok)
+  if (ok) {
     bd_.ConfirmarTransaccion();
-  else
+    if (corrida_) corrida_->grabada = true;
+  } else {
     bd_.CancelarTransaccion();
+  }
   progreso_.Descargar();
   bombeo_();
   return ok;
+}
+
+std::vector<PasoPendiente> cActualiza::Pendientes(bool& reconocida) const {
+  std::vector<PasoPendiente> pasos;
+  reconocida = true;
+  for (std::int16_t actual = iVersionBD_; actual != iVersionPrograma_;) {
+    const Eslabon* eslabon = BuscarEslabon(actual);
+    if (!eslabon) {
+      reconocida = actual > iVersionPrograma_;
+      break;
+    }
+    pasos.push_back({actual, eslabon->hacia, eslabon->etiqueta});
+    actual = eslabon->hacia;
+  }
+  return pasos;
 }
 
 bool cActualiza::GrabarVersion() {
@@ -226,7 +251,7 @@ bool cActualiza::GrabarVersion() {
     return true;
   } catch (const ErrorBD& e) {
     mensajes_.Mostrar("ERROR de Actualización : " + std::to_string(e.Numero) + " " + e.Descripcion,
-                      kEstiloStop);
+                      kEstiloStop, e.Numero);
     return false;
   }
 }
@@ -249,7 +274,7 @@ void cActualiza::EnTransaccion(const char* version, bool& ok, const std::functio
   } catch (const ErrorBD& e) {
     mensajes_.Mostrar(std::string("ERROR de Actualización a Version ") + version + " " + "\r\n" +
                           std::to_string(e.Numero) + " " + e.Descripcion,
-                      kEstiloStop);
+                      kEstiloStop, e.Numero);
     bd_.CancelarTransaccion();
     ok = false;
   }
@@ -318,7 +343,7 @@ bool cActualiza::EliminarTabla(const std::string& tabla) {
     return true;
   } catch (const ErrorBD& e) {
     if (e.Numero == kTablaInexistente) return true;
-    mensajes_.Mostrar(" ERROR : " + std::to_string(e.Numero) + "  " + e.Descripcion, kEstiloStop);
+    mensajes_.Mostrar(" ERROR : " + std::to_string(e.Numero) + "  " + e.Descripcion, kEstiloStop, e.Numero);
     return false;
   }
 }

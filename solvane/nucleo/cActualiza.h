@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cBaseDatos.h"
 #include "cMensajes.h"
@@ -28,6 +29,10 @@ using Bombeo = std::function<void()>;
 // raises ErrorBD 6 "Overflow".
 std::int16_t CodigoVersion(int mayor, int menor, int revision);
 
+// The version a code stands for, "a.b.c" (30100 is "3.1.0", 20516 "2.5.16"; a negative code, which no
+// version makes but a database may hold, is written with its sign in front: -5 is "-0.0.5").
+std::string TextoDeCodigo(std::int16_t codigo);
+
 // The program's own version code, from the build's version numbers.
 std::int16_t VersionProgramaPorDefecto();
 
@@ -45,6 +50,22 @@ class VersionPrograma {
   int numeros_[3] = {0, 0, 0};
 };
 
+// A step of the chain as a run takes it: the code it starts from, the code it leaves, its caption.
+struct PasoPendiente {
+  std::int16_t desde;
+  std::int16_t hacia;
+  std::string etiqueta;
+};
+
+// What one run did, noted by cActualiza as it goes when it is given one (see Anotar): for the run's
+// outcome report, which the cActualiza does not outlive.
+struct Corrida {
+  std::optional<std::int16_t> versionBD;  // the code read from Parametros
+  std::optional<int> respuesta;           // the operator's answer, when the question was asked
+  std::vector<PasoPendiente> pasos;       // the steps started, in order; a failed chain stopped in the last
+  bool grabada = false;                   // the program's version was recorded and the transaction committed
+};
+
 class cActualiza {
  public:
   cActualiza(cBaseDatos& bd, cMensajes& mensajes, Progreso& progreso, Bombeo bombeo,
@@ -58,12 +79,23 @@ class cActualiza {
   std::int16_t iVersionPrograma() const { return iVersionPrograma_; }
   std::int16_t iVersionBD() const { return iVersionBD_; }
 
+  // The steps ActualizaBaseDatos would run from iVersionBD, in order, without running anything (read
+  // VersionActual first). `reconocida` is false when the chain would stop on a code below the program's
+  // that has no step (the run refuses it); a code above the program's gives no step and stays recognised.
+  std::vector<PasoPendiente> Pendientes(bool& reconocida) const;
+  // Where the run notes what it does; null (the default) notes nothing. `corrida` must outlive the run.
+  void Anotar(Corrida* corrida) { corrida_ = corrida; }
+
   // Tests: run this instead of the step that leaves the database at `desde`.
   using Paso = std::function<void(bool& ok)>;
   void ReemplazarPaso(std::int16_t desde, Paso paso) { pasosReemplazados_[desde] = std::move(paso); }
 
  private:
   friend struct AccesoPrueba;  // the tests reach the helpers through it
+
+  // A row of the chain, and the row that starts from `actual` (null when none does).
+  struct Eslabon;
+  static const Eslabon* BuscarEslabon(std::int16_t actual);
 
   // Inspection helpers.
   bool ExisteCampo(const std::string& tabla, const std::string& campo, std::string& valor);
@@ -122,6 +154,7 @@ class cActualiza {
   std::int16_t iVersionPrograma_;
   std::int16_t iVersionBD_ = 0;
   std::map<std::int16_t, Paso> pasosReemplazados_;
+  Corrida* corrida_ = nullptr;
 };
 
 // A probe: runs the query and tells whether it brought back a row; the row is not read. Errors are

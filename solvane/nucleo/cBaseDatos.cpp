@@ -163,7 +163,7 @@ bool cBaseDatos::Conectar() {
     }
     const std::string archivo = d.archivo;
     std::unique_ptr<MotorBD> motor = d.fabrica ? d.fabrica(archivo, d.Msj()) : nullptr;
-    if (!motor) throw ErrorBD(0, "Archivo de conexion " + archivo + ": no se pudo crear el motor");
+    if (!motor) throw ErrorBD(0, "Archivo de conexión " + archivo + ": no se pudo crear el motor");
     if (d.envolver) motor = d.envolver(std::move(motor));
     motor->Conectar();
     d.propio = std::move(motor);
@@ -173,7 +173,7 @@ bool cBaseDatos::Conectar() {
     d.propio.reset();
     d.Msj().Mostrar(OcultarClaves("No se pudo conectar a la base de datos: " + std::to_string(e.Numero) +
                                   " " + e.Descripcion),
-                    kEstiloStop);
+                    kEstiloStop, e.Numero);
     return false;
   }
 }
@@ -194,7 +194,7 @@ void cBaseDatos::BuscarArchivoConexion() {
   d.archivo = BuscarConexion(l);
   // OpcionConexion1 True: the component itself tells the operator when nothing was found.
   if (d.archivo.empty() && d.opcion1)
-    d.Msj().Mostrar("No se encontro el archivo de conexion " + l.nombre, kEstiloExclamacion);
+    d.Msj().Mostrar("No se encontró el archivo de conexión " + l.nombre, kEstiloExclamacion);
 }
 
 bool cBaseDatos::AbrirConsulta(Recordset& rs, long& opciones) {

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace solvane {
 
@@ -25,16 +27,28 @@ class Presentador {
   virtual int Mostrar(const std::string& titulo, const std::string& texto, int estilo) = 0;
 };
 
+// A stop or exclamation message as it was shown, with the number of the error behind it when it came
+// from one.
+struct Aviso {
+  int estilo;
+  std::string texto;
+  std::optional<long> numero;
+};
+
 class cMensajes {
  public:
   void Titulo(const std::string& titulo) { titulo_ = titulo; }
   const std::string& Titulo() const { return titulo_; }
-  int Mostrar(const std::string& texto, int estilo);  // no presenter: answers No/OK silently
+  // No presenter: answers No/OK silently. `numero`: the error the message tells of, if any.
+  int Mostrar(const std::string& texto, int estilo, std::optional<long> numero = std::nullopt);
   void FijarPresentador(std::shared_ptr<Presentador> presentador) { presentador_ = std::move(presentador); }
+  // Where stop and exclamation messages are also noted, in order (a run's outcome report); null = nowhere.
+  void Anotar(std::vector<Aviso>* avisos) { avisos_ = avisos; }
 
  private:
   std::string titulo_;
   std::shared_ptr<Presentador> presentador_;
+  std::vector<Aviso>* avisos_ = nullptr;
 };
 
 cMensajes& Mensajes();

@@ -17,6 +17,7 @@ namespace {
 
 const char* const kAyuda =
     "Uso: teclon [--puerto N | --dispositivo RUTA] ORDEN [ARGUMENTOS]\n"
+    "     teclon --version | --ayuda\n"
     "Prueba un PIN pad conectado a un puerto serie.\n\n"
     "Puerto:\n"
     "  --puerto N           puerto número N (por omisión 1): el dispositivo de la variable\n"
@@ -112,6 +113,9 @@ int main(int argc, char** argv) {
     const std::string& a = args[i];
     if (a == "--ayuda" || a == "--help" || a == "-h") {
       std::cout << kAyuda;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "teclon " << TECLON_VERSION_PAQUETE << "\n";
       return 0;
     } else if (a == "--puerto") {
       if (i + 1 >= args.size() || !Posicion(args[i + 1], puerto)) return Uso("--puerto necesita un número");

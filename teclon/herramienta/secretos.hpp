@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "teclon/texto_seguro.hpp"
+#include "texto_seguro.hpp"
 
 namespace herramienta {
 

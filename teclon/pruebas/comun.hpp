@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "manejador.hpp"
+#include "puerto.hpp"
 #include "simulador.hpp"
-#include "teclon/cTeclon.hpp"
-#include "teclon/puerto.hpp"
 
 namespace prueba {
 
@@ -100,7 +100,7 @@ class PuertoFalso : public teclon::PuertoSerie {
 struct Banco {
   explicit Banco(std::shared_ptr<teclon::Reloj> reloj = std::make_shared<teclon::RelojReal>(),
                  bool ritmo = false)
-      : sim(ritmo), teclon(teclon::CrearPuertoTermios(), std::move(reloj)) {
+      : sim(ritmo), teclon(teclon::Interno::Crear(teclon::CrearPuertoTermios(), std::move(reloj))) {
     ::setenv("TECLON_PUERTO_7", sim.Dispositivo().c_str(), 1);
     teclon.Puerto(7);
   }

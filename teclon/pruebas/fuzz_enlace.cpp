@@ -37,7 +37,7 @@ void Probar(const std::uint8_t* datos, std::size_t largo) {
       i += n;
     }
     auto reloj = std::make_shared<prueba::RelojFalso>(0);
-    cTeclon t(std::move(puerto), reloj);
+    cTeclon t = teclon::Interno::Crear(std::move(puerto), reloj);
     int bombeos = 0;
     if (semilla & 0x80)
       t.FijarBombeo([&] {

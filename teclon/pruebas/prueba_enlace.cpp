@@ -288,7 +288,7 @@ TEST(Drenaje, CancelWhileACardReadDrainsEndsItAsCancelled) {
     auto puerto = std::make_unique<PuertoFalso>();
     PuertoFalso& p = *puerto;
     p.salidaAtascada = true;
-    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    cTeclon t = teclon::Interno::Crear(std::move(puerto), std::make_shared<RelojFalso>(0));
     t.FijarBombeo([&t] { t.Cancelar(true); });
     std::string texto = "vieja";
     EXPECT_FALSE(c.leer(t, texto)) << c.mensaje;
@@ -304,7 +304,7 @@ TEST(Drenaje, StuckOutputFailsTheOperationThroughItsErrorPath) {
   auto puerto = std::make_unique<PuertoFalso>();
   PuertoFalso& p = *puerto;
   p.salidaAtascada = true;
-  cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+  cTeclon t = teclon::Interno::Crear(std::move(puerto), std::make_shared<RelojFalso>(0));
   EXPECT_FALSE(t.CargarPROMPT());
   EXPECT_EQ(t.CodError(), tcError);
   EXPECT_EQ(t.MsgError(), "ERROR al Cargar PROMPT - " + std::to_string(ETIMEDOUT) +
@@ -315,7 +315,7 @@ TEST(Drenaje, StuckOutputFailsTheOperationThroughItsErrorPath) {
 TEST(Apertura, NewObjectDefaults) {
   auto puerto = std::make_unique<PuertoFalso>();
   PuertoFalso& p = *puerto;
-  cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+  cTeclon t = teclon::Interno::Crear(std::move(puerto), std::make_shared<RelojFalso>(0));
   EXPECT_EQ(t.CodError(), tcError);
   EXPECT_EQ(t.MsgError(), "");
   t.CerrarPuerto();  // closed: nothing happens
@@ -377,7 +377,7 @@ TEST(Apertura, FailuresKeepTheSystemCodeAndTheExactMessage) {
     // A port that reports itself closed after opening, without an error.
     auto puerto = std::make_unique<PuertoFalso>();
     puerto->negarApertura = true;
-    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    cTeclon t = teclon::Interno::Crear(std::move(puerto), std::make_shared<RelojFalso>(0));
     t.Puerto(7);
     EXPECT_FALSE(t.InicializarTECLON());
     EXPECT_EQ(t.CodError(), tcError);
@@ -419,7 +419,7 @@ TEST(Fallas, EveryPortFailureIsTrappedAndThePortClosed) {
     p.falla = [objetivo](const char* que, long paso) {
       if (paso == objetivo && std::string(que) != "cerrar") throw ErrorPuerto(EIO, "falla inyectada");
     };
-    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    cTeclon t = teclon::Interno::Crear(std::move(puerto), std::make_shared<RelojFalso>(0));
     std::string banda;
     const bool r = t.LeerBANDA(banda);
     EXPECT_FALSE(p.abierto) << n;
@@ -471,7 +471,7 @@ TEST(Fallas, ErrorRowsOfEveryOperation) {
       if (std::string(que) == "leer" && p.escrito.find(marca) != std::string::npos)
         throw ErrorPuerto(EIO, "falla inyectada");
     };
-    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    cTeclon t = teclon::Interno::Crear(std::move(puerto), std::make_shared<RelojFalso>(0));
     EXPECT_FALSE(c.operacion(t)) << c.mensaje;
     EXPECT_EQ(t.CodError(), c.codigo) << c.mensaje;
     EXPECT_EQ(t.MsgError(), c.mensaje + std::to_string(EIO) + " falla inyectada");

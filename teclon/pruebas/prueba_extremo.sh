@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# End to end: install Teclon into a temporary prefix, build a C program through pkg-config, and run
-# it and the teclon tool against teclon-simulador.
+# End to end: install Teclon into a temporary prefix, build a C program through pkg-config and a C++
+# one through the CMake package, and run them and the teclon tool against teclon-simulador.
 set -euo pipefail
 build=$1 fuentes=$2 compilador=$3 banderas=$4 simulador=$5 herramienta=$6
 
@@ -20,11 +20,15 @@ pc=$(find "$tmp/prefijo" -name teclon.pc)
 [ -n "$pc" ] || falla "no se instaló teclon.pc"
 export PKG_CONFIG_PATH=$(dirname "$pc")
 libdir=$(pkg-config --variable=libdir teclon)
+# The installation's own prefix, not one worked out from where the .pc file sits.
+[ "$(pkg-config --variable=prefix teclon)" = "$tmp/prefijo" ] ||
+  falla "teclon.pc: prefix=$(pkg-config --variable=prefix teclon), instalado en $tmp/prefijo"
 # shellcheck disable=SC2086
 "$compilador" -std=c11 -Wall -Wextra -Werror $banderas "$fuentes/prueba_c_abi.c" -o "$tmp/prueba_c_abi" \
   $(pkg-config --cflags --libs teclon) -Wl,-rpath,"$libdir"
 
-# The CMake package: a C++ program finds Teclon::teclon in the same prefix.
+# The CMake package: a C++ program finds Teclon::teclon in the same prefix and reads a card through
+# the exported class (run below, once the simulator is up).
 mkdir "$tmp/consumidor"
 cat >"$tmp/consumidor/CMakeLists.txt" <<'FIN'
 cmake_minimum_required(VERSION 3.25)
@@ -36,15 +40,22 @@ target_link_libraries(consumidor PRIVATE Teclon::teclon)
 FIN
 cat >"$tmp/consumidor/main.cpp" <<'FIN'
 #include <teclon/cTeclon.hpp>
+#include <iostream>
 int main() {
   cTeclon t;
-  return t.CodError() == tcError && t.MsgError().empty() ? 0 : 1;
+  if (t.CodError() != tcError || !t.MsgError().empty()) return 1;
+  int bombeos = 0;
+  t.FijarBombeo([&] { ++bombeos; });
+  t.Puerto(5);
+  std::string banda;
+  const bool leida = t.LeerBANDA(banda);
+  std::cout << leida << " " << t.CodError() << " " << bombeos << " " << banda.substr(0, 17) << "\n";
+  return leida && t.CodError() == tcAprobado && bombeos > 0 && banda.rfind("B4000123412341234^", 0) == 0 ? 0 : 1;
 }
 FIN
 cmake -S "$tmp/consumidor" -B "$tmp/consumidor/build" -DCMAKE_PREFIX_PATH="$tmp/prefijo" \
   -DCMAKE_CXX_FLAGS="$banderas" -DCMAKE_EXE_LINKER_FLAGS="$banderas" >/dev/null || falla "find_package(Teclon)"
 cmake --build "$tmp/consumidor/build" >/dev/null || falla "programa con Teclon::teclon"
-"$tmp/consumidor/build/consumidor" || falla "consumidor"
 
 # Starts a simulator with the given options; its device path goes to the named variable.
 arrancar() {
@@ -61,6 +72,7 @@ arrancar() {
 
 arrancar normal --demora-pasada 300 --demora-pin 100
 TECLON_PUERTO_5=$normal "$tmp/prueba_c_abi" || falla "prueba_c_abi"
+salida=$(TECLON_PUERTO_5=$normal "$tmp/consumidor/build/consumidor") || falla "consumidor C++: $salida"
 
 salida=$("$herramienta" --dispositivo "$normal" banda) || falla "banda: salida $?"
 grep -q '^Resultado: Verdadero$' <<<"$salida" || falla "banda: $salida"
@@ -101,6 +113,10 @@ grep -q '^CodError: 3 (tcCancel)$' "$tmp/cancelada" || falla "$(cat "$tmp/cancel
 grep -q '^MsgError: Operacion Leer BANDA Cancelada$' "$tmp/cancelada" || falla "$(cat "$tmp/cancelada")"
 
 "$herramienta" --help | grep -q '^Uso: teclon' || falla "--help"
+for programa in "$herramienta" "$simulador"; do
+  nombre=$(basename "$programa")
+  "$programa" --version | grep -qxE "$nombre [0-9]+\.[0-9]+\.[0-9]+" || falla "$nombre --version: $("$programa" --version 2>&1)"
+done
 set +e
 "$herramienta" --dispositivo "$normal" volar >/dev/null 2>&1; estado=$?
 set -e

@@ -239,7 +239,7 @@ TEST(OctavoBit, NoHighByteReachesTheOperation) {
   for (const Caso& c : casos) {
     auto puerto = std::make_unique<PuertoFalso>();
     puerto->entrada = c.entrada;
-    cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+    cTeclon t = teclon::Interno::Crear(std::move(puerto), std::make_shared<RelojFalso>(0));
     std::string banda;
     EXPECT_EQ(t.LeerBANDA(banda), c.resultado) << c.nombre << ": " << t.MsgError();
     EXPECT_EQ(t.CodError(), c.codigo) << c.nombre;

@@ -125,7 +125,7 @@ TEST(SinMemoria, OperationsNeverThrowAndAlwaysClose) {
       auto puerto = std::make_unique<PuertoFalso>();
       PuertoFalso& p = *puerto;
       p.alEscribir = [&p](const std::string&) { p.entrada.push_back(kACK); };
-      cTeclon t(std::move(puerto), std::make_shared<RelojFalso>(0));
+      cTeclon t = teclon::Interno::Crear(std::move(puerto), std::make_shared<RelojFalso>(0));
       bool r = false;
       const bool escapo = SinMemoriaDesde(n, [&] { r = operaciones[i](t); });
       EXPECT_FALSE(escapo) << "operación " << i << ", falla desde la reserva " << n;

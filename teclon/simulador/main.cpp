@@ -23,6 +23,7 @@ const char* const kAyuda =
     "  --demora-pasada MS   espera antes de pasar la tarjeta (por omisión 300)\n"
     "  --demora-pin MS      espera antes de devolver el PIN (por omisión 300)\n"
     "  --sin-ritmo          sin la pausa de 1200 baudios entre caracteres\n"
+    "  --version            nombre y versión del programa\n"
     "  --ayuda, --help      esta ayuda\n";
 
 int Error(const std::string& texto) {
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
     const auto valor = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
     if (a == "--ayuda" || a == "--help" || a == "-h") {
       std::cout << kAyuda;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "teclon-simulador " << TECLON_VERSION_PAQUETE << "\n";
       return 0;
     } else if (a == "--sin-ritmo") {
       ritmo = false;

@@ -1,126 +1,67 @@
-// cTeclon: creation, properties, result bookkeeping and the opening and closing of the port.
+// cTeclon: the exported class, each member handed to the library's driver.
 #include "teclon/cTeclon.hpp"
 
-#include <cerrno>
-#include <new>
-#include <thread>
+#include "manejador.hpp"
 
-#include "enlace.hpp"
+cTeclon::cTeclon() : cTeclon(std::make_unique<teclon::Manejador>(nullptr, nullptr)) {}
 
-namespace teclon {
+cTeclon::cTeclon(std::unique_ptr<teclon::Manejador> manejador) : m_(std::move(manejador)) {}
 
-std::chrono::steady_clock::time_point RelojReal::Ahora() {
-  return std::chrono::steady_clock::now();
-}
-
-void RelojReal::Dormir(std::chrono::microseconds duracion) {
-  std::this_thread::sleep_for(duracion);
-}
-
-void RelojReal::DormirSalvoEntrada(std::chrono::microseconds duracion, AvisoDeEntrada& esperar) {
-  esperar.EsperarEntrada(duracion);
-}
-
-}  // namespace teclon
-
-cTeclon::cTeclon() : cTeclon(teclon::CrearPuertoTermios(), std::make_shared<teclon::RelojReal>()) {}
-
-cTeclon::cTeclon(std::unique_ptr<teclon::PuertoSerie> puerto, std::shared_ptr<teclon::Reloj> reloj)
-    : mComm(puerto ? std::move(puerto) : teclon::CrearPuertoTermios()),
-      mReloj(reloj ? std::move(reloj) : std::make_shared<teclon::RelojReal>()) {
-  mEnlace = std::make_unique<teclon::Enlace>(*mComm, *mReloj, mBombeo, mCancelar);
-}
-
-cTeclon::~cTeclon() {
-  CerrarPuerto();
-}
+cTeclon::~cTeclon() = default;
 
 void cTeclon::Puerto(short vPuerto) {
-  mPuerto = vPuerto;
+  m_->Puerto(vPuerto);
 }
 
 short cTeclon::CodError() const {
-  return static_cast<short>(mCodError);
+  return m_->CodError();
 }
 
 std::string cTeclon::MsgError() const {
-  return mMsgError;
+  return m_->MsgError();
 }
 
 void cTeclon::Cancelar(bool vCancelar) {
-  mCancelar.store(vCancelar);
-}
-
-void cTeclon::FijarBombeo(std::function<void()> bombeo) {
-  mBombeo = std::move(bombeo);
+  m_->Cancelar(vCancelar);
 }
 
 void cTeclon::CerrarPuerto() {
-  try {
-    if (mComm->Abierto()) mComm->FijarAbierto(false);
-  } catch (...) {
-  }
+  m_->CerrarPuerto();
 }
 
-void cTeclon::Entrada(TeclonError codigo) {
-  mMsgError.clear();
-  mCodError = codigo;
+bool cTeclon::CargarPROMPT() {
+  return m_->CargarPROMPT();
 }
 
-// Out of memory, the full message may not be buildable; the prefix alone (which usually fits in
-// the capacity the message already has) or an empty message is still better than an exception.
-void cTeclon::ErrorAtrapado(const char* prefijo, bool fijarCodigo, int numero,
-                            const char* descripcion) noexcept {
-  if (fijarCodigo) mCodError = tcError;
-  try {
-    mMsgError = prefijo + std::to_string(numero) + " " + descripcion;
-  } catch (...) {
-    try {
-      mMsgError.assign(prefijo);
-    } catch (...) {
-      mMsgError.clear();
-    }
-  }
+bool cTeclon::LeerCHIP(std::string& Banda) {
+  return m_->LeerCHIP(Banda);
 }
 
-// numero is null when the port simply did not open, without an error of its own.
-void cTeclon::ErrorApertura(const int* numero, const char* descripcion) noexcept {
-  mCodError = tcError;
-  try {
-    mMsgError = "ERROR al Abrir Puerto " + std::to_string(mPuerto);
-    if (numero != nullptr) mMsgError += " - " + std::to_string(*numero) + " " + descripcion;
-  } catch (...) {
-    try {
-      mMsgError.assign("ERROR al Abrir Puerto ");
-    } catch (...) {
-      mMsgError.clear();
-    }
-  }
+bool cTeclon::LeerBANDA(std::string& Banda) {
+  return m_->LeerBANDA(Banda);
 }
 
-bool cTeclon::AbrirPuerto() {
-  try {
-    if (mComm->Abierto()) mComm->FijarAbierto(false);
-    mComm->FijarNumero(mPuerto);
-    mComm->FijarConfiguracion("1200,E,7,1");
-    mComm->FijarLongitudLectura(0);
-    mComm->FijarTamanoBuffers(1024, 1024);
-    mComm->FijarAbierto(true);
-    if (mComm->Abierto()) return true;
-    ErrorApertura(nullptr, nullptr);
-  } catch (const teclon::ErrorPuerto& e) {
-    const int numero = e.Numero();
-    ErrorApertura(&numero, e.what());
-  } catch (const std::bad_alloc&) {
-    const int numero = ENOMEM;
-    ErrorApertura(&numero, "Memoria insuficiente");
-  } catch (const std::exception& e) {
-    const int numero = -1;
-    ErrorApertura(&numero, e.what());
-  } catch (...) {
-    const int numero = -1;
-    ErrorApertura(&numero, "Error inesperado");
-  }
-  CerrarPuerto();
-  return false;
+bool cTeclon::IngresarPIN(const std::string& NroTarjeta, const std::string& ClaveTrabajo,
+                          const std::string& Mensaje1, const std::string& Mensaje2, std::string& NroPIN) {
+  return m_->IngresarPIN(NroTarjeta, ClaveTrabajo, Mensaje1, Mensaje2, NroPIN);
+}
+
+bool cTeclon::InicializarTECLON() {
+  return m_->InicializarTECLON();
+}
+
+bool cTeclon::TransferirClaveMaestra(const std::string& ClaveMaestra) {
+  return m_->TransferirClaveMaestra(ClaveMaestra);
+}
+
+bool cTeclon::VerificarClaveMaestra(short PosClave) {
+  return m_->VerificarClaveMaestra(PosClave);
+}
+
+bool cTeclon::SelClaveMaestra(short PosClave) {
+  return m_->SelClaveMaestra(PosClave);
+}
+
+void cTeclon::FijarBombeo(std::function<void()> bombeo) {
+  m_->FijarBombeo(std::move(bombeo));
 }

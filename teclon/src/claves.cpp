@@ -6,7 +6,7 @@
 
 using namespace teclon;
 
-bool cTeclon::InicializarTECLON() {
+bool Manejador::InicializarTECLON() {
   Entrada(tcNOAprobado);
   return Ejecutar("ERROR al Inicializar Teclon - ", false, [&] {
     Enlace& e = *mEnlace;
@@ -25,11 +25,11 @@ bool cTeclon::InicializarTECLON() {
 
 // The PIN pad acknowledges the key and echoes the whole frame; the echo is compared only once its
 // check byte is in, and the exchange succeeds on the EOT that follows our ACK of a good echo.
-bool cTeclon::TransferirClaveMaestra(const std::string& ClaveMaestra) {
+bool Manejador::TransferirClaveMaestra(const std::string& ClaveMaestra) {
   return TransferirClave(ClaveMaestra);
 }
 
-bool cTeclon::TransferirClave(std::string_view ClaveMaestra) {
+bool Manejador::TransferirClave(std::string_view ClaveMaestra) {
   Entrada(tcNOAprobado);
   return Ejecutar("ERROR TransferirClaveMaestra - ", false, [&] {
     Enlace& e = *mEnlace;
@@ -72,7 +72,7 @@ bool cTeclon::TransferirClave(std::string_view ClaveMaestra) {
   });
 }
 
-bool cTeclon::VerificarClaveMaestra(short PosClave) {
+bool Manejador::VerificarClaveMaestra(short PosClave) {
   Entrada(tcError);
   return Ejecutar("ERROR VerificarClaveMaestra - ", false, [&] {
     Enlace& e = *mEnlace;
@@ -102,7 +102,7 @@ bool cTeclon::VerificarClaveMaestra(short PosClave) {
   });
 }
 
-bool cTeclon::SelClaveMaestra(short PosClave) {
+bool Manejador::SelClaveMaestra(short PosClave) {
   Entrada(tcNOAprobado);
   return Ejecutar("ERROR Comando SelClaveMaestra - ", false, [&] {
     const TextoSeguro trama = ArmarTrama("08" + std::to_string(PosClave), Formato::B);

@@ -7,9 +7,9 @@
 #include <functional>
 #include <string_view>
 
-#include "teclon/puerto.hpp"
+#include "puerto.hpp"
 #include "teclon/resultado.h"
-#include "teclon/texto_seguro.hpp"
+#include "texto_seguro.hpp"
 
 namespace teclon {
 

@@ -8,12 +8,12 @@
 #include <string_view>
 
 #include "enlace.hpp"
-#include "teclon/cTeclon.hpp"
+#include "manejador.hpp"
 
 // Opens the port (returning false at once when it does not open), runs cuerpo, turns anything
 // it throws into CodError/MsgError under the operation's prefix, and always closes the port.
 template <class Cuerpo>
-bool cTeclon::Ejecutar(const char* prefijo, bool fijarCodigo, Cuerpo&& cuerpo) {
+bool teclon::Manejador::Ejecutar(const char* prefijo, bool fijarCodigo, Cuerpo&& cuerpo) {
   if (!AbrirPuerto()) return false;
   bool resultado = false;
   try {
@@ -48,15 +48,5 @@ inline void Poner(TextoSeguro& destino, std::string_view valor) {
 inline void Borrar(TextoSeguro& texto) noexcept {
   texto.Vaciar();
 }
-
-// What the C interface may call beyond the public operations.
-struct Interno {
-  static bool LeerBANDA(cTeclon& t, TextoSeguro& banda) { return t.LeerBandaEn(banda); }
-  static bool IngresarPIN(cTeclon& t, std::string_view tarjeta, std::string_view clave, std::string_view m1,
-                          std::string_view m2, TextoSeguro& pin) {
-    return t.IngresarPinEn(tarjeta, clave, m1, m2, pin);
-  }
-  static bool TransferirClaveMaestra(cTeclon& t, std::string_view clave) { return t.TransferirClave(clave); }
-};
 
 }  // namespace teclon

@@ -6,7 +6,7 @@
 
 using namespace teclon;
 
-bool cTeclon::CargarPROMPT() {
+bool Manejador::CargarPROMPT() {
   Entrada(tcNOAprobado);
   return Ejecutar("ERROR al Cargar PROMPT - ", true, [&] {
     const TextoSeguro trama = ArmarTrama(kPrompt, Formato::A);
@@ -19,14 +19,14 @@ bool cTeclon::CargarPROMPT() {
   });
 }
 
-bool cTeclon::IngresarPIN(const std::string& NroTarjeta, const std::string& ClaveTrabajo,
-                          const std::string& Mensaje1, const std::string& Mensaje2, std::string& NroPIN) {
+bool Manejador::IngresarPIN(const std::string& NroTarjeta, const std::string& ClaveTrabajo,
+                            const std::string& Mensaje1, const std::string& Mensaje2, std::string& NroPIN) {
   return IngresarPinEn(NroTarjeta, ClaveTrabajo, Mensaje1, Mensaje2, NroPIN);
 }
 
 template <class Texto>
-bool cTeclon::IngresarPinEn(std::string_view NroTarjeta, std::string_view ClaveTrabajo,
-                            std::string_view Mensaje1, std::string_view Mensaje2, Texto& NroPIN) {
+bool Manejador::IngresarPinEn(std::string_view NroTarjeta, std::string_view ClaveTrabajo,
+                              std::string_view Mensaje1, std::string_view Mensaje2, Texto& NroPIN) {
   Entrada(tcNOAprobado);
   Borrar(NroPIN);
   return Ejecutar("ERROR al Ingresar PIN - ", true, [&] {
@@ -91,5 +91,5 @@ bool cTeclon::IngresarPinEn(std::string_view NroTarjeta, std::string_view ClaveT
 }
 
 // The wiping destination, for the C interface.
-template bool cTeclon::IngresarPinEn(std::string_view, std::string_view, std::string_view, std::string_view,
-                                     TextoSeguro&);
+template bool Manejador::IngresarPinEn(std::string_view, std::string_view, std::string_view, std::string_view,
+                                       TextoSeguro&);

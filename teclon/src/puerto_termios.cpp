@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "puerto.hpp"
 #include "sistema.hpp"
-#include "teclon/puerto.hpp"
 
 namespace teclon {
 

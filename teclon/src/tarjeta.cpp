@@ -39,13 +39,13 @@ void ArmarBanda(std::string_view resto, TextoSeguro& banda) {
 
 }  // namespace
 
-bool cTeclon::LeerBANDA(std::string& Banda) {
+bool Manejador::LeerBANDA(std::string& Banda) {
   return LeerBandaEn(Banda);
 }
 
 // Both card reads can be cancelled: each starts with the flag down and the caller's old text wiped.
 template <class Texto, class Cuerpo>
-bool cTeclon::LeerTarjeta(const char* prefijo, Texto& Banda, Cuerpo&& cuerpo) {
+bool Manejador::LeerTarjeta(const char* prefijo, Texto& Banda, Cuerpo&& cuerpo) {
   Entrada(tcNOAprobado);
   Cancelar(false);
   Borrar(Banda);
@@ -53,7 +53,7 @@ bool cTeclon::LeerTarjeta(const char* prefijo, Texto& Banda, Cuerpo&& cuerpo) {
 }
 
 template <class Texto>
-bool cTeclon::LeerBandaEn(Texto& Banda) {
+bool Manejador::LeerBandaEn(Texto& Banda) {
   return LeerTarjeta("ERROR al Leer Banda - ", Banda, [&] {
     Enlace& e = *mEnlace;
     bool resultado = false;
@@ -97,7 +97,7 @@ bool cTeclon::LeerBandaEn(Texto& Banda) {
   });
 }
 
-bool cTeclon::LeerCHIP(std::string& Banda) {
+bool Manejador::LeerCHIP(std::string& Banda) {
   return LeerTarjeta("ERROR al Leer Chip - ", Banda, [&] {
     Enlace& e = *mEnlace;
     bool resultado = false;
@@ -125,4 +125,4 @@ bool cTeclon::LeerCHIP(std::string& Banda) {
 }
 
 // The wiping destination, for the C interface.
-template bool cTeclon::LeerBandaEn(TextoSeguro& Banda);
+template bool Manejador::LeerBandaEn(TextoSeguro& Banda);

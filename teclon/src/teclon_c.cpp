@@ -1,4 +1,4 @@
-// The C interface: a thin, non-throwing wrapper over cTeclon.
+// The C interface: a thin, non-throwing wrapper over the driver that cTeclon also uses.
 #include "teclon/teclon.h"
 
 #include <cerrno>
@@ -6,11 +6,11 @@
 #include <new>
 #include <string>
 
+#include "manejador.hpp"
 #include "operacion.hpp"
-#include "teclon/cTeclon.hpp"
 
 struct TeclonObjeto {
-  cTeclon objeto;
+  teclon::Manejador objeto{nullptr, nullptr};
   std::string mensaje;      // MsgError as last handed out
   std::string errorPropio;  // set when the wrapper itself refused an answer
   short codigoPropio = tcError;
@@ -128,7 +128,7 @@ int cTeclon_LeerCHIP(TeclonObjeto* h, char* Banda, size_t tamano) {
 int cTeclon_LeerBANDA(TeclonObjeto* h, char* Banda, size_t tamano) {
   return Proteger(h, [&] {
     teclon::TextoSeguro banda;
-    const bool r = teclon::Interno::LeerBANDA(h->objeto, banda);
+    const bool r = h->objeto.LeerBandaEn(banda);
     return Entregar(h, r, banda.Vista(), Banda, tamano);
   });
 }
@@ -137,8 +137,8 @@ int cTeclon_IngresarPIN(TeclonObjeto* h, const char* NroTarjeta, const char* Cla
                         const char* Mensaje1, const char* Mensaje2, char* NroPIN, size_t tamano) {
   return Proteger(h, [&] {
     teclon::TextoSeguro pin;
-    const bool r = teclon::Interno::IngresarPIN(h->objeto, Texto(NroTarjeta), Texto(ClaveTrabajo),
-                                                Texto(Mensaje1), Texto(Mensaje2), pin);
+    const bool r = h->objeto.IngresarPinEn(Texto(NroTarjeta), Texto(ClaveTrabajo), Texto(Mensaje1),
+                                           Texto(Mensaje2), pin);
     return Entregar(h, r, pin.Vista(), NroPIN, tamano);
   });
 }
@@ -148,8 +148,7 @@ int cTeclon_InicializarTECLON(TeclonObjeto* h) {
 }
 
 int cTeclon_TransferirClaveMaestra(TeclonObjeto* h, const char* ClaveMaestra) {
-  return Proteger(
-      h, [&] { return teclon::Interno::TransferirClaveMaestra(h->objeto, Texto(ClaveMaestra)) ? 1 : 0; });
+  return Proteger(h, [&] { return h->objeto.TransferirClave(Texto(ClaveMaestra)) ? 1 : 0; });
 }
 
 int cTeclon_VerificarClaveMaestra(TeclonObjeto* h, short PosClave) {

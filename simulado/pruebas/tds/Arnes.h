@@ -106,9 +106,14 @@ class Crudo {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("connect");
   }
+  // Over a socket already connected (set up by the test); closed with the object.
+  struct Adoptar {};
+  Crudo(Adoptar, int descriptor) : fd(descriptor) {}
   ~Crudo() {
     if (fd >= 0) ::close(fd);
   }
+  Crudo(const Crudo&) = delete;
+  Crudo& operator=(const Crudo&) = delete;
   void EnviarBytes(const std::vector<std::uint8_t>& b) {
     if (::send(fd, b.data(), b.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(b.size()))
       throw std::runtime_error("send");
@@ -148,10 +153,14 @@ class Crudo {
   std::vector<std::uint8_t> Entrar(const std::string& usuario = "pagora", const std::string& clave = kClave,
                                    const std::string& base = "PagoraDemo",
                                    std::uint32_t version = 0x74000004) {
-    Paquete(0x12, {0x00, 0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01, 0xFF, 9, 0, 0, 0, 0, 0, 0});
+    Paquete(0x12, Prelogin(0x02));
     Respuesta();
     Paquete(0x10, Login7(usuario, clave, base, version));
     return Respuesta();
+  }
+  // PRELOGIN with VERSION and ENCRYPTION `cifrado` (0x02: this client has no TLS).
+  static std::vector<std::uint8_t> Prelogin(std::uint8_t cifrado) {
+    return {0x00, 0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01, 0xFF, 9, 0, 0, 0, 0, 0, cifrado};
   }
   static std::vector<std::uint8_t> Utf16(const std::string& s) {
     std::vector<std::uint8_t> r;
@@ -216,6 +225,123 @@ inline bool TieneError(const std::vector<std::uint8_t>& r, std::int32_t numero) 
         static_cast<std::int32_t>(r[i + 3] | r[i + 4] << 8 | r[i + 5] << 16 | r[i + 6] << 24) == numero)
       return true;
   return false;
+}
+
+// A reply's tokens in short: "M" column metadata, "F[v,v]" a row (NULL as "-"), "D<status>/<count>" DONE,
+// "P" DONEPROC and "Q" DONEINPROC alike, "R<n>" RETURNSTATUS, "V<name>=<value>" RETURNVALUE, "E<n>" ERROR,
+// "I<n>" INFO, "C<type>" ENVCHANGE; status in hex. Only the types this server sends are decoded.
+inline std::string Resumen(const std::vector<std::uint8_t>& r, bool filaNbc = true) {
+  struct Col {
+    std::uint8_t tipo, largo;
+    int escala;
+  };
+  std::vector<Col> cols;
+  std::ostringstream o;
+  std::size_t i = 0;
+  auto u16 = [&](std::size_t k) { return static_cast<std::size_t>(r.at(k) | r.at(k + 1) << 8); };
+  auto u32 = [&](std::size_t k) { return static_cast<std::uint32_t>(u16(k) | u16(k + 2) << 16); };
+  auto valor = [&](const Col& c, std::size_t& k) -> std::string {
+    auto entero = [&](std::size_t n) {
+      std::uint64_t v = 0;
+      for (std::size_t b = 0; b < n; ++b) v |= static_cast<std::uint64_t>(r.at(k + b)) << (8 * b);
+      if (n < 8 && c.tipo != 0x68 && n > 1 && (v >> (8 * n - 1)) & 1) v |= ~0ull << (8 * n);
+      k += n;
+      return std::to_string(static_cast<std::int64_t>(v));
+    };
+    if (c.tipo == 0x26 || c.tipo == 0x68) {
+      const std::size_t n = r.at(k++);
+      return n == 0 ? "-" : entero(n);
+    }
+    if (c.tipo == 0x6A || c.tipo == 0x6C) {
+      const std::size_t n = r.at(k++);
+      if (n == 0) return "-";
+      const bool positivo = r.at(k++) == 1;
+      std::string v = entero(n - 1);
+      while (static_cast<int>(v.size()) <= c.escala) v.insert(0, "0");
+      if (c.escala > 0) v.insert(v.size() - static_cast<std::size_t>(c.escala), ".");
+      return (positivo ? "" : "-") + v;
+    }
+    if (c.tipo == 0x6D || c.tipo == 0x6F) {
+      const std::size_t n = r.at(k++);
+      k += n;
+      return n == 0 ? "-" : "?";
+    }
+    const std::size_t n = u16(k);
+    k += 2;
+    if (n == 0xFFFF) return "-";
+    std::string v;
+    if (c.tipo == 0xE7 || c.tipo == 0xEF)
+      v = simulado::tds::Utf16AUtf8(r.data() + k, n / 2);
+    else
+      v.assign(r.begin() + static_cast<std::ptrdiff_t>(k), r.begin() + static_cast<std::ptrdiff_t>(k + n));
+    k += n;
+    return v;
+  };
+  while (i < r.size()) {
+    const std::uint8_t t = r[i++];
+    if (!o.str().empty()) o << ' ';
+    if (t == 0x81) {
+      const std::size_t n = u16(i);
+      i += 2;
+      cols.clear();
+      for (std::size_t c = 0; c < n; ++c) {
+        i += 4 + 2;  // user type (7.2+), flags
+        Col col{r.at(i++), 0, 0};
+        if (col.tipo == 0x6A || col.tipo == 0x6C) {
+          col.largo = r.at(i);
+          col.escala = r.at(i + 2);
+          i += 3;
+        } else if (col.tipo == 0xA7 || col.tipo == 0xAF || col.tipo == 0xE7 || col.tipo == 0xEF) {
+          i += 2 + 5;
+        } else {
+          col.largo = r.at(i++);
+        }
+        i += 1 + 2 * r.at(i);
+        cols.push_back(col);
+      }
+      o << 'M';
+    } else if (t == 0xD1 || t == 0xD2) {
+      std::vector<bool> nulos(cols.size(), false);
+      if (t == 0xD2 && filaNbc) {
+        for (std::size_t c = 0; c < cols.size(); ++c) nulos[c] = (r.at(i + c / 8) >> (c % 8)) & 1;
+        i += (cols.size() + 7) / 8;
+      }
+      o << "F[";
+      for (std::size_t c = 0; c < cols.size(); ++c)
+        o << (c ? "," : "") << (nulos[c] ? "-" : valor(cols[c], i));
+      o << ']';
+    } else if (t == 0xFD || t == 0xFE || t == 0xFF) {
+      o << (t == 0xFD ? 'D' : t == 0xFE ? 'P' : 'Q') << std::hex << u16(i) << std::dec << '/' << u32(i + 4);
+      i += 12;
+    } else if (t == 0x79) {
+      o << 'R' << static_cast<std::int32_t>(u32(i));
+      i += 4;
+    } else if (t == 0xAA || t == 0xAB) {
+      o << (t == 0xAA ? 'E' : 'I') << static_cast<std::int32_t>(u32(i + 2));
+      i += 2 + u16(i);
+    } else if (t == 0xE3) {
+      o << 'C' << int{r.at(i + 2)};
+      i += 2 + u16(i);
+    } else if (t == 0xAC) {
+      const std::size_t nombre = r.at(i + 2);
+      o << 'V' << simulado::tds::Utf16AUtf8(r.data() + i + 3, nombre) << '=';
+      std::size_t k = i + 3 + 2 * nombre + 1 + 4 + 2;
+      Col col{r.at(k++), 0, 0};
+      if (col.tipo == 0xE7 || col.tipo == 0xA7)
+        k += 7;
+      else
+        col.largo = r.at(k++);
+      o << valor(col, k);
+      i = k;
+    } else if (t == 0xAD) {
+      o << 'L';
+      i += 2 + u16(i);
+    } else {
+      o << "?" << std::hex << int{t};
+      break;
+    }
+  }
+  return o.str();
 }
 
 }  // namespace prueba_tds

@@ -66,20 +66,25 @@ std::string Tabla(const char* nombre, int filas) {
 
 }  // namespace
 
-int Medir(int vueltas);
+int Medir(int vueltas, const std::string& cifrado);
 
+// bench_simulado_tds [repeticiones] [off|request|require]: the last is the driver's Encryption= (request:
+// TLS for the login only; require: the whole session).
 int main(int argc, char** argv) {
   try {
-    return Medir(std::max(1, argc > 1 ? std::atoi(argv[1]) : 50));
+    return Medir(std::max(1, argc > 1 ? std::atoi(argv[1]) : 50), argc > 2 ? argv[2] : "off");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_simulado_tds: %s\n", e.what());
     return 1;
   }
 }
 
-int Medir(int vueltas) {
+int Medir(int vueltas, const std::string& cifrado) {
   const auto c0 = reloj::now();
   ServidorPrueba s(Tabla("Diez", 10) + Tabla("Millon", 1000000));
+  std::string cadena = s.Cadena();
+  cadena.replace(cadena.find("Encryption=off"), 14, "Encryption=" + cifrado);
+  std::printf("Encryption=%s\n", cifrado.c_str());
   std::printf("carga de la base (10 + 1.000.000 filas): %.0f ms\n", Ms(reloj::now() - c0));
   SQLHENV env;
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
@@ -90,13 +95,13 @@ int Medir(int vueltas) {
   for (int i = 0; i < vueltas; ++i) {
     Conexion c(env);
     const auto t0 = reloj::now();
-    if (!c.Conectar(s.Cadena())) return 1;
+    if (!c.Conectar(cadena)) return 1;
     logins.push_back(Ms(reloj::now() - t0));
   }
   std::printf("login (SQLDriverConnect), mediana de %d: %.3f ms\n", vueltas, Mediana(logins));
 
   Conexion c(env);
-  if (!c.Conectar(s.Cadena())) return 1;
+  if (!c.Conectar(cadena)) return 1;
   SQLHSTMT st;
   SQLAllocHandle(SQL_HANDLE_STMT, c.dbc, &st);
   long n = 0;

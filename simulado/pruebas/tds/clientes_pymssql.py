@@ -4,10 +4,11 @@ import sys
 import pymssql
 
 puerto, clave, archivo = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+servidor = sys.argv[4] if len(sys.argv) > 4 else "127.0.0.1"
 
 
 def conectar(**extra):
-    datos = dict(server="127.0.0.1", port=puerto, user="pagora", password=clave, database="PagoraDemo",
+    datos = dict(server=servidor, port=puerto, user="pagora", password=clave, database="PagoraDemo",
                  login_timeout=10, timeout=20)
     datos.update(extra)
     return pymssql.connect(**datos)

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include "nucleo/Ensayo.h"
 #include "nucleo/Proceso.h"
 #include "version.h"
 
@@ -25,7 +26,8 @@ QString InstanciaUnica::RutaPorDefecto() {
 frmSolvane::frmSolvane(EntornoSolvane entorno, QWidget* padre)
     : QWidget(padre), entorno_(std::move(entorno)) {
   setObjectName("frmSolvane");
-  setWindowTitle("Pagora Vavidev Actualizar Base de Datos");
+  setWindowTitle(entorno_.ensayo ? "Pagora Vavidev Actualizar Base de Datos (ensayo sobre una copia)"
+                                 : "Pagora Vavidev Actualizar Base de Datos");
 
   lblTexto = new QLabel("Actualizar Base Pagora Vavidev", this);
   lblTexto->setObjectName("lblTexto");
@@ -39,7 +41,7 @@ frmSolvane::frmSolvane(EntornoSolvane entorno, QWidget* padre)
   lblVersion->setObjectName("lblVersion");
   lblVersion->setAlignment(Qt::AlignCenter);
 
-  cmdActualizar = new QPushButton("Actualizar Base", this);
+  cmdActualizar = new QPushButton(entorno_.ensayo ? "Ensayar Actualización" : "Actualizar Base", this);
   cmdActualizar->setObjectName("cmdActualizar");
   cmdActualizar->setMinimumHeight(36);
   connect(cmdActualizar, &QPushButton::clicked, this, [this] { cmdActualizar_Click(); });
@@ -79,6 +81,15 @@ void frmSolvane::cmdActualizar_Click() {
   if (entorno_.presentador) Msj().FijarPresentador(entorno_.presentador);
   Bombeo bombeo = [] {};
   if (entorno_.bombear) bombeo = [] { QCoreApplication::processEvents(); };
+  if (entorno_.ensayo) {
+    // The rehearsal ends with its report in one box; the button stays usable for another try.
+    OpcionesEnsayo opciones;
+    opciones.bombeo = bombeo;
+    const InformeEnsayo informe = Ensayar(Bd(), Msj(), Progreso(), opciones);
+    Msj().Mostrar(TextoInforme(informe), EstadoEnsayo(informe) == 0 ? kEstiloInfo : kEstiloExclamacion);
+    cmdActualizar->setEnabled(true);
+    return;
+  }
   const bool finalizado = EjecutarProceso(Bd(), Msj(), Progreso(), bombeo);
   if (!finalizado) cmdActualizar->setEnabled(true);
 }

@@ -31,6 +31,7 @@ struct EntornoSolvane {
   cMensajes* mensajes = nullptr;
   QString bloqueo = InstanciaUnica::RutaPorDefecto();
   bool bombear = true;  // let pending window events run after each statement
+  bool ensayo = false;  // rehearse on a copy instead of updating the database
 };
 
 class frmSolvane : public QWidget {

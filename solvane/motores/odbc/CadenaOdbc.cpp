@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <fstream>
+#include <iterator>
 
 #include "motores/Motor.h"
 #include "motores/Texto.h"
@@ -12,11 +15,6 @@ namespace solvane::odbc {
 namespace {
 
 constexpr const char* kOculto = "****";
-
-// What ODBC reserves in a connection string; a value holding any of them goes in braces. Not '}' on its
-// own: FreeTDS (1.3) ends a braced value at the first '}' before ';' or the end and keeps a doubled '}'
-// doubled, while every parser takes a bare '}' as it is.
-constexpr std::string_view kReservados = "[]{(),;?*=!@";
 
 bool EsLetraDeClave(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
@@ -125,17 +123,64 @@ std::string ValorEnCadena(const std::string& cadena, const std::string& clave) {
   return {};
 }
 
-std::string Entrecomillar(const std::string& valor) {
-  const bool hace_falta = std::any_of(valor.begin(), valor.end(), [](unsigned char c) {
-    return std::isspace(c) || kReservados.find(static_cast<char>(c)) != kReservados.npos;
-  });
-  if (!hace_falta) return valor;
+std::optional<std::string> Entrecomillar(const std::string& valor, Llaves regla) {
+  // Every parser reads a bare value to the next ';' as it is, '}', '=' and inner blanks included.
+  const bool llaves = valor.find(';') != std::string::npos || valor.starts_with("{") ||
+                      (!valor.empty() && (EsBlanco(valor.front()) || EsBlanco(valor.back())));
+  if (!llaves) return valor;
+  if (regla == Llaves::FreeTds13) {
+    if (valor.find("};") != std::string::npos) return std::nullopt;
+    return "{" + valor + "}";
+  }
   std::string r = "{";
-  for (char c : valor) {
+  for (const char c : valor) {
     r += c;
     if (c == '}') r += '}';
   }
   return r + "}";
+}
+
+namespace {
+
+// The "freetds vM.N" a FreeTDS library declares, as M * 100 + N; 0 when the file is not there or says none.
+int VersionDeFreeTds(const std::string& ruta) {
+  std::ifstream f(ruta, std::ios::binary);
+  if (!f) return 0;
+  const std::string contenido((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  static constexpr std::string_view kMarca = "freetds v";
+  for (auto p = contenido.find(kMarca); p != std::string::npos; p = contenido.find(kMarca, p + 1)) {
+    int mayor = 0, menor = 0;
+    const char* q = contenido.data() + p + kMarca.size();
+    const char* fin = contenido.data() + contenido.size();
+    const auto a = std::from_chars(q, fin, mayor);
+    if (a.ec != std::errc() || a.ptr == fin || *a.ptr != '.') continue;
+    if (std::from_chars(a.ptr + 1, fin, menor).ec == std::errc()) return mayor * 100 + menor;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool EsFreeTds(const std::string& cadena) {
+  const std::string driver = Minusculas(ValorEnCadena(cadena, "driver"));
+  return driver.find("freetds") != std::string::npos || driver.find("tdsodbc") != std::string::npos;
+}
+
+Llaves LlavesDelDriver(const std::string& cadena) {
+  if (!EsFreeTds(cadena)) return Llaves::Estandar;
+  const std::string driver = ValorEnCadena(cadena, "driver");
+  // The library the driver manager loads: the path given, or where the system keeps ODBC drivers.
+  std::vector<std::string> rutas;
+  if (driver.find('/') != std::string::npos) rutas.push_back(driver);
+  for (const char* carpeta : {"/usr/lib/" PAGORA_ARQUITECTURA "/odbc/", "/usr/lib/odbc/", "/usr/local/lib/"})
+    rutas.push_back(std::string(carpeta) + "libtdsodbc.so");
+  static std::map<std::string, int> vistas;  // one read per library and process
+  for (const std::string& r : rutas) {
+    auto [it, nueva] = vistas.try_emplace(r, 0);
+    if (nueva) it->second = VersionDeFreeTds(r);
+    if (it->second > 0) return it->second < 104 ? Llaves::FreeTds13 : Llaves::Estandar;
+  }
+  return Llaves::FreeTds13;
 }
 
 std::string OcultarPorClave(std::string_view texto) {
@@ -184,34 +229,45 @@ AjustesOdbc LeerAjustes(const std::map<std::string, std::string>& ajustes, const
 
   r.tiempoConexion = Segundos(ajustes, "tiempoconexion", r.tiempoConexion, archivo);
   r.tiempoSentencia = Segundos(ajustes, "tiemposentencia", r.tiempoSentencia, archivo);
+  r.tiempoBloqueo = Segundos(ajustes, "tiempobloqueo", r.tiempoBloqueo, archivo);
   return r;
 }
 
 std::string CadenaCompleta(const AjustesOdbc& ajustes) {
   std::string r = ajustes.cadena;
-  const auto agregar = [&r](const char* clave, const std::string& valor) {
+  const Llaves regla = LlavesDelDriver(ajustes.cadena);
+  const auto agregar = [&](const char* clave, const std::string& valor, const char* que) {
     if (valor.empty()) return;
+    const auto escrito = Entrecomillar(valor, regla);
+    if (!escrito)
+      throw ErrorBD(-1,
+                    std::string(que) +
+                        " no se puede pasar al driver FreeTDS instalado: necesita llaves (tiene ';', empieza "
+                        "con '{' o tiene blancos en un borde) y contiene \"};\", donde ese driver da por "
+                        "terminado un valor entre llaves. Cámbiela por una sin \"};\"");
     if (!r.empty() && r.back() != ';') r += ';';
     r += clave;
     r += '=';
-    r += Entrecomillar(valor);
+    r += *escrito;
+    // FreeTDS 1.3 refuses a braced value that nothing follows.
+    if (escrito->starts_with("{")) r += ';';
   };
-  agregar("UID", ajustes.usuario);
-  agregar("PWD", ajustes.clave);
+  agregar("UID", ajustes.usuario, "El usuario");
+  agregar("PWD", ajustes.clave, "La clave");
   // Our text is UTF-8; FreeTDS otherwise converts it as ISO-8859-1 both ways, so an accent sent would be
   // stored as two characters and the server's messages would arrive in Latin-1.
-  const std::string driver = Minusculas(ValorEnCadena(ajustes.cadena, "driver"));
-  const bool freetds =
-      driver.find("freetds") != std::string::npos || driver.find("tdsodbc") != std::string::npos;
-  if (freetds && ValorEnCadena(ajustes.cadena, "clientcharset").empty()) agregar("ClientCharset", "UTF-8");
+  if (EsFreeTds(ajustes.cadena) && ValorEnCadena(ajustes.cadena, "clientcharset").empty())
+    agregar("ClientCharset", "UTF-8", "El juego de caracteres");
   return r;
 }
 
 void Mascara::Agregar(const std::string& secreto) {
   if (secreto.empty()) return;
-  // The braced form may be what a driver echoes back.
-  for (const std::string& forma : {secreto, Entrecomillar(secreto)})
-    if (std::find(secretos_.begin(), secretos_.end(), forma) == secretos_.end()) secretos_.push_back(forma);
+  // The braced forms may be what a driver echoes back.
+  for (const auto& forma : {std::optional(secreto), Entrecomillar(secreto, Llaves::Estandar),
+                            Entrecomillar(secreto, Llaves::FreeTds13)})
+    if (forma && std::find(secretos_.begin(), secretos_.end(), *forma) == secretos_.end())
+      secretos_.push_back(*forma);
 }
 
 // The known secrets first, longest first, so that a secret inside another is not left half shown; then

@@ -1,7 +1,9 @@
 // The ODBC engine of cBaseDatos: one connection, statements sent as loaded, flat transactions.
 #include "MotorOdbc.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -26,6 +28,9 @@ SQLPOINTER Entero(SQLULEN valor) {
   return reinterpret_cast<SQLPOINTER>(valor);
 }
 
+// The application lock that serialises runs of the updater on one SQL Server, named for it.
+constexpr const char* kRecursoActualizacion = "N'Pagora Vavidev Act. BD'";
+
 // Only ErrorBD leaves this engine: the driver's diagnostics become one where each call is checked, and
 // anything else (memory) becomes one here, with number 0 and its own text.
 template <typename F>
@@ -39,9 +44,21 @@ auto Frontera(F&& hacer) -> decltype(hacer()) {
   }
 }
 
+// Counts of a leading UPDATE or SET are skipped up to the first set of rows; its number of columns, 0 when
+// the batch returns none.
+SQLSMALLINT PrimerasFilas(const Manija& st, const Mascara& mascara) {
+  SQLSMALLINT columnas = 0;
+  for (;;) {
+    Comprobar(SQLNumResultCols(st.get(), &columnas), st, "SQLNumResultCols", mascara);
+    if (columnas > 0) return columnas;
+    if (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara) == SQL_NO_DATA) return 0;
+  }
+}
+
 class MotorOdbc final : public MotorBD {
  public:
-  explicit MotorOdbc(const odbc::AjustesOdbc& ajustes) : ajustes_(ajustes) {
+  MotorOdbc(const odbc::AjustesOdbc& ajustes, BloqueoActualizacion bloqueo)
+      : ajustes_(ajustes), tomarBloqueo_(bloqueo == BloqueoActualizacion::Tomar) {
     mascara_.Agregar(ajustes.clave);
     mascara_.Agregar(odbc::ValorEnCadena(ajustes.cadena, "pwd"));
     mascara_.Agregar(odbc::ValorEnCadena(ajustes.cadena, "password"));
@@ -52,6 +69,7 @@ class MotorOdbc final : public MotorBD {
   void Desconectar() noexcept override;
   void Ejecutar(const std::string& sentencia) override;
   PrimeraFila Consultar(const std::string& sentencia) override;
+  std::vector<std::string> Recorrer(const std::string& sentencia, const LectorFilas& fila) override;
   void Comenzar() override;
   void Confirmar() override;
   void Deshacer() noexcept override;
@@ -60,9 +78,16 @@ class MotorOdbc final : public MotorBD {
 
  private:
   void Abrir();
-  Manija NuevaSentencia() const;
-  PrimeraFila Leer(const std::string& sentencia) const;
+  void TomarBloqueo();
+  Manija NuevaSentencia(long segundos) const;
+  PrimeraFila Leer(const std::string& sentencia, long segundos) const;
+  PrimeraFila Leer(const std::string& sentencia) const { return Leer(sentencia, ajustes_.tiempoSentencia); }
   std::string Info(SQLUSMALLINT dato) const;
+  SQLRETURN Directa(const Manija& st, const std::string& sentencia) const;
+  std::string Nombre(const Manija& st, SQLUSMALLINT columna) const;
+  std::string Valor(const Manija& st, SQLUSMALLINT columna, bool& nulo) const;
+  std::vector<std::string> Nombres(const Manija& st, SQLSMALLINT columnas) const;
+  std::vector<ValorCampo> FilaLeida(const Manija& st, SQLSMALLINT columnas) const;
   bool FijarAutocommit(bool encendido) noexcept;
   ErrorBD Revisar(const ErrorBD& e) const;
 
@@ -73,6 +98,9 @@ class MotorOdbc final : public MotorBD {
   bool conectado_ = false;
   bool abierta_ = false;
   bool sqlServer_ = false;
+  bool ancho_ = false;  // text through the wide entry points (FreeTDS)
+  bool tomarBloqueo_;
+  bool bloqueo_ = false;  // holds the updater's application lock
   std::string nombre_;
   // Why the connection was found lost; every later statement is refused with it.
   mutable std::optional<ErrorBD> perdida_;
@@ -93,21 +121,36 @@ void MotorOdbc::Abrir() {
   entorno_ = Manija(SQL_HANDLE_ENV, SQL_NULL_HANDLE, mascara_);
   Comprobar(SQLSetEnvAttr(entorno_.get(), SQL_ATTR_ODBC_VERSION, Entero(SQL_OV_ODBC3), 0), entorno_,
             "SQLSetEnvAttr", mascara_);
-  conexion_ = Manija(SQL_HANDLE_DBC, entorno_.get(), mascara_);
+  // FreeTDS reads a narrow connection string as Latin-1, whatever ClientCharset says, so a password outside
+  // ASCII would not arrive as typed; once connected through the wide entry point it converts every narrow
+  // call the same way, so on it all text goes wide. Other drivers take UTF-8 narrow (SQLite's has no wide
+  // entry points at all).
+  ancho_ = odbc::EsFreeTds(ajustes_.cadena);
+  conexion_ = Manija(SQL_HANDLE_DBC, entorno_.get(), mascara_, ancho_);
   // A driver that cannot bound the login wait still gets to try; the wait is then its own.
   if (ajustes_.tiempoConexion > 0)
     Intentar(SQLSetConnectAttr(conexion_.get(), SQL_ATTR_LOGIN_TIMEOUT,
                                Entero(static_cast<SQLULEN>(ajustes_.tiempoConexion)), 0),
              conexion_, "SQLSetConnectAttr", mascara_);
   std::string cadena = odbc::CadenaCompleta(ajustes_);
-  std::vector<SQLCHAR> salida(1024);
+  SQLRETURN rc;
   SQLSMALLINT largo = 0;
-  const SQLRETURN rc = SQLDriverConnect(conexion_.get(), nullptr, Texto(cadena), SQL_NTS, salida.data(),
-                                        static_cast<SQLSMALLINT>(salida.size()), &largo, SQL_DRIVER_NOPROMPT);
+  if (ancho_) {
+    std::vector<SQLWCHAR> ancha = odbc::Ancho(cadena), salida(1024);
+    rc = SQLDriverConnectW(conexion_.get(), nullptr, ancha.data(), SQL_NTS, salida.data(),
+                           static_cast<SQLSMALLINT>(salida.size()), &largo, SQL_DRIVER_NOPROMPT);
+    std::fill(ancha.begin(), ancha.end(), SQLWCHAR{0});
+    std::fill(salida.begin(), salida.end(), SQLWCHAR{0});
+  } else {
+    std::vector<SQLCHAR> salida(1024);
+    rc = SQLDriverConnect(conexion_.get(), nullptr, Texto(cadena), SQL_NTS, salida.data(),
+                          static_cast<SQLSMALLINT>(salida.size()), &largo, SQL_DRIVER_NOPROMPT);
+    std::fill(salida.begin(), salida.end(), SQLCHAR{0});
+  }
   std::fill(cadena.begin(), cadena.end(), '\0');
-  std::fill(salida.begin(), salida.end(), SQLCHAR{0});
   // Some drivers' reasons ("connect failed") do not say what was tried: the string, masked, does.
-  if (auto error = odbc::Diagnosticar(rc, conexion_.tipo(), conexion_.get(), "SQLDriverConnect", mascara_))
+  if (auto error =
+          odbc::Diagnosticar(rc, conexion_.tipo(), conexion_.get(), "SQLDriverConnect", mascara_, ancho_))
     throw ErrorBD(error->Numero,
                   error->Descripcion + " - Cadena: " + mascara_.Aplicar(odbc::CadenaCompleta(ajustes_)));
   conectado_ = true;
@@ -117,6 +160,35 @@ void MotorOdbc::Abrir() {
   const std::string servidor = Info(SQL_SERVER_NAME);
   sqlServer_ = dbms.find("SQL Server") != std::string::npos;
   nombre_ = dbms + (version.empty() ? "" : " " + version) + (servidor.empty() ? "" : " en " + servidor);
+  if (sqlServer_ && tomarBloqueo_) TomarBloqueo();
+}
+
+// Two runs against one SQL Server (two cash desks) must not both read the recorded version before either
+// begins its chain: before anything is read, each takes the updater's application lock for the whole
+// session, and a second run waits (up to TiempoBloqueo) for the first to disconnect, as the embedded
+// engine's file lock makes it wait. The statement is the engine's own, so it is not in the record; its
+// wait may exceed TiempoSentencia.
+void MotorOdbc::TomarBloqueo() {
+  const long espera = ajustes_.tiempoBloqueo;
+  const long tiempo = ajustes_.tiempoSentencia == 0 ? 0 : std::max(ajustes_.tiempoSentencia, espera + 30);
+  const PrimeraFila r =
+      Leer(std::string("DECLARE @r int; EXEC @r = sp_getapplock @Resource = ") + kRecursoActualizacion +
+               ", @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = " +
+               std::to_string(espera * 1000) + "; SELECT @r",
+           tiempo);
+  const long codigo = r.Fila && !r.Fila->empty() && (*r.Fila)[0] ? std::atol((*r.Fila)[0]->c_str()) : -999;
+  if (codigo >= 0) {
+    bloqueo_ = true;
+    return;
+  }
+  const std::string base = odbc::ValorEnCadena(ajustes_.cadena, "database");
+  if (codigo == -1)
+    throw ErrorBD(1222,
+                  "La base de datos " + (base.empty() ? nombre_ : base + " de " + nombre_) +
+                      " está en uso por otro programa (otra ejecución de Solvane); espere a que termine y "
+                      "vuelva a intentar");
+  throw ErrorBD(codigo, "No se pudo tomar el bloqueo de la actualización en " + nombre_ +
+                            " (sp_getapplock devolvió " + std::to_string(codigo) + ")");
 }
 
 // Rollback first: a driver refuses to disconnect with a transaction open (SQLSTATE 25000) and would
@@ -124,6 +196,13 @@ void MotorOdbc::Abrir() {
 void MotorOdbc::Desconectar() noexcept {
   if (conectado_) {
     if (abierta_) Deshacer();
+    if (bloqueo_) {
+      try {
+        Ejecutar(std::string("EXEC sp_releaseapplock @Resource = ") + kRecursoActualizacion +
+                 ", @LockOwner = 'Session'");
+      } catch (...) {  // the lock goes with the session anyway
+      }
+    }
     if (!Intentar(SQLDisconnect(conexion_.get()), conexion_, "SQLDisconnect", mascara_)) {
       Intentar(SQLEndTran(SQL_HANDLE_DBC, conexion_.get(), SQL_ROLLBACK), conexion_, "SQLEndTran", mascara_);
       Intentar(SQLDisconnect(conexion_.get()), conexion_, "SQLDisconnect", mascara_);
@@ -133,28 +212,28 @@ void MotorOdbc::Desconectar() noexcept {
   entorno_.Liberar();
   conectado_ = false;
   abierta_ = false;
+  bloqueo_ = false;
   perdida_.reset();
   nombre_.clear();
 }
 
-Manija MotorOdbc::NuevaSentencia() const {
+Manija MotorOdbc::NuevaSentencia(long segundos) const {
   if (!conectado_) throw ErrorBD(-1, "No hay conexión con la base de datos");
   if (perdida_) throw *perdida_;
-  Manija st(SQL_HANDLE_STMT, conexion_.get(), mascara_);
-  if (ajustes_.tiempoSentencia > 0)
-    Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_QUERY_TIMEOUT,
-                            Entero(static_cast<SQLULEN>(ajustes_.tiempoSentencia)), 0),
-             st, "SQLSetStmtAttr", mascara_);
+  Manija st(SQL_HANDLE_STMT, conexion_.get(), mascara_, ancho_);
+  if (segundos > 0)
+    Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_QUERY_TIMEOUT, Entero(static_cast<SQLULEN>(segundos)), 0), st,
+             "SQLSetStmtAttr", mascara_);
   return st;
 }
 
 // Every result of the batch is walked: SQL Server reports an error in a later statement of the
 // batch only when its result is reached.
 void MotorOdbc::Ejecutar(const std::string& sentencia) {
-  Manija st = NuevaSentencia();
+  Manija st = NuevaSentencia(ajustes_.tiempoSentencia);
   try {
     Frontera([&] {
-      Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
+      Comprobar(Directa(st, sentencia), st, "SQLExecDirect", mascara_);
       while (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) != SQL_NO_DATA) {
       }
     });
@@ -166,6 +245,24 @@ void MotorOdbc::Ejecutar(const std::string& sentencia) {
 PrimeraFila MotorOdbc::Consultar(const std::string& sentencia) {
   try {
     return Frontera([&] { return Leer(sentencia); });
+  } catch (const ErrorBD& e) {
+    throw Revisar(e);
+  }
+}
+
+// The whole set of rows; a reader that stops early closes the cursor, which cancels the rest on SQL Server.
+std::vector<std::string> MotorOdbc::Recorrer(const std::string& sentencia, const LectorFilas& fila) {
+  try {
+    return Frontera([&] {
+      Manija st = NuevaSentencia(ajustes_.tiempoSentencia);
+      Comprobar(Directa(st, sentencia), st, "SQLExecDirect", mascara_);
+      const SQLSMALLINT columnas = PrimerasFilas(st, mascara_);
+      std::vector<std::string> nombres = Nombres(st, columnas);
+      while (columnas > 0 && Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA)
+        if (!fila(FilaLeida(st, columnas))) break;
+      Comprobar(SQLFreeStmt(st.get(), SQL_CLOSE), st, "SQLFreeStmt", mascara_);
+      return nombres;
+    });
   } catch (const ErrorBD& e) {
     throw Revisar(e);
   }
@@ -187,72 +284,110 @@ ErrorBD MotorOdbc::Revisar(const ErrorBD& e) const {
 // that cancels the rest of the stream), so a probe costs the same on any size of table. Other
 // drivers are also told to keep one row; SQL Server's are not, since some do it with a session-wide
 // SET ROWCOUNT that would then cut short the next UPDATE.
-PrimeraFila MotorOdbc::Leer(const std::string& sentencia) const {
-  Manija st = NuevaSentencia();
+PrimeraFila MotorOdbc::Leer(const std::string& sentencia, long segundos) const {
+  Manija st = NuevaSentencia(segundos);
   if (!sqlServer_)
     Intentar(SQLSetStmtAttr(st.get(), SQL_ATTR_MAX_ROWS, Entero(1), 0), st, "SQLSetStmtAttr", mascara_);
-  Comprobar(SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS), st, "SQLExecDirect", mascara_);
+  Comprobar(Directa(st, sentencia), st, "SQLExecDirect", mascara_);
 
   PrimeraFila r;
-  SQLSMALLINT columnas = 0;
-  for (;;) {  // counts of a leading UPDATE or SET are skipped up to the first set of rows
-    Comprobar(SQLNumResultCols(st.get(), &columnas), st, "SQLNumResultCols", mascara_);
-    if (columnas > 0) break;
-    if (Comprobar(SQLMoreResults(st.get()), st, "SQLMoreResults", mascara_) == SQL_NO_DATA) return r;
-  }
+  const SQLSMALLINT columnas = PrimerasFilas(st, mascara_);
+  if (columnas == 0) return r;
 
-  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
-    std::vector<SQLCHAR> nombre(256);
-    SQLSMALLINT largo = 0, tipo = 0, decimales = 0, nulos = 0;
-    SQLULEN tamano = 0;
-    Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo,
-                             &tipo, &tamano, &decimales, &nulos),
-              st, "SQLDescribeCol", mascara_);
-    if (largo >= static_cast<SQLSMALLINT>(nombre.size())) {
-      nombre.resize(static_cast<std::size_t>(largo) + 1);
-      Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(nombre.size()), &largo,
-                               &tipo, &tamano, &decimales, &nulos),
-                st, "SQLDescribeCol", mascara_);
-    }
-    r.Columnas.emplace_back(reinterpret_cast<const char*>(nombre.data()));
-  }
-
-  if (Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA) {
-    std::vector<ValorCampo> fila;
-    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
-      std::string valor;
-      bool nulo = false;
-      char trozo[1024];
-      for (;;) {  // long values come in pieces
-        SQLLEN indicador = 0;
-        const SQLRETURN rc = Comprobar(SQLGetData(st.get(), c, SQL_C_CHAR, trozo, sizeof trozo, &indicador),
-                                       st, "SQLGetData", mascara_);
-        if (rc == SQL_NO_DATA) break;
-        if (indicador == SQL_NULL_DATA) {
-          nulo = true;
-          break;
-        }
-        const bool entero =
-            rc == SQL_SUCCESS && indicador != SQL_NO_TOTAL && indicador < static_cast<SQLLEN>(sizeof trozo);
-        valor.append(trozo, entero ? static_cast<std::size_t>(indicador) : sizeof trozo - 1);
-        if (entero) break;
-      }
-      fila.push_back(nulo ? ValorCampo() : ValorCampo(std::move(valor)));
-    }
-    r.Fila = std::move(fila);
-  }
+  r.Columnas = Nombres(st, columnas);
+  if (Comprobar(SQLFetch(st.get()), st, "SQLFetch", mascara_) != SQL_NO_DATA)
+    r.Fila = FilaLeida(st, columnas);
   Comprobar(SQLFreeStmt(st.get(), SQL_CLOSE), st, "SQLFreeStmt", mascara_);
   return r;
 }
 
 std::string MotorOdbc::Info(SQLUSMALLINT dato) const {
-  std::vector<SQLCHAR> texto(256);
   SQLSMALLINT largo = 0;
+  if (ancho_) {
+    std::vector<SQLWCHAR> texto(256);
+    if (!Intentar(SQLGetInfoW(conexion_.get(), dato, texto.data(),
+                              static_cast<SQLSMALLINT>(texto.size() * sizeof(SQLWCHAR)), &largo),
+                  conexion_, "SQLGetInfo", mascara_))
+      return {};
+    return odbc::Estrecho(texto.data(), texto.size());
+  }
+  std::vector<SQLCHAR> texto(256);
   if (!Intentar(
           SQLGetInfo(conexion_.get(), dato, texto.data(), static_cast<SQLSMALLINT>(texto.size()), &largo),
           conexion_, "SQLGetInfo", mascara_))
     return {};
   return reinterpret_cast<const char*>(texto.data());
+}
+
+SQLRETURN MotorOdbc::Directa(const Manija& st, const std::string& sentencia) const {
+  if (!ancho_) return SQLExecDirect(st.get(), Texto(sentencia), SQL_NTS);
+  std::vector<SQLWCHAR> t = odbc::Ancho(sentencia);
+  return SQLExecDirectW(st.get(), t.data(), SQL_NTS);
+}
+
+std::vector<std::string> MotorOdbc::Nombres(const Manija& st, SQLSMALLINT columnas) const {
+  std::vector<std::string> r;
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) r.push_back(Nombre(st, c));
+  return r;
+}
+
+// The fetched row's values as text, NULL as no value.
+std::vector<ValorCampo> MotorOdbc::FilaLeida(const Manija& st, SQLSMALLINT columnas) const {
+  std::vector<ValorCampo> fila;
+  for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columnas); ++c) {
+    bool nulo = false;
+    std::string valor = Valor(st, c, nulo);
+    fila.push_back(nulo ? ValorCampo() : ValorCampo(std::move(valor)));
+  }
+  return fila;
+}
+
+std::string MotorOdbc::Nombre(const Manija& st, SQLUSMALLINT c) const {
+  SQLSMALLINT largo = 0, tipo = 0, decimales = 0, nulos = 0;
+  SQLULEN tamano = 0;
+  for (std::size_t n = 256;; n = static_cast<std::size_t>(largo) + 1) {
+    if (ancho_) {
+      std::vector<SQLWCHAR> nombre(n);
+      Comprobar(SQLDescribeColW(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(n), &largo, &tipo,
+                                &tamano, &decimales, &nulos),
+                st, "SQLDescribeCol", mascara_);
+      if (largo < static_cast<SQLSMALLINT>(n)) return odbc::Estrecho(nombre.data(), n);
+    } else {
+      std::vector<SQLCHAR> nombre(n);
+      Comprobar(SQLDescribeCol(st.get(), c, nombre.data(), static_cast<SQLSMALLINT>(n), &largo, &tipo,
+                               &tamano, &decimales, &nulos),
+                st, "SQLDescribeCol", mascara_);
+      if (largo < static_cast<SQLSMALLINT>(n)) return reinterpret_cast<const char*>(nombre.data());
+    }
+  }
+}
+
+// A column's value as text, read in pieces (long values come so); `nulo` when it is NULL.
+std::string MotorOdbc::Valor(const Manija& st, SQLUSMALLINT c, bool& nulo) const {
+  const std::size_t unidad = ancho_ ? sizeof(SQLWCHAR) : 1;
+  std::vector<unsigned char> valor, trozo(1024 * unidad);
+  for (;;) {
+    SQLLEN indicador = 0;
+    const SQLRETURN rc = Comprobar(SQLGetData(st.get(), c, ancho_ ? SQL_C_WCHAR : SQL_C_CHAR, trozo.data(),
+                                              static_cast<SQLLEN>(trozo.size()), &indicador),
+                                   st, "SQLGetData", mascara_);
+    if (rc == SQL_NO_DATA) break;
+    if (indicador == SQL_NULL_DATA) {
+      nulo = true;
+      return {};
+    }
+    // A piece that did not fit fills the buffer but for its terminator.
+    const bool entero =
+        rc == SQL_SUCCESS && indicador != SQL_NO_TOTAL && indicador < static_cast<SQLLEN>(trozo.size());
+    const std::size_t n = entero ? static_cast<std::size_t>(indicador) : trozo.size() - unidad;
+    valor.insert(valor.end(), trozo.begin(), trozo.begin() + static_cast<std::ptrdiff_t>(n));
+    if (entero) break;
+  }
+  if (!ancho_) return std::string(valor.begin(), valor.end());
+  if (valor.empty()) return {};  // an empty text: nothing to copy (memcpy takes no null pointer)
+  std::vector<SQLWCHAR> w(valor.size() / unidad);
+  std::memcpy(w.data(), valor.data(), w.size() * unidad);
+  return odbc::Estrecho(w.data(), w.size());
 }
 
 bool MotorOdbc::FijarAutocommit(bool encendido) noexcept {
@@ -326,8 +461,9 @@ bool MotorOdbc::TransaccionAbierta() const {
 }  // namespace
 
 std::unique_ptr<MotorBD> CrearMotorOdbc(const std::map<std::string, std::string>& ajustes,
-                                        const std::string& archivo) {
-  return std::make_unique<MotorOdbc>(odbc::LeerAjustes(ajustes, archivo, std::getenv("PAGORA_CLAVE")));
+                                        const std::string& archivo, BloqueoActualizacion bloqueo) {
+  return std::make_unique<MotorOdbc>(odbc::LeerAjustes(ajustes, archivo, std::getenv("PAGORA_CLAVE")),
+                                     bloqueo);
 }
 
 }  // namespace solvane

@@ -136,7 +136,7 @@ void cActualiza::ActualizarA3_1_0(bool& ok) {
     // A refused statement, a failed probe or a failed pump ends the step, as in the 2.5 steps.
     mensajes_.Mostrar(
         "ERROR de Actualización a Version 3.1.0 \r\n" + std::to_string(e.Numero) + " " + e.Descripcion,
-        kEstiloStop);
+        kEstiloStop, e.Numero);
   }
 }
 

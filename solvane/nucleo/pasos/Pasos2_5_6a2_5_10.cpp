@@ -23,7 +23,7 @@ void cActualiza::ActualizarA2_5_6(bool& ok) {
   } catch (const ErrorBD& e) {
     mensajes_.Mostrar(std::string("ERROR de Actualización a Version 2.5.6 ") + "\r\n" +
                           std::to_string(e.Numero) + " " + e.Descripcion,
-                      kEstiloStop);
+                      kEstiloStop, e.Numero);
     bd_.CancelarTransaccion();
   }
 }

@@ -42,11 +42,11 @@ std::string Visibles(const std::string& texto, const ClaveIncomoda& clave) {
 TEST(Claves, LosAyudantesOcultanTodaLaClave) {
   for (const auto& clave : ClavesIncomodas()) {
     SCOPED_TRACE("[" + clave.texto + "]");
-    const std::string cadena = "Driver=X;PWD=" + odbc::Entrecomillar(clave.texto) + ";Server=s";
+    const std::string cadena = "Driver=X;PWD=" + *odbc::Entrecomillar(clave.texto) + ";Server=s";
     const std::string oculta = OcultarClaves("Fallo - Cadena: " + cadena);
     EXPECT_EQ(Visibles(oculta, clave), "") << oculta;
     EXPECT_EQ(oculta, "Fallo - Cadena: Driver=X;PWD=****;Server=s");
-    EXPECT_EQ(Visibles(OcultarClaves("Password = " + odbc::Entrecomillar(clave.texto)), clave), "");
+    EXPECT_EQ(Visibles(OcultarClaves("Password = " + *odbc::Entrecomillar(clave.texto)), clave), "");
 
     odbc::Mascara mascara;
     mascara.Agregar(clave.texto);
@@ -70,7 +70,7 @@ TEST(Claves, NadaDeLaClaveLlegaALaConsolaNiAlRegistro) {
     for (const Via via : {kClave, kEntorno, kCadena}) {
       SCOPED_TRACE("[" + clave.texto + "] via " + std::to_string(via));
       std::string archivo = "Motor=odbc\nUsuario=u\nCadena=" + base;
-      if (via == kCadena) archivo += ";PWD=" + odbc::Entrecomillar(clave.texto);
+      if (via == kCadena) archivo += ";PWD=" + *odbc::Entrecomillar(clave.texto);
       archivo += "\n";
       if (via == kClave) archivo += "Clave=" + clave.texto + "\n";
       Escribir(conexion, archivo);

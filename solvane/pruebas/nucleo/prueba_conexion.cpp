@@ -71,12 +71,12 @@ std::string ErrorDe(const std::string& contenido) {
 
 TEST(LeerConexion, ErroresNombranArchivoYLinea) {
   EXPECT_EQ(ErrorDe("# c\n\nMotor=simulado\nesto no\n"),
-            ", linea 4: falta el '=' (se esperaba Nombre=Valor)");
-  EXPECT_EQ(ErrorDe("=x\n"), ", linea 1: falta la clave antes de '='");
+            ", línea 4: falta el '=' (se esperaba Nombre=Valor)");
+  EXPECT_EQ(ErrorDe("=x\n"), ", línea 1: falta la clave antes de '='");
   EXPECT_EQ(ErrorDe("Motor=simulado\nArchivo=a\nARCHIVO=b\n"),
-            ", linea 3: la clave 'archivo' ya se dio en la linea 2");
+            ", línea 3: la clave 'archivo' ya se dio en la línea 2");
   EXPECT_EQ(ErrorDe("Archivo=a\n"), ": falta la clave Motor");
-  EXPECT_EQ(ErrorDe("\n motor = oracle\n"), ", linea 2: motor desconocido 'oracle' (simulado u odbc)");
+  EXPECT_EQ(ErrorDe("\n motor = oracle\n"), ", línea 2: motor desconocido 'oracle' (simulado u odbc)");
   EXPECT_EQ(ErrorDe("Motor=simulado\n"), ": Motor=simulado necesita la clave Archivo");
   EXPECT_EQ(ErrorDe("Motor=odbc\n"), ": Motor=odbc necesita la clave Cadena");
   EXPECT_NE(ErrorDe("").find("falta la clave Motor"), std::string::npos);
@@ -122,11 +122,11 @@ TEST(LimitesDeConexion, ArchivosDesmedidosSeRechazanConArchivoYLinea) {
   std::string comentarios;
   while (comentarios.size() <= kMaximoArchivoConexion) comentarios += "# comentario corto\n";
   const std::pair<std::string, std::string> casos[] = {
-      {"Motor=simulado\nArchivo=clave=" + largo + "\n", ", linea 2: linea demasiado larga (40974 caracteres"},
-      {"Motor=clave=" + largo + "\n", ", linea 1: linea demasiado larga (40972 caracteres"},
-      {"Motor=odbc\nCadena=Driver=X;PWD=" + largo + "\n", ", linea 2: linea demasiado larga"},
-      {comentarios + "Motor=simulado\n", ": demasiado grande (mas de 65536 bytes)"},
-      {"Motor=simulado\nesto no\n", ", linea 2: falta el '=' (se esperaba Nombre=Valor)"},
+      {"Motor=simulado\nArchivo=clave=" + largo + "\n", ", línea 2: línea demasiado larga (40974 caracteres"},
+      {"Motor=clave=" + largo + "\n", ", línea 1: línea demasiado larga (40972 caracteres"},
+      {"Motor=odbc\nCadena=Driver=X;PWD=" + largo + "\n", ", línea 2: línea demasiado larga"},
+      {comentarios + "Motor=simulado\n", ": demasiado grande (más de 65536 bytes)"},
+      {"Motor=simulado\nesto no\n", ", línea 2: falta el '=' (se esperaba Nombre=Valor)"},
   };
   for (const auto& [contenido, esperado] : casos) {
     SCOPED_TRACE(esperado);
@@ -183,7 +183,7 @@ TEST(LimitesDeConexion, LoQueNoEsUnArchivoRegularSeRechazaSinColgarse) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& ruta : {fifo, c.Ruta().string()}) {
     SCOPED_TRACE(ruta);
-    EXPECT_EQ(ErrorEnHijo(ruta), "Archivo de conexion " + ruta + ": no es un archivo regular");
+    EXPECT_EQ(ErrorEnHijo(ruta), "Archivo de conexión " + ruta + ": no es un archivo regular");
   }
 }
 

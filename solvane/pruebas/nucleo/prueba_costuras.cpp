@@ -35,7 +35,7 @@ TEST(CrearMotor, ElArchivoEligeElMotor) {
       {"Motor=odbc\nCadena=Driver=NoHayTal\nClave=secreta\n", 0640, "", " - Cadena: Driver=NoHayTal;PWD=****",
        true},
       {"# nada\nMotor=otro\n", 0600, "",
-       "Archivo de conexion " + archivo + ", linea 2: motor desconocido 'otro'", false},
+       "Archivo de conexión " + archivo + ", línea 2: motor desconocido 'otro'", false},
   };
   for (const auto& c : casos) {
     SCOPED_TRACE(c.texto);
@@ -59,8 +59,8 @@ TEST(CrearMotor, ElArchivoEligeElMotor) {
     ASSERT_EQ(grabador->mensajes.size(), c.aviso ? 1u : 0u);
     if (c.aviso) {
       EXPECT_EQ(grabador->mensajes[0].texto,
-                "El archivo de conexion " + archivo +
-                    " contiene una clave y otros usuarios pueden leerlo (corrijalo "
+                "El archivo de conexión " + archivo +
+                    " contiene una clave y otros usuarios pueden leerlo (corríjalo "
                     "con: chmod 600 " +
                     archivo + ")");
       EXPECT_EQ(grabador->mensajes[0].estilo, kEstiloExclamacion);
@@ -83,7 +83,7 @@ TEST(FabricaMotor, CBaseDatosConectaLoQueLaFabricaConstruye) {
       {[](const std::shared_ptr<Log>&) -> std::unique_ptr<MotorBD> { throw ErrorBD(7, "Cadena=PWD=abc;x"); },
        false, "No se pudo conectar a la base de datos: 7 Cadena=PWD=****;x"},
       {[](const std::shared_ptr<Log>&) { return std::unique_ptr<MotorBD>(); }, false,
-       "No se pudo conectar a la base de datos: 0 Archivo de conexion " + archivo +
+       "No se pudo conectar a la base de datos: 0 Archivo de conexión " + archivo +
            ": no se pudo crear el motor"},
   };
   for (const auto& c : casos) {

@@ -89,8 +89,9 @@ class BancoOdbc {
 
   std::unique_ptr<MotorBD> Motor() const { return CrearMotorOdbc(Ajustes(), "prueba"); }
 
+  // A connection beside the one under test: it looks on, so it leaves the updater's lock to that one.
   std::unique_ptr<MotorBD> Conectado() const {
-    auto m = Motor();
+    auto m = CrearMotorOdbc(Ajustes(), "prueba", BloqueoActualizacion::Omitir);
     m->Conectar();
     return m;
   }

@@ -21,7 +21,7 @@ TEST(CadenaOdbc, PartirRespetaLasLlavesYElCasoDeLasClaves) {
   EXPECT_EQ(ValorEnCadena("driver=FreeTDS", "pwd"), "");
   // What Entrecomillar writes, PartirCadena reads back unchanged.
   for (const std::string v : {"simple", "a;b", "{x}", " borde ", "}}"})
-    EXPECT_EQ(ValorEnCadena("PWD=" + Entrecomillar(v) + ";UID=u", "pwd"), v) << v;
+    EXPECT_EQ(ValorEnCadena("PWD=" + *Entrecomillar(v) + ";UID=u", "pwd"), v) << v;
 }
 
 TEST(CadenaOdbc, UsuarioYClaveAparteSeAgreganALaCadena) {
@@ -76,25 +76,58 @@ TEST(CadenaOdbc, LaMascaraOcultaClavesPorNombreYPorValor) {
   EXPECT_EQ(Mascara().Aplicar("sin claves"), "sin claves");
 }
 
-// A password of any characters comes back whole from the string built for the driver, and adds no key
-// of its own to it (";Database=" inside a password must not choose the database).
+// A password of any characters comes back whole from the string built for a standard driver, and adds no
+// key of its own to it (";Database=" inside a password must not choose the database).
 TEST(CadenaOdbc, UnaClaveIncomodaVuelveEnteraYNoAgregaClaves) {
   const std::string claves[] = {
       "s3cr 3tXYZ", "a;Database=/tmp/otra", "}",       "{",      "{x}",           "a}}b{",      " borde ",
       "\ttab",      "com\"illas'",          "=igual=", "ñandú€", "[]{}(),;?*=!@", "PWD=x;UID=y"};
   for (const auto& clave : claves) {
     SCOPED_TRACE("[" + clave + "]");
-    const auto cadena =
-        CadenaCompleta(LeerAjustes({{"cadena", "Driver=FreeTDS;Server=s"}, {"clave", clave}}, "f", nullptr));
+    const auto cadena = CadenaCompleta(LeerAjustes(
+        {{"cadena", "Driver={ODBC Driver 18 for SQL Server};Server=s"}, {"clave", clave}}, "f", nullptr));
     const auto pares = PartirCadena(cadena);
-    ASSERT_EQ(pares.size(), 4u) << cadena;  // Driver, Server, PWD and the ClientCharset added for FreeTDS
+    ASSERT_EQ(pares.size(), 3u) << cadena;
     EXPECT_EQ(pares[2].first, "PWD");
     EXPECT_EQ(pares[2].second, clave);
-    EXPECT_EQ(pares[3].first, "ClientCharset");
   }
-  // FreeTDS would keep a doubled '}' doubled: a '}' alone is left bare, where every driver reads it.
-  EXPECT_EQ(Entrecomillar("a}b"), "a}b");
-  EXPECT_EQ(Entrecomillar("a} b"), "{a}} b}");
+}
+
+// FreeTDS 1.3 (the installed one, as its library says) reads a braced value to the first "};" and keeps
+// "}}" doubled: a value is braced only when it must be, written unchanged inside, and always followed by
+// ';'; one that must be braced and holds "};" cannot be carried and is refused before connecting.
+TEST(CadenaOdbc, ClavesEscritasComoLasLeeFreeTds13) {
+  EXPECT_EQ(LlavesDelDriver("Driver=FreeTDS;Server=s"), Llaves::FreeTds13);
+  EXPECT_EQ(LlavesDelDriver("Driver=SQLite3;Database=x"), Llaves::Estandar);
+  const struct {
+    const char* clave;
+    std::optional<std::string> freetds, estandar;
+  } casos[] = {
+      {"a}b", "a}b", "a}b"},
+      {"p} q", "p} q", "p} q"},
+      {"a;b", "{a;b}", "{a;b}"},
+      {"{ab}", "{{ab}}", "{{ab}}}"},
+      {"llave}}doble;x", "{llave}}doble;x}", "{llave}}}}doble;x}"},
+      {"Clave;De}Prueba 9", "{Clave;De}Prueba 9}", "{Clave;De}}Prueba 9}"},
+      {" borde ", "{ borde }", "{ borde }"},
+      {"x};y", std::nullopt, "{x}};y}"},
+      {"};", std::nullopt, "{}};}"},
+  };
+  for (const auto& c : casos) {
+    EXPECT_EQ(Entrecomillar(c.clave, Llaves::FreeTds13), c.freetds) << c.clave;
+    EXPECT_EQ(Entrecomillar(c.clave, Llaves::Estandar), c.estandar) << c.clave;
+  }
+  EXPECT_EQ(CadenaCompleta(LeerAjustes({{"cadena", "Driver=FreeTDS;ClientCharset=UTF-8"}, {"clave", "a;b"}},
+                                       "f", nullptr)),
+            "Driver=FreeTDS;ClientCharset=UTF-8;PWD={a;b};");
+  try {
+    CadenaCompleta(LeerAjustes({{"cadena", "Driver=FreeTDS"}, {"clave", "x};y"}}, "f", nullptr));
+    ADD_FAILURE() << "x};y debía rechazarse";
+  } catch (const ErrorBD& e) {
+    EXPECT_NE(e.Descripcion.find("La clave no se puede pasar al driver FreeTDS"), std::string::npos)
+        << e.Descripcion;
+    EXPECT_EQ(e.Descripcion.find("x};y"), std::string::npos) << "la clave no se muestra";
+  }
 }
 
 // FreeTDS (by name or by library path) is told that our text is UTF-8 unless the file says otherwise;

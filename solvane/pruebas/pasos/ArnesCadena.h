@@ -204,6 +204,14 @@ inline std::string ConVersion(const std::string& script, int version) {
   return s.Script();
 }
 
+// The script with `sentencias` run on it: a shop's own changes.
+inline std::string Con(const std::string& script, const std::vector<std::string>& sentencias) {
+  simulado::Servidor s;
+  s.EjecutarScript(script);
+  for (const auto& x : sentencias) s.Ejecutar(x);
+  return s.Script();
+}
+
 // The demo database brought to `version` by the chain itself (with the shop's TarjetaCaja rows).
 inline std::string DemoEn(std::int16_t version) {
   BaseDePrueba b(ScriptDemo());

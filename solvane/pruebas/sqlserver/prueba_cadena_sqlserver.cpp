@@ -27,54 +27,8 @@ std::size_t Cuantos(const char* variable, std::size_t enCi) {
   return v && *v ? std::strtoul(v, nullptr, 10) : enCi;
 }
 
-// The record without the engine's own statements.
-std::string SinLineasDelMotor(const std::string& registro) {
-  std::istringstream s(registro);
-  std::string r;
-  for (std::string l; std::getline(s, l);)
-    if (l.rfind("-- motor: ", 0) != 0) r += l + "\n";
-  return r;
-}
-
-// One database state, run once per engine.
-struct Comparada {
-  Salida corrida;
-  std::string archivo, registro;
-};
-
-Comparada PorSimulado(const std::string& inicial) {
-  Temporal t;
-  Escribir(t / "PagoraDemo.sql", inicial);
-  Escribir(t / "c.conexion", "Motor=simulado\nArchivo=PagoraDemo.sql\n");
-  Comparada c;
-  c.corrida = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", (t / "c.conexion").string(), "--registro",
-                                 (t / "registro.sql").string()});
-  c.archivo = Leer(t / "PagoraDemo.sql");
-  c.registro = LeerSiHay(t / "registro.sql");
-  return c;
-}
-
-Comparada PorServidor(const std::string& inicial, const std::string& extra = "") {
-  Temporal t;
-  Servido s(t.Ruta(), inicial);
-  Comparada c;
-  c.corrida = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", s.Conexion(extra).string(), "--registro",
-                                 (t / "registro.sql").string()});
-  EXPECT_EQ(s.Detener(), 0);
-  c.archivo = Leer(s.archivo);
-  c.registro = LeerSiHay(t / "registro.sql");
-  return c;
-}
-
 std::size_t CuantasLineas(const std::string& s) {
   return static_cast<std::size_t>(std::count(s.begin(), s.end(), '\n'));
-}
-
-std::string Con(const std::string& script, const std::vector<std::string>& sentencias) {
-  simulado::Servidor s;
-  s.EjecutarScript(script);
-  for (const auto& x : sentencias) s.Ejecutar(x);
-  return s.Script();
 }
 
 const std::string& Final() {
@@ -119,6 +73,21 @@ TEST(CadenaSqlServer, TerminaIgualQueElMotorSimulado) {
     }
   }
   EXPECT_FALSE(Final().empty());
+}
+
+// The whole chain over an encrypted session (Encryption=require, as against a server that forces it) does
+// exactly what it does in clear text: same messages, same record, same file.
+TEST(CadenaSqlServer, CifradaTerminaIgualQueSinCifrar) {
+  const Comparada claro = PorServidor(ScriptDemo()), cifrada = PorServidor(ScriptDemo(), "", "require");
+  EXPECT_EQ(cifrada.corrida.estado, 0) << cifrada.corrida.errores;
+  EXPECT_EQ(cifrada.corrida.salida, claro.corrida.salida);
+  EXPECT_EQ(cifrada.corrida.errores, claro.corrida.errores);
+  EXPECT_EQ(cifrada.registro, claro.registro);
+  EXPECT_TRUE(cifrada.archivo == claro.archivo)
+      << "el archivo servido difiere del que deja la sesión sin cifrar";
+  EXPECT_NE(cifrada.servidor.find(", cifrada (TLSv1.2 "), std::string::npos) << cifrada.servidor;
+  EXPECT_EQ(cifrada.servidor.find(", sin cifrar"), std::string::npos) << cifrada.servidor;
+  EXPECT_NE(claro.servidor.find(", sin cifrar"), std::string::npos) << claro.servidor;
 }
 
 // The server refuses statement N (every `PAGORA_PRUEBA_PASO`-th, from 1, until a run gets past the
@@ -217,13 +186,116 @@ TEST(CadenaSqlServer, DosCorridasALaVezAplicanLaCadenaUnaVez) {
   EXPECT_TRUE(Leer(s.archivo) == Final());
 }
 
+// Two runs started at the same instant on one served database (two cash desks): the second waits at connect
+// for the first's application lock, then reads the version, finds the database current and does nothing;
+// both end well, the chain is applied once and only one record holds it. Repeated, since the order in which
+// the two reach the server is chance.
+TEST(CadenaSqlServer, DosCorridasSimultaneasAplicanLaCadenaUnaVez) {
+  const std::string inicial = DemoEn(30009);
+  const std::string final = PorSimulado(inicial).archivo;
+  for (std::size_t vuelta = 0; vuelta < Cuantos("PAGORA_PRUEBA_SIMULTANEAS", 5); ++vuelta) {
+    SCOPED_TRACE("vuelta " + std::to_string(vuelta));
+    Temporal t;
+    Servido s(t.Ruta(), inicial);
+    const auto conexion = s.Conexion().string();
+    pid_t pid[2];
+    for (int i = 0; i < 2; ++i) {
+      const std::string n = std::to_string(i);
+      pid[i] = Lanzar({SOLVANE_PROGRAMA, "--consola", "--si", "--conexion", conexion, "--registro",
+                       (t / ("registro" + n + ".sql")).string()},
+                      {}, (t / ("salida" + n)).string(), (t / ("errores" + n)).string());
+    }
+    std::size_t conCadena = 0;
+    for (int i = 0; i < 2; ++i) {
+      const std::string n = std::to_string(i);
+      EXPECT_EQ(Esperar(pid[i], seconds(240)), 0) << LeerSiHay(t / ("errores" + n));
+      const std::string registro = LeerSiHay(t / ("registro" + n + ".sql"));
+      EXPECT_NE(registro.find("PAR_Version"), std::string::npos) << "cada corrida lee la versión";
+      conCadena += registro.find("UpDate Parametros Set PAR_Version = 30100") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(conCadena, 1u) << "la cadena se aplica una sola vez";
+    EXPECT_EQ(s.Detener(), 0);
+    EXPECT_TRUE(Leer(s.archivo) == final);
+  }
+}
+
+// A run that cannot get the updater's lock within TiempoBloqueo (another program holds it) stops with the
+// embedded engine's "en uso" words and changes nothing; once the holder leaves, the next run goes through.
+TEST(CadenaSqlServer, SinElBloqueoATiempoLaBaseEstaEnUso) {
+  Temporal t;
+  const std::string inicial = DemoEn(30009);
+  Servido s(t.Ruta(), inicial);
+  auto otra = CrearMotorOdbc({{"cadena", s.Cadena() + ";PWD=" + kClaveServidor}}, "prueba");
+  otra->Conectar();
+  const auto conexion = s.Conexion("TiempoBloqueo=1\n").string();
+  const auto inicio = std::chrono::steady_clock::now();
+  const Salida r = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", conexion});
+  EXPECT_GE(std::chrono::steady_clock::now() - inicio, seconds(1)) << "espera el plazo";
+  EXPECT_EQ(r.estado, 1);
+  EXPECT_NE(r.errores.find("está en uso por otro programa"), std::string::npos) << r.errores;
+  EXPECT_TRUE(Leer(s.archivo) == inicial);
+  otra->Desconectar();
+  const Salida despues = Solvane(t.Ruta(), {"--consola", "--si", "--conexion", conexion});
+  EXPECT_EQ(despues.estado, 0) << despues.errores;
+  EXPECT_EQ(VersionGrabada(Leer(s.archivo)), "30100");
+}
+
 TEST(CadenaSqlServer, ProbarConexionMuestraElServidorYLaVersion) {
   Temporal t;
   Servido s(t.Ruta(), DemoEn(30004));
   const Salida r = Solvane(t.Ruta(), {"--consola", "--probar-conexion", "--conexion", s.Conexion().string()});
   EXPECT_EQ(r.estado, 0) << r.errores;
   EXPECT_NE(r.salida.find("Microsoft SQL Server"), std::string::npos) << r.salida;
-  EXPECT_NE(r.salida.find("PAR_Version: 30004\n"), std::string::npos) << r.salida;
+  EXPECT_NE(r.salida.find("PAR_Version: 30004 (3.0.4)\n"), std::string::npos) << r.salida;
+}
+
+// Every awkward password, set on the server and given to Solvane: blanks, ';', braces, '}' and doubled '}',
+// accents, the euro sign, 128 characters. Each logs in and reads the version, or, when the installed FreeTDS
+// cannot carry it at all (it needs braces and holds "};"), is refused before connecting with the reason,
+// never by the server's 18456.
+TEST(CadenaSqlServer, ClavesIncomodasEntranOSeRechazanAntesDeConectar) {
+  std::string larga;
+  for (int i = 0; larga.size() < 128; ++i) larga += "Ab9;{ñ} "[i % 8];
+  larga.resize(128);
+  const struct {
+    std::string clave;
+    bool entra;
+  } casos[] = {{" ", true},
+               {" borde ", true},
+               {"a b", true},
+               {";", true},
+               {"a;b", true},
+               {"{", true},
+               {"{ab}", true},
+               {"}", true},
+               {"p} q", true},
+               {"llave}}doble;x", true},
+               {"Clave;De}Prueba 9", true},
+               {"{Abre;y}cierra", true},
+               {"contraseña", true},
+               {"€uro9", true},
+               {larga, true},
+               {"};", false},
+               {"x};y", false}};
+  for (const auto& c : casos) {
+    SCOPED_TRACE("[" + c.clave + "]");
+    Temporal t;
+    Servido s(t.Ruta(), DemoEn(30004), {{"PAGORA_SERVIDOR_CLAVE", c.clave}});
+    const Salida r =
+        Solvane(t.Ruta(), {"--consola", "--probar-conexion", "--conexion", s.Conexion("", false).string()},
+                seconds(60), {}, {{"PAGORA_CLAVE", c.clave}});
+    const std::string registro = s.Registro();
+    if (c.entra) {
+      EXPECT_EQ(r.estado, 0) << r.errores;
+      EXPECT_NE(r.salida.find("PAR_Version: 30004"), std::string::npos) << r.salida;
+    } else {
+      EXPECT_EQ(r.estado, 1);
+      EXPECT_NE(r.errores.find("no se puede pasar al driver FreeTDS"), std::string::npos) << r.errores;
+      EXPECT_EQ(r.errores.find("18456"), std::string::npos) << r.errores;
+      EXPECT_EQ(registro.find("Sesión"), std::string::npos) << "no llegó a conectar: " << registro;
+    }
+    EXPECT_EQ(registro.find("Acceso rechazado"), std::string::npos) << registro;
+  }
 }
 
 // A statement that waits past TiempoSentencia (here behind another session's transaction) ends the run
@@ -233,7 +305,8 @@ TEST(CadenaSqlServer, EsperaVencidaYServidorCaidoTerminanLaCorrida) {
   {
     Temporal t;
     Servido s(t.Ruta(), original);
-    auto otra = CrearMotorOdbc({{"cadena", s.Cadena() + ";PWD=" + kClaveServidor}}, "prueba");
+    auto otra = CrearMotorOdbc({{"cadena", s.Cadena() + ";PWD=" + kClaveServidor}}, "prueba",
+                               BloqueoActualizacion::Omitir);
     otra->Conectar();
     otra->Comenzar();
     otra->Ejecutar("UPDATE Parametros SET PAR_LA = PAR_LA");

@@ -8,11 +8,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 #include <filesystem>
 
 #include "Archivos.h"
 #include "Grabadores.h"
 #include "frentes/ventanas/PresentadorQt.h"
+#include "frentes/ventanas/Traducciones.h"
 #include "frentes/ventanas/frmSolvane.h"
 
 namespace solvane {
@@ -224,6 +226,43 @@ TEST_F(Ventanas, CajasModalesEnCastellano) {
   botones.clear();
   Responder(kEstiloInfo, "Aceptar", &botones, &titulo, &icono);
   EXPECT_EQ(icono, QMessageBox::Information);
+}
+
+// The rehearsal in the window: its own title and button, the report in one box, the database untouched.
+TEST_F(Ventanas, EnsayoEnLaVentana) {
+  entorno.ensayo = true;
+  const std::string demo = pruebas::Leer(std::string(DIR_FUENTES) + "/solvane/datos/PagoraDemo.sql");
+  Base(demo);
+  frmSolvane f(entorno);
+  EXPECT_EQ(f.windowTitle(), "Pagora Vavidev Actualizar Base de Datos (ensayo sobre una copia)");
+  auto* boton = f.findChild<QPushButton*>("cmdActualizar");
+  EXPECT_EQ(boton->text(), "Ensayar Actualización");
+  boton->click();
+  ASSERT_FALSE(grabador->mensajes.empty());
+  EXPECT_EQ(grabador->mensajes.back().estilo, kEstiloInfo);
+  EXPECT_NE(grabador->Ultimo().find("la actualización de 0.0.0 a 3.1.0 TERMINARÍA BIEN"), std::string::npos)
+      << grabador->Ultimo();
+  EXPECT_NE(grabador->Ultimo().find("La base de datos real no se modificó."), std::string::npos);
+  EXPECT_TRUE(pruebas::Leer(carpeta / "base.sql") == demo);
+  EXPECT_TRUE(boton->isEnabled());
+}
+
+// Qt's own texts follow the user's language: a standard OK button reads "Aceptar" in Spanish once the
+// translations are loaded (and "OK" again without them); a language Qt has no translation for loads
+// nothing.
+TEST(Traducciones, LosBotonesDeQtHablanCastellano) {
+  const auto boton = [] {
+    QMessageBox caja(QMessageBox::Information, QStringLiteral("t"), QStringLiteral("x"), QMessageBox::Ok);
+    return caja.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')).toStdString();
+  };
+  QCoreApplication& app = *QCoreApplication::instance();
+  EXPECT_EQ(boton(), "OK");
+  EXPECT_FALSE(CargarTraduccionesQt(app, QLocale(QLocale::Swahili)));
+  ASSERT_TRUE(CargarTraduccionesQt(app, QLocale(QLocale::Spanish, QLocale::Spain)))
+      << "falta qt6-translations-l10n";
+  EXPECT_EQ(boton(), "Aceptar");
+  qDeleteAll(app.findChildren<QTranslator*>());
+  EXPECT_EQ(boton(), "OK");
 }
 
 }  // namespace

@@ -7,19 +7,13 @@
 #include <string>
 #include <string_view>
 
-#include "teclon/texto_seguro.hpp"
-
-#if defined(TECLON_COMPILANDO)
-#define TECLON_API __attribute__((visibility("default")))
-#else
-#define TECLON_API
-#endif
+#include "texto_seguro.hpp"
 
 namespace teclon {
 
 // A failure of the serial port, carrying the operating system's error code (or ours, for
 // conditions the system does not report) and a description a technician can act on.
-class TECLON_API ErrorPuerto : public std::runtime_error {
+class ErrorPuerto : public std::runtime_error {
  public:
   ErrorPuerto(int numero, const std::string& descripcion)
       : std::runtime_error(descripcion), numero_(numero) {}
@@ -31,7 +25,7 @@ class TECLON_API ErrorPuerto : public std::runtime_error {
 
 // The serial port as the driver uses it: the settings it writes, open and close, and polled
 // reads and writes. Any operation may throw ErrorPuerto.
-class TECLON_API PuertoSerie {
+class PuertoSerie {
  public:
   virtual ~PuertoSerie() = default;
   virtual void FijarNumero(short numero) = 0;
@@ -50,14 +44,14 @@ class TECLON_API PuertoSerie {
 // Optional extra of a port, beyond the operations above: blocks until input
 // arrives or the time is up, so a poll pause can end as soon as the PIN pad answers. A line that is
 // gone (hung up) throws ErrorPuerto at once rather than sleeping.
-class TECLON_API AvisoDeEntrada {
+class AvisoDeEntrada {
  public:
   virtual ~AvisoDeEntrada() = default;
   virtual void EsperarEntrada(std::chrono::microseconds limite) = 0;
 };
 
 // Elapsed time and the thread's pause, injected so that tests can run a 15 s wait at once.
-class TECLON_API Reloj {
+class Reloj {
  public:
   virtual ~Reloj() = default;
   virtual std::chrono::steady_clock::time_point Ahora() = 0;
@@ -71,7 +65,7 @@ class TECLON_API Reloj {
 };
 
 // The monotonic clock and a sleep of the calling thread that ends early when input arrives.
-class TECLON_API RelojReal : public Reloj {
+class RelojReal : public Reloj {
  public:
   std::chrono::steady_clock::time_point Ahora() override;
   void Dormir(std::chrono::microseconds duracion) override;
@@ -79,9 +73,9 @@ class TECLON_API RelojReal : public Reloj {
 };
 
 // The POSIX termios port. Port number N opens the device named by TECLON_PUERTO_<N>, else /dev/ttyS<N-1>.
-TECLON_API std::unique_ptr<PuertoSerie> CrearPuertoTermios();
+std::unique_ptr<PuertoSerie> CrearPuertoTermios();
 
 // The device that a port number names (see CrearPuertoTermios).
-TECLON_API std::string DispositivoDePuerto(short numero);
+std::string DispositivoDePuerto(short numero);
 
 }  // namespace teclon
