@@ -2,9 +2,16 @@
 #include "Catalogo.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <exception>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
+#include <utility>
 
 #include "motores/Texto.h"
 
@@ -313,9 +320,92 @@ Catalogo LeerCatalogo(MotorBD& origen) {
   return r;
 }
 
+namespace {
+
+// Loads batches of rows into the copy on a thread of its own while the caller reads the next ones from the
+// live database: the driver's conversions and the engine's take about the same time, and a shop's database
+// is millions of rows. The copy is touched by that thread alone until Esperar returns.
+class Cargador {
+ public:
+  using Lote = std::vector<std::vector<ValorCampo>>;
+  explicit Cargador(CopiaSimulada& copia) : copia_(copia), hilo_([this] { Correr(); }) {}
+  ~Cargador() {
+    {
+      std::lock_guard lk(m_);
+      fin_ = true;
+    }
+    cv_.notify_all();
+    hilo_.join();
+  }
+  Cargador(const Cargador&) = delete;
+  Cargador& operator=(const Cargador&) = delete;
+
+  // Queues a batch of `tabla`'s rows; false once a load has failed (the caller stops reading).
+  bool Poner(const std::string& tabla, Lote lote) {
+    std::unique_lock lk(m_);
+    Aguardar(lk, [&] { return cola_.size() < kEnCola || error_; });
+    if (error_) return false;
+    cola_.push_back({tabla, std::move(lote)});
+    cv_.notify_all();
+    return true;
+  }
+  // Until every queued batch is in the copy; throws the first load's failure.
+  void Esperar() {
+    std::unique_lock lk(m_);
+    Aguardar(lk, [&] { return (cola_.empty() && !ocupado_) || error_; });
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  static constexpr std::size_t kEnCola = 3;
+  // A batch of rows loads in well under a second; one that takes this long means the copy is stuck.
+  static constexpr std::chrono::minutes kPlazo{10};
+
+  template <typename Condicion>
+  void Aguardar(std::unique_lock<std::mutex>& lk, Condicion listo) {
+    if (!cv_.wait_for(lk, kPlazo, listo))
+      throw ErrorBD(0, "La copia en el motor simulado no avanzó en 10 minutos");
+  }
+
+  // Waits for work until the owner goes; after a failed load the rest of the queue is dropped.
+  void Correr() {
+    std::unique_lock lk(m_);
+    for (;;) {
+      cv_.wait(lk, [&] { return fin_ || !cola_.empty(); });
+      if (fin_) return;  // the copy was given up: what is queued is not wanted
+      auto [tabla, lote] = std::move(cola_.front());
+      cola_.pop_front();
+      if (error_) continue;
+      ocupado_ = true;
+      lk.unlock();
+      std::exception_ptr e;
+      try {
+        copia_.CargarFilas(tabla, lote);
+      } catch (...) {
+        e = std::current_exception();
+      }
+      lk.lock();
+      ocupado_ = false;
+      if (e) error_ = e;
+      cv_.notify_all();
+    }
+  }
+
+  CopiaSimulada& copia_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::pair<std::string, Lote>> cola_;
+  bool ocupado_ = false, fin_ = false;
+  std::exception_ptr error_;
+  std::thread hilo_;  // last: it starts once the rest is built
+};
+
+}  // namespace
+
 std::size_t CopiarFilas(MotorBD& origen, const BaseDescrita& base, CopiaSimulada& copia,
                         const std::function<void(const std::string& tabla, std::size_t filas)>& aviso) {
   constexpr std::size_t kLote = 2000;
+  Cargador cargador(copia);
   std::size_t total = 0;
   for (const auto& t : base.tablas) {
     if (aviso) aviso(t.nombre, 0);
@@ -323,20 +413,18 @@ std::size_t CopiarFilas(MotorBD& origen, const BaseDescrita& base, CopiaSimulada
     for (std::size_t i = 0; i < t.columnas.size(); ++i)
       consulta += (i ? ", " : "") + Corchetes(t.columnas[i].nombre);
     consulta += " FROM [dbo]." + Corchetes(t.nombre);
-    std::vector<std::vector<ValorCampo>> lote;
+    Cargador::Lote lote;
     std::size_t filas = 0;
     try {
       origen.Recorrer(consulta, [&](const std::vector<ValorCampo>& f) {
         lote.push_back(f);
-        if (lote.size() == kLote) {
-          copia.CargarFilas(t.nombre, lote);
-          filas += lote.size();
-          lote.clear();
-        }
-        return true;
+        if (lote.size() < kLote) return true;
+        filas += lote.size();
+        return cargador.Poner(t.nombre, std::exchange(lote, {}));
       });
-      copia.CargarFilas(t.nombre, lote);
       filas += lote.size();
+      if (!lote.empty()) cargador.Poner(t.nombre, std::move(lote));
+      cargador.Esperar();
     } catch (const ErrorBD& e) {
       throw ErrorBD(e.Numero, "No se pudieron copiar las filas de " + t.nombre + ": " + e.Descripcion);
     }

@@ -14,7 +14,8 @@ namespace {
 
 // The live engine, watched: the rehearsal must never change anything through it. Its `fallarEn`-th whole
 // read is cut short as a lost connection would, after `filasAntes` rows; `alLeerFilas` runs on the inner
-// engine before the first read of a table's rows (someone else's change while the copy is made).
+// engine before the first read of a table's rows (someone else's change while the copy is made); the
+// `estropear`-th row of all tables' rows comes with values no column holds (a driver that garbles them).
 class Vivo : public MotorBD {
  public:
   static ErrorBD Perdida() {
@@ -22,7 +23,7 @@ class Vivo : public MotorBD {
   }
   struct Visto {  // outlives the engine, which the connection's end destroys
     std::vector<std::string> cambios;
-    std::size_t lecturas = 0;
+    std::size_t lecturas = 0, filas = 0;
   };
   Vivo(std::unique_ptr<MotorBD> interior, std::shared_ptr<Visto> visto)
       : visto_(std::move(visto)), interior_(std::move(interior)) {}
@@ -40,9 +41,12 @@ class Vivo : public MotorBD {
     }
     const bool cortar = ++visto_->lecturas == fallarEn;
     std::size_t vistas = 0;
+    const bool filas = s.rfind("SELECT [", 0) == 0;
     auto columnas = interior_->Recorrer(s, [&](const std::vector<ValorCampo>& f) {
       if (cortar && vistas == filasAntes) throw Perdida();
       ++vistas;
+      if (filas && ++visto_->filas == estropear)
+        return fila(std::vector<ValorCampo>(f.size(), std::string(9000, '9')));
       return fila(f);
     });
     if (cortar) throw Perdida();  // fewer rows than that: the connection goes at the end of the set
@@ -54,7 +58,7 @@ class Vivo : public MotorBD {
   bool TransaccionAbierta() const override { return false; }
   std::string NombreServidor() const override { return interior_->NombreServidor(); }
 
-  std::size_t fallarEn = 0, filasAntes = 0;
+  std::size_t fallarEn = 0, filasAntes = 0, estropear = 0;
   std::string alLeerFilas;
 
  private:
@@ -83,6 +87,7 @@ struct Ensayo {
     auto r = Ensayar(bd, mensajes, progreso, o);
     cambios = visto->cambios;
     lecturas = visto->lecturas;
+    filas = visto->filas;
     return r;
   }
   bool DejoArchivos() const {
@@ -93,7 +98,7 @@ struct Ensayo {
   Carpeta carpeta{"ensayo"};
   std::shared_ptr<Grabador> grabador = std::make_shared<Grabador>();
   std::vector<std::string> cambios;
-  std::size_t lecturas = 0;
+  std::size_t lecturas = 0, filas = 0;
 };
 
 // A database that is current, newer than the program or without a version row is not copied; what the
@@ -167,6 +172,30 @@ TEST(EnsayoNucleo, UnaTablaQueDesapareceAlCopiarSeNombra) {
       << r.problema;
   EXPECT_FALSE(e.DejoArchivos());
   EXPECT_TRUE(e.cambios.empty());
+}
+
+// A row the copy refuses, at the first row, in the middle and at the last: the rehearsal ends there as one
+// that could not be made, names the table, reads no further than the batches in hand, and leaves nothing.
+TEST(EnsayoNucleo, UnaFilaQueLaCopiaRechazaDetieneLaCopia) {
+  const std::string script = ScriptDemo();
+  std::size_t total = 0;
+  {
+    Ensayo e(script);
+    ASSERT_EQ(e.Correr().fin, InformeEnsayo::Fin::Completaria);
+    total = e.filas;
+  }
+  ASSERT_GT(total, 2u);
+  for (const std::size_t n : {std::size_t{1}, total / 2, total}) {
+    SCOPED_TRACE("fila " + std::to_string(n));
+    Ensayo e(script);
+    const InformeEnsayo r = e.Correr([&](Vivo& v) { v.estropear = n; });
+    EXPECT_EQ(r.fin, InformeEnsayo::Fin::SinEnsayo);
+    EXPECT_EQ(EstadoEnsayo(r), 1);
+    EXPECT_NE(r.problema.find("No se pudieron copiar las filas de "), std::string::npos) << r.problema;
+    EXPECT_FALSE(e.DejoArchivos());
+    EXPECT_TRUE(e.cambios.empty());
+    EXPECT_TRUE(e.b.Contenido() == script);
+  }
 }
 
 TEST(EnsayoNucleo, OpcionesDelEnsayo) {

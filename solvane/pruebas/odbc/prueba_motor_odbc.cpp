@@ -44,6 +44,50 @@ TEST_P(Motor, UnValorLargoLlegaEntero) {
   EXPECT_EQ(r.Fila.value()[0], largo);
 }
 
+// A whole set read row by row, over more rows than one fetch brings: every value as it was written (NULLs,
+// accents and the euro sign, a long text among short ones), and a reader that stops halfway leaves the
+// connection free for the next statement.
+TEST_P(Motor, RecorrerTraeCadaFilaYSeDetieneCuandoSeLePide) {
+  auto m = banco->Conectado();
+  banco->CrearTabla(*m);
+  constexpr int kFilas = 600;
+  const std::string largo(3500, 'x');
+  auto nombre = [](int i) { return i % 7 == 0 ? ValorCampo() : ValorCampo("ñ€ " + std::to_string(i)); };
+  for (int desde = 1; desde <= kFilas; desde += 100) {
+    std::string valores;
+    for (int i = desde; i < desde + 100; ++i) {
+      const ValorCampo n = nombre(i);
+      valores += (i > desde ? ", (" : "(") + std::to_string(i) + ", " + (n ? "'" + *n + "'" : "NULL") + ", " +
+                 (i % 5 == 0 ? "NULL" : std::to_string(i) + ".25") + ", " +
+                 (i == 300 ? "'" + largo + "'" : "NULL") + ")";
+    }
+    m->Ejecutar("INSERT INTO " + banco->tabla + " (Id, Nombre, Importe, Nota) VALUES " + valores);
+  }
+  const std::string consulta =
+      "SELECT Id, Nombre, Importe, Nota FROM " + banco->tabla + banco->dialecto.enOrden;
+  int vistas = 0;
+  const auto columnas = m->Recorrer(consulta, [&](const std::vector<ValorCampo>& f) {
+    ++vistas;
+    EXPECT_EQ(f.size(), 4u);
+    if (f.size() != 4) return false;
+    EXPECT_EQ(f[0], std::to_string(vistas));
+    EXPECT_EQ(f[1], nombre(vistas));
+    EXPECT_EQ(f[2].has_value(), vistas % 5 != 0) << vistas;
+    if (f[2]) {
+      EXPECT_EQ(f[2]->substr(0, f[2]->find('.')), std::to_string(vistas));
+    }
+    EXPECT_EQ(f[3], vistas == 300 ? ValorCampo(largo) : ValorCampo());
+    return true;
+  });
+  EXPECT_EQ(vistas, kFilas);
+  EXPECT_EQ(columnas, (std::vector<std::string>{"Id", "Nombre", "Importe", "Nota"}));
+
+  vistas = 0;
+  m->Recorrer(consulta, [&](const std::vector<ValorCampo>&) { return ++vistas < 300; });
+  EXPECT_EQ(vistas, 300);
+  EXPECT_EQ(m->Consultar("SELECT COUNT(*) FROM " + banco->tabla).Fila.value()[0], std::to_string(kFilas));
+}
+
 // The probe reads one row and lets the cursor go: the connection is free at once, and the one-row limit of
 // the probe does not leak into the next statement.
 TEST_P(Motor, LaSondaNoRetieneElCursorNiLimitaLaSentenciaSiguiente) {
